@@ -1,0 +1,57 @@
+// The start and end sequences of the runtime, each in one table.
+//
+// The order is fixed: the strings exist before anything builds text, the container hooks are set
+// before any structure code runs, and the console saves the user's terminal attributes last, just
+// before the program first changes the terminal. The end sequence is not the start reversed: the
+// console, started last, gives the terminal back first.
+#include <array>
+#include <clocale>
+#include <cstdlib>
+
+#include "runtime/core/core.h"
+#include "runtime/strings/strings.h"
+
+namespace zn {
+
+int32_t ExitStatus = 0;
+
+namespace {
+
+void LocaleStartup() {
+  // Results ignored: without the locale the program runs with whatever locale results.
+  std::setlocale(LC_ALL, "en_US.UTF-8");
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+constexpr RuntimeStep kStartSequence[] = {
+    {3, "locale", LocaleStartup},
+    {4, "strings", TempTextInit},
+};
+
+// Libraries join both tables at their fixed numbers as they are built.
+constexpr std::array<RuntimeStep, 0> kEndSequence{};
+
+bool shut_down = false;
+
+}  // namespace
+
+std::span<const RuntimeStep> RuntimeStartSequence() { return kStartSequence; }
+
+std::span<const RuntimeStep> RuntimeEndSequence() { return kEndSequence; }
+
+void RuntimeStartup() {
+  for (const RuntimeStep& step : RuntimeStartSequence()) step.run();
+}
+
+void RuntimeShutdown() {
+  if (shut_down) return;
+  shut_down = true;
+  for (const RuntimeStep& step : RuntimeEndSequence()) step.run();
+}
+
+void ProgramEnd() {
+  RuntimeShutdown();
+  std::exit(ExitStatus);
+}
+
+}  // namespace zn

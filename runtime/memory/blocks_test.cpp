@@ -1,0 +1,153 @@
+// Tests of the allocation layer: header contents, zeroing rules, refusals and the failure switch.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "runtime/memory/memory.h"
+
+namespace zn {
+namespace {
+
+bool AllZero(const void* block, size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(block);
+  for (size_t i = 0; i < size; ++i)
+    if (bytes[i] != 0) return false;
+  return true;
+}
+
+class FailSwitchOff : public ::testing::Test {
+ protected:
+  void TearDown() override { MemoryTestFailAfter(-1); }
+};
+
+TEST(SizedAllocZeroed, WritesHeaderAndZeroes) {
+  const int64_t live = MemoryLiveBlocks();
+  void* block = SizedAllocZeroed(10);
+  ASSERT_NE(block, nullptr);
+  int64_t header = 0;
+  std::memcpy(&header, static_cast<char*>(block) - 8, 8);
+  EXPECT_EQ(header, 10);
+  EXPECT_EQ(SizedSizeOf(block), 10);
+  EXPECT_TRUE(AllZero(block, 10));
+  EXPECT_EQ(MemoryLiveBlocks(), live + 1);
+  SizedFree(block);
+  EXPECT_EQ(MemoryLiveBlocks(), live);
+}
+
+TEST(SizedResizeZeroed, GrowsWithZeroesAndShrinksKeepingPrefix) {
+  auto* block = static_cast<unsigned char*>(SizedAllocZeroed(10));
+  ASSERT_NE(block, nullptr);
+  for (int i = 0; i < 10; ++i) block[i] = static_cast<unsigned char>(i + 1);
+  // Dirty the heap's spare bytes as far as we own them so that zeroing is really observed.
+  block = static_cast<unsigned char*>(SizedResize(block, 20));
+  ASSERT_NE(block, nullptr);
+  std::memset(block + 10, 0xAB, 10);
+  block = static_cast<unsigned char*>(SizedResize(block, 10));
+  block = static_cast<unsigned char*>(SizedResizeZeroed(block, 20));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(SizedSizeOf(block), 20);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(block[i], i + 1) << "byte " << i;
+  EXPECT_TRUE(AllZero(block + 10, 10));
+  block = static_cast<unsigned char*>(SizedResizeZeroed(block, 4));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(SizedSizeOf(block), 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(block[i], i + 1);
+  SizedFree(block);
+}
+
+TEST(SizedResize, NullGivesNullAndAllocatesNothing) {
+  const int64_t live = MemoryLiveBlocks();
+  EXPECT_EQ(SizedResizeZeroed(nullptr, 16), nullptr);
+  EXPECT_EQ(SizedResize(nullptr, 16), nullptr);
+  EXPECT_EQ(MemoryLiveBlocks(), live);
+}
+
+TEST(MemoryBlockAllocate, RefusesSizesOfZeroOrLess) {
+  EXPECT_EQ(MemoryBlockAllocate(0, 0), nullptr);
+  EXPECT_EQ(MemoryBlockAllocate(-5, 1), nullptr);
+  EXPECT_EQ(MemoryBlockAllocateCleared(0), nullptr);
+  EXPECT_EQ(MemoryBlockAllocateCleared(-1), nullptr);
+  void* raw = MemoryBlockAllocate(16, 1);
+  ASSERT_NE(raw, nullptr);
+  EXPECT_EQ(SizedSizeOf(raw), 16);
+  MemoryBlockFree(raw);
+  void* cleared = MemoryBlockAllocate(16, 0);
+  ASSERT_NE(cleared, nullptr);
+  EXPECT_TRUE(AllZero(cleared, 16));
+  MemoryBlockFree(cleared);
+}
+
+TEST(MemoryRelease, NullDoesNothing) {
+  const int64_t live = MemoryLiveBlocks();
+  MemoryRelease(nullptr);
+  SizedFree(nullptr);
+  MemoryBlockFree(nullptr);
+  EXPECT_EQ(MemoryLiveBlocks(), live);
+}
+
+TEST(MemoryResizeZeroed, ZeroesOnlyTheNewPart) {
+  auto* block = static_cast<unsigned char*>(MemoryAllocZeroed(4));
+  ASSERT_NE(block, nullptr);
+  EXPECT_TRUE(AllZero(block, 4));
+  std::memset(block, 7, 4);
+  block = static_cast<unsigned char*>(MemoryResizeZeroed(block, 4, 12));
+  ASSERT_NE(block, nullptr);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(block[i], 7);
+  EXPECT_TRUE(AllZero(block + 4, 8));
+  MemoryRelease(block);
+}
+
+TEST_F(FailSwitchOff, FailedResizeLeavesBlockAndHeaderUnchanged) {
+  auto* block = static_cast<unsigned char*>(SizedAllocZeroed(8));
+  ASSERT_NE(block, nullptr);
+  block[0] = 42;
+  MemoryTestFailAfter(0);
+  EXPECT_EQ(SizedResizeZeroed(block, 4096), nullptr);
+  EXPECT_EQ(SizedAllocZeroed(1), nullptr);
+  EXPECT_EQ(MemoryAlloc(1), nullptr);
+  MemoryTestFailAfter(-1);
+  EXPECT_EQ(SizedSizeOf(block), 8);
+  EXPECT_EQ(block[0], 42);
+  SizedFree(block);
+}
+
+TEST_F(FailSwitchOff, CountsDownSuccessesBeforeFailing) {
+  MemoryTestFailAfter(2);
+  void* a = MemoryAlloc(8);
+  void* b = SizedAlloc(8);
+  void* c = MemoryAlloc(8);
+  EXPECT_NE(a, nullptr);
+  EXPECT_NE(b, nullptr);
+  EXPECT_EQ(c, nullptr);
+  MemoryRelease(a);
+  SizedFree(b);
+}
+
+TEST(MemorySizeFits, RefusesProductsAndSumsThatOverflow) {
+  uint64_t result = 7;
+  EXPECT_TRUE(MemorySizeFits(3, 4, 48, &result));
+  EXPECT_EQ(result, 60u);
+  result = 7;
+  EXPECT_FALSE(MemorySizeFits(uint64_t{1} << 33, uint64_t{1} << 31, 0, &result));
+  EXPECT_FALSE(MemorySizeFits(1, std::numeric_limits<uint64_t>::max(), 1, &result));
+  EXPECT_FALSE(MemorySizeFits(1, static_cast<uint64_t>(PTRDIFF_MAX), 1, &result));
+  EXPECT_EQ(result, 7u) << "a refused size leaves the result alone";
+  // A request that cannot be expressed is refused like an exhausted heap.
+  EXPECT_EQ(SizedAllocZeroed(std::numeric_limits<uint64_t>::max() - 4), nullptr);
+  EXPECT_EQ(MemoryBlockAllocate(std::numeric_limits<int64_t>::max(), 0), nullptr);
+}
+
+TEST(FatalExit, RunsCleanupThenEndsWithOneLine) {
+  EXPECT_EXIT(
+      {
+        FatalCleanupSet([] { (void)!::write(2, "cleanup ", 8); });
+        FatalExit("out of memory");
+      },
+      ::testing::ExitedWithCode(EXIT_FAILURE), "cleanup .*: out of memory\n");
+}
+
+}  // namespace
+}  // namespace zn

@@ -1,0 +1,244 @@
+// The string library: UTF-16 string values, the shared temporary buffer in which string
+// expressions are built, conversion to and from byte text, numbers as text, string functions.
+//
+// A `StringValue` is a heap block of UTF-16 code units ending in a 0 unit, owned by the variable,
+// field or array element that holds it; null is the empty string, and every operation that reads
+// a string accepts null. Lengths count code units (a surrogate pair counts two).
+//
+// String expressions are built in the `TempStringBuffer`, one growable process-wide buffer. Its
+// position is a byte offset from its base; everything below the position is text being built or
+// still in use. The block moves whenever room is reserved, so callers keep byte offsets into it,
+// never addresses, across anything that may reserve.
+//
+// The result-offset convention: an operation that produces a string takes, as its last argument,
+// the byte offset at which to write it. It writes the units from there, writes a 0 unit behind
+// them and leaves the position on that terminator. The caller obtains the offset by pushing the
+// position and popping it again, and brackets every expression with balanced pushes and pops:
+//
+//   TempTextPush(); TempTextPush();                       // the whole expression
+//   TempTextAppend(u"Current score: Player ");
+//   TempTextPush(); TempTextPush();
+//   TempTextAppendInteger(player, TempTextPop());         // a producer at the popped offset
+//   TempTextPop();
+//   ConsoleWrite(TempTextPopPiece());                     // the whole text, terminated
+//   TempTextPopRewind();                                  // gives the room back
+//
+// C++ callers can let a `TempTextScope` do the outermost push and rewind.
+//
+// Not thread-safe: the buffer, its position stack and the string values are used from one thread.
+#pragma once
+
+#include <cstdint>
+
+namespace zn {
+
+using StringValue = char16_t*;
+
+// A shared empty string (one 0 unit in static storage) that stands in for null where an address
+// is needed. Never written.
+extern const char16_t EmptyString[1];
+
+// ---------------------------------------------------------------------------------------------
+// String values. Exhausted memory ends the process (FatalExit) after giving the terminal back.
+
+// StringCountUnits: code units before the terminator of a non-null string.
+int64_t StringCountUnits(const char16_t* s);
+
+// StringCopyUnits: copies `n` units from `source` to `destination` and writes a 0 unit at
+// destination + n; returns the address of that terminator.
+char16_t* StringCopyUnits(char16_t* destination, const char16_t* source, int32_t n);
+
+// StringAssign: the variable holds a copy of `source` in a block of (length + 5) units; returns
+// the byte size of the stored text with its terminator, (length + 1) * 2. Null frees the
+// variable's block, sets it to null and returns 2. Assigning a variable its own value, or a piece
+// of it, is safe.
+int32_t StringAssign(StringValue* variable, const char16_t* source);
+
+// StringDuplicate: the variable gets a fresh (length + 5)-unit copy of `source`; its old pointer
+// is not freed. Null leaves the variable untouched. Used on entry to procedures taking strings.
+void StringDuplicate(StringValue* variable, const char16_t* source);
+
+// StringRelease: frees the block; null does nothing.
+void StringRelease(StringValue s);
+
+// ---------------------------------------------------------------------------------------------
+// The TempStringBuffer. Offsets are byte offsets; they are always even.
+
+// TempTextInit: position 0, capacity 16, a fresh 16-byte block. Start-up step of the library.
+void TempTextInit();
+
+// TempTextFree: frees the block (and forgets it).
+void TempTextFree();
+
+// TempTextReserve: applies the reservation rule for `n` units counted from the position, then
+// sets the position to offset + 2n and returns base + offset (after any move of the block).
+// Writes nothing: the caller writes the text and its terminator.
+char16_t* TempTextReserve(int32_t n, int32_t offset);
+
+// TempTextAppend: appends a copy of `s`, terminator included, at the position; the position
+// moves onto the copied terminator. Null only writes a terminator at the position.
+void TempTextAppend(const char16_t* s);
+
+// TempTextAddress: base + offset.
+char16_t* TempTextAddress(int32_t offset);
+
+// TempTextOffsetOf: (address - base) + 1 when base <= address <= base + position, else 0.
+int32_t TempTextOffsetOf(const void* address);
+
+// TempTextCut: position = offset, and a terminator at base + offset.
+void TempTextCut(int32_t offset);
+
+// TempTextUnreserve: position = position - 2n.
+void TempTextUnreserve(int32_t n);
+
+// TempTextTakeInto: the variable receives a copy of the text from `offset` up to the position,
+// in a block of (bytes + 10); the position goes back to `offset`.
+void TempTextTakeInto(StringValue* variable, int32_t offset);
+
+// The current position, capacity (bytes the reservation rule counts as usable) and block size.
+int64_t TempTextPosition();
+int64_t TempTextCapacity();
+int64_t TempTextBlockBytes();
+
+// ---------------------------------------------------------------------------------------------
+// The PositionStack: 100 saved positions. Pushing a 101st or popping an empty stack is a
+// caller's mistake that would corrupt memory; it ends the process (FatalExit) instead.
+
+inline constexpr int32_t kPositionStackEntries = 100;
+
+// TempTextPush: saves the position.
+void TempTextPush();
+// TempTextPop: drops the newest entry and returns it; the position is unchanged.
+int32_t TempTextPop();
+// TempTextPopRewind: drops the newest entry, sets the position to it and returns it.
+int32_t TempTextPopRewind();
+// TempTextPopRewindAddress: as TempTextPopRewind, returning base + saved position.
+char16_t* TempTextPopRewindAddress();
+// TempTextPopPiece: drops the newest entry and returns base + saved position, the piece built
+// since the push (terminated at the position); the position is unchanged.
+char16_t* TempTextPopPiece();
+// TempTextPeek: the newest entry, which stays.
+int32_t TempTextPeek();
+// TempTextStackDepth: entries in use.
+int32_t TempTextStackDepth();
+
+// TempTextScope: pushes on construction and rewinds to that position on destruction, so that a
+// C++ caller cannot leave the stack unbalanced on any path.
+class TempTextScope {
+ public:
+  TempTextScope() { TempTextPush(); }
+  ~TempTextScope() { TempTextPopRewind(); }
+  TempTextScope(const TempTextScope&) = delete;
+  TempTextScope& operator=(const TempTextScope&) = delete;
+  // The position saved by the push: where the scope's text starts.
+  int32_t Start() const { return TempTextPeek(); }
+};
+
+// TempTextReset: frees the block, empties the stack and starts again as TempTextInit does.
+// For tests that need a known state.
+void TempTextReset();
+
+// ---------------------------------------------------------------------------------------------
+// Text encoding conversion. Code pages: 0 single-byte text (codes 0 to 255), 65001 UTF-8; any
+// other makes both converters return 0. A source length of -1 means "up to and including the
+// terminator". The flags argument is ignored. Neither converter writes a terminator of its own.
+
+inline constexpr int32_t CodePageSingleByte = 0;
+inline constexpr int32_t CodePageUtf8 = 65001;
+
+// Utf16ToMultiByte: with a null destination, the bytes needed; otherwise the bytes written, never
+// more than `destination_length`, or 0 for a high surrogate followed by a non-low surrogate.
+int32_t Utf16ToMultiByte(int32_t code_page, uint32_t flags, const char16_t* source,
+                         int32_t source_length, char* destination, int32_t destination_length);
+
+// MultiByteToUtf16: with a null destination, the units needed; otherwise the units written,
+// never more than `destination_length`, or 0 on a malformed lead byte.
+int32_t MultiByteToUtf16(int32_t code_page, uint32_t flags, const char* source,
+                         int32_t source_length, char16_t* destination, int32_t destination_length);
+
+// StringToSingleByte: new heap byte text; units below 256 become bytes, others are dropped.
+// Null gives a 1-byte block holding 0. Free with NarrowTextFree.
+char* StringToSingleByte(const char16_t* s);
+
+// StringToUtf8: new heap UTF-8 text; null or nothing convertible gives a 1-byte block holding 0.
+char* StringToUtf8(const char16_t* s);
+
+// NarrowTextFree: frees byte text made by this library.
+void NarrowTextFree(char* text);
+
+// StringFromSingleByte: new heap string, each byte widened to one unit.
+StringValue StringFromSingleByte(const char* text);
+
+// StringFromUtf8: new heap string decoded from UTF-8 (null is empty). Always terminated, also for
+// malformed input.
+StringValue StringFromUtf8(const char* text);
+
+// TempTextAppendSingleByte: the text widened at `offset`, terminated, position on the terminator;
+// returns the address of the terminator.
+char16_t* TempTextAppendSingleByte(const char* text, int32_t offset);
+
+// TempTextAppendUtf8: the decoded text at `offset`, terminated, position on the terminator. On
+// malformed input the result holds what decodes before the fault; nothing is written outside the
+// room reserved.
+void TempTextAppendUtf8(const char* text, int32_t offset);
+
+// ---------------------------------------------------------------------------------------------
+// Numbers and text.
+
+// TempTextAppendInteger: decimal text of `value` at `offset`, terminated, position on it.
+void TempTextAppendInteger(int64_t value, int32_t offset);
+
+// TempTextAppendSpaces: `count` spaces at `offset` (none for 0 or less), terminated.
+void TempTextAppendSpaces(int32_t count, int32_t offset);
+
+// TextToInteger: blanks (space, tab), an optional sign, then decimal digits, "$" and hex digits or
+// "%" and binary digits; stops at the first non-digit; wraps on overflow. Anything else gives 0.
+int64_t TextToInteger(const char16_t* s);
+
+// IntegerToText: decimal text and terminator at `destination` (room for 21 units); returns it.
+char16_t* IntegerToText(char16_t* destination, int64_t value);
+
+// UnsignedToText: decimal digits and terminator (room for 21 units); returns `destination`.
+char16_t* UnsignedToText(char16_t* destination, uint64_t value);
+
+// IntegerToAsciiText: decimal text of a 32-bit value as bytes and a 0 byte (room for 12 bytes).
+void IntegerToAsciiText(int32_t value, char* destination);
+
+// ---------------------------------------------------------------------------------------------
+// String functions.
+
+// StringLength: code units before the terminator; 0 for null.
+int32_t StringLength(const char16_t* s);
+
+// StringFieldAt: field `n` (1 = first) of `source` split by `separator`, written at `offset` by
+// the result-offset convention. n <= 0, or a field past the last, gives the empty text. The source
+// may lie inside the TempStringBuffer.
+void StringFieldAt(const char16_t* source, int32_t n, const char16_t* separator, int32_t offset);
+
+// StringEqual: 1 when equal (null equals the empty string), else 0.
+int32_t StringEqual(const char16_t* a, const char16_t* b);
+
+// StringCompare: 0 when equal, else the difference of the first differing units taken as signed
+// 16-bit values. Neither may be null.
+int32_t StringCompare(const char16_t* a, const char16_t* b);
+
+// StringCompareUnits: as StringCompare over at most `count` units; a count of 0 gives 0.
+int32_t StringCompareUnits(const char16_t* a, const char16_t* b, uint64_t count);
+
+// StringCompareNoCase: as StringCompare after the locale's towlower on every unit.
+int32_t StringCompareNoCase(const char16_t* a, const char16_t* b);
+
+// StringCopyTo: copies `source` and its terminator; returns `destination`.
+char16_t* StringCopyTo(char16_t* destination, const char16_t* source);
+
+// StringCopyPadded: copies at most `count` units, filling the rest of the count with 0 units when
+// the source ends first; no terminator when the source has `count` units or more.
+char16_t* StringCopyPadded(char16_t* destination, const char16_t* source, uint64_t count);
+
+// StringFormat: formats the values by a UTF-16 printf-style format. With a null destination,
+// returns the length of the formatted text in UTF-8 bytes; otherwise writes the text and a
+// terminator (the destination must be large enough) and returns the units written without the
+// terminator, or 0 and writes nothing when memory is exhausted.
+int32_t StringFormat(char16_t* destination, const char16_t* format, ...);
+
+}  // namespace zn
