@@ -1,0 +1,61 @@
+// The console library: the terminal on which the process was started, driven through the
+// terminal attributes of standard input and ANSI escape sequences on standard output.
+//
+// The start step saves the user's terminal attributes; `ConsoleOpen` switches to the console mode
+// (no line editing, no echo, reads that return at once); the end step gives the saved attributes
+// back. Once the console mode is applied, the interrupt, quit, terminate and hang-up signals and
+// the crash signals give the terminal back before the process dies by them, Ctrl-Z gives it back
+// while the process is stopped, and resuming applies the console mode again.
+//
+// All text is UTF-16 (StringValue) and is converted just before it is written; every write, clear
+// and cursor placement is flushed at once. Main thread only.
+#pragma once
+
+#include <cstdint>
+
+namespace zn {
+
+inline constexpr int32_t OutputModeUtf8 = 2;
+inline constexpr int32_t OutputModeSingleByte = 24;
+
+// ConsoleStartup: byte-oriented standard streams; saves the terminal attributes of standard
+// input. Start-up step.
+void ConsoleStartup();
+
+// ConsoleShutdown: gives the saved attributes back, discarding input the program never read.
+// End step; harmless to call twice.
+void ConsoleShutdown();
+
+// ConsoleOpen: applies the console mode derived from the saved attributes; `mode` chooses the
+// output encoding (OutputModeSingleByte, or UTF-8 for any other value). Always 1.
+int32_t ConsoleOpen(int32_t mode = OutputModeUtf8);
+
+// ConsoleClose: records that the console is closed; the terminal stays in the console mode until
+// ConsoleShutdown.
+void ConsoleClose();
+
+// ConsoleSetCursorControl: while the flag is 0, ConsoleClear and ConsoleMoveCursor write nothing.
+void ConsoleSetCursorControl(int32_t flag);
+
+// ConsoleClear: erases the screen ("\e[2J"); the cursor stays where it was.
+void ConsoleClear();
+
+// ConsoleMoveCursor: places the cursor ("\e[<row>;<column>f"); both count from 1.
+void ConsoleMoveCursor(int32_t column, int32_t row);
+
+// ConsoleWrite: writes the text at the cursor, no line end added; null writes nothing. Flushes.
+void ConsoleWrite(const char16_t* text);
+
+// ConsoleReadKey: reads one UTF-8 character without waiting and writes it as a piece of exactly
+// one code unit at `offset` of the TempStringBuffer (the unit 0 when no key was waiting; a
+// character outside the basic plane gives its high surrogate).
+void ConsoleReadKey(int32_t offset);
+
+// ConsoleInputEnded: 1 when standard input is not a terminal and a read has met its end, else 0.
+// A terminal with no key waiting is not an end.
+int32_t ConsoleInputEnded();
+
+// SleepMilliseconds: suspends the calling thread; a signal cuts the pause short.
+void SleepMilliseconds(int32_t milliseconds);
+
+}  // namespace zn
