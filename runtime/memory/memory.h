@@ -96,6 +96,11 @@ void MemoryBlockFree(void* block);
 
 using LayoutDescriptor = const int64_t*;
 
+// LayoutWord: the word that names a nested descriptor inside another one.
+inline int64_t LayoutWord(LayoutDescriptor layout) {
+  return static_cast<int64_t>(reinterpret_cast<intptr_t>(layout));
+}
+
 inline constexpr int64_t kLayoutEnd = -1;
 inline constexpr int64_t kLayoutStructArray = -2;
 inline constexpr int64_t kLayoutStruct = -3;
