@@ -1,0 +1,76 @@
+// Key input: one UTF-8 character read from standard input without waiting, handed to the caller
+// as a piece of exactly one UTF-16 code unit in the TempStringBuffer.
+//
+// In the console mode a read returns at once, so an end of file means "no key waiting" and is
+// cleared after every key, letting the next call read again. When standard input is a file or a
+// pipe instead, an end of file is final; ConsoleInputEnded tells a program so, since the keys it
+// reads stay empty from then on.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "runtime/console/console.h"
+#include "runtime/strings/strings.h"
+
+namespace zn {
+namespace {
+
+int32_t input_ended = 0;
+
+// The follow-up bytes a lead byte announces, or -1 when it cannot start a character
+// (a continuation byte 10xxxxxx, or 11111xxx).
+int FollowUpBytes(int lead) {
+  if (lead < 0x80) {
+    return 0;
+  }
+  if ((lead & 0xE0) == 0xC0) {
+    return 1;
+  }
+  if ((lead & 0xF0) == 0xE0) {
+    return 2;
+  }
+  if ((lead & 0xF8) == 0xF0) {
+    return 3;
+  }
+  return -1;
+}
+
+// getchar, noting an end of file of a non-terminal input.
+int ReadByte() {
+  const int byte = std::getchar();
+  if (byte == EOF && std::feof(stdin) != 0 && input_ended == 0 && isatty(STDIN_FILENO) == 0) {
+    input_ended = 1;
+  }
+  return byte;
+}
+
+}  // namespace
+
+void ConsoleReadKey(int32_t offset) {
+  char bytes[5] = {};
+  const int lead = ReadByte();
+  if (lead != EOF) {
+    const int follow_ups = FollowUpBytes(lead);
+    if (follow_ups >= 0) {
+      bytes[0] = static_cast<char>(lead);
+      // Taken as they come, unchecked: the converter rejects what does not decode. A missing
+      // byte stands as 0xFF, which no UTF-8 sequence contains.
+      for (int i = 1; i <= follow_ups; ++i) {
+        const int byte = ReadByte();
+        bytes[i] = static_cast<char>(byte == EOF ? 0xFF : byte);
+      }
+    }
+  }
+  TempTextAppendUtf8(bytes, offset);
+  // The piece is exactly one unit: the first one decoded (a surrogate pair is cut to its high
+  // surrogate), or the terminator when nothing decoded.
+  TempTextReserve(1, offset);
+  std::clearerr(stdin);
+}
+
+int32_t ConsoleInputEnded() {
+  return input_ended;
+}
+
+}  // namespace zn

@@ -1,0 +1,45 @@
+// Internal to the console library: the terminal state shared by the mode, signal and output
+// files, and the pause arithmetic. Not installed.
+#pragma once
+
+#include <csignal>
+#include <cstdint>
+#include <ctime>
+
+namespace zn::internal {
+
+// ConsoleTerminalGiveBack: writes the saved user attributes back to standard input at once.
+// Async-signal-safe and harmless to call again; does nothing when no attributes were saved.
+void ConsoleTerminalGiveBack();
+
+// ConsoleTerminalReapply: applies the console mode again when it is in force (after a stop and
+// continue). Async-signal-safe.
+void ConsoleTerminalReapply();
+
+// ConsoleSignalsInstall: installs the handlers that give the terminal back; once only, the
+// actions found before are kept for ConsoleSignalsRemove.
+void ConsoleSignalsInstall();
+
+// ConsoleSignalsRemove: puts back the actions found by ConsoleSignalsInstall.
+void ConsoleSignalsRemove();
+
+// ConsoleSignalHold: blocks the asynchronous signals the console handles for as long as it
+// lives, so that a handler never sees the terminal state half written.
+class ConsoleSignalHold {
+ public:
+  ConsoleSignalHold();
+  ~ConsoleSignalHold();
+  ConsoleSignalHold(const ConsoleSignalHold&) = delete;
+  ConsoleSignalHold& operator=(const ConsoleSignalHold&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+// ConsoleOutputModeSet: the encoding ConsoleWrite uses from now on.
+void ConsoleOutputModeSet(int32_t mode);
+
+// ConsoleSleepSpan: the pause nanosleep is asked for, for `milliseconds`.
+timespec ConsoleSleepSpan(int32_t milliseconds);
+
+}  // namespace zn::internal

@@ -1,0 +1,109 @@
+// The console's terminal modes: saving the user's attributes at start, the console mode, and
+// giving the user's attributes back at the end, on a fatal exit and from the signal handlers.
+//
+// The console mode is always derived from the attributes saved at start, never from the current
+// ones, so opening twice gives the same mode. Only ICANON, ECHO, VMIN and VTIME change: ISIG stays,
+// so the interrupt and quit keys keep their effect, and input and output processing stay as the
+// user had them.
+//
+// Nothing is applied or given back unless the user's attributes were actually read: writing a
+// record that was never filled in would set a real terminal to speed 0, which hangs it up. For
+// the same reason the saved record is read once and never changed afterwards; a second start
+// step would otherwise save the console mode as the user's.
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cwchar>
+
+#include "runtime/console/console.h"
+#include "runtime/console/console_internal.h"
+#include "runtime/memory/memory.h"
+
+namespace zn {
+namespace {
+
+termios SavedTerminalAttributes{};
+termios ConsoleTerminalAttributes{};
+
+// Read by the signal handlers, hence sig_atomic_t.
+volatile sig_atomic_t saved_attributes_valid = 0;
+volatile sig_atomic_t console_mode_applied = 0;
+
+int32_t console_open = 0;
+
+}  // namespace
+
+namespace internal {
+
+void ConsoleTerminalGiveBack() {
+  if (saved_attributes_valid != 0) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminalAttributes);
+  }
+}
+
+void ConsoleTerminalReapply() {
+  if (console_mode_applied != 0) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &ConsoleTerminalAttributes);
+  }
+}
+
+}  // namespace internal
+
+void ConsoleStartup() {
+  // Byte orientation, so that the byte writes and reads of this library are allowed on them.
+  std::fwide(stdin, -1);
+  std::fwide(stdout, -1);
+  std::fwide(stderr, -1);
+  if (saved_attributes_valid == 0) {
+    internal::ConsoleSignalHold hold;
+    termios attributes{};
+    if (tcgetattr(STDIN_FILENO, &attributes) == 0) {
+      SavedTerminalAttributes = attributes;
+      saved_attributes_valid = 1;
+    }
+  }
+  // From here on a fatal exit gives the terminal back before it writes its line.
+  FatalCleanupSet(internal::ConsoleTerminalGiveBack);
+}
+
+void ConsoleShutdown() {
+  {
+    internal::ConsoleSignalHold hold;
+    console_mode_applied = 0;
+    // TCSAFLUSH: input the program never read (the rest of an arrow key after ESC ended the game)
+    // is discarded instead of reaching the user's shell.
+    if (saved_attributes_valid != 0) {
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedTerminalAttributes);
+    }
+  }
+  internal::ConsoleSignalsRemove();
+}
+
+int32_t ConsoleOpen(int32_t mode) {
+  {
+    internal::ConsoleSignalHold hold;
+    ConsoleTerminalAttributes = SavedTerminalAttributes;
+    ConsoleTerminalAttributes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    // A read returns at once, with whatever bytes are waiting or with none.
+    ConsoleTerminalAttributes.c_cc[VMIN] = 0;
+    ConsoleTerminalAttributes.c_cc[VTIME] = 0;
+    if (saved_attributes_valid != 0 &&
+        tcsetattr(STDIN_FILENO, TCSANOW, &ConsoleTerminalAttributes) == 0) {
+      console_mode_applied = 1;
+      // Installed while the signals are held, so none can end the process between the mode
+      // being applied and the handlers that give it back.
+      internal::ConsoleSignalsInstall();
+    }
+  }
+  internal::ConsoleOutputModeSet(mode);
+  console_open = 1;
+  return 1;
+}
+
+void ConsoleClose() {
+  console_open = 0;
+}
+
+}  // namespace zn
