@@ -1,5 +1,6 @@
-// Internal to the string library: heap calls that end the process when memory is exhausted.
-// Not installed.
+// Internal to the string library: heap calls that end the process when memory is exhausted, the
+// converters' cores (shared by the public converters and the operations built on them) and a few
+// helpers on the temporary buffer. Not installed.
 #pragma once
 
 #include <cstddef>
@@ -13,5 +14,43 @@ void* StringHeapResize(void* block, size_t bytes);
 
 // (units + margin_units) * 2 bytes, or FatalExit when that cannot be a heap request.
 size_t StringBlockBytes(int64_t units, int64_t margin_units);
+
+// ---------------------------------------------------------------------------------------------
+// Converter cores. Lengths are already resolved (never -1) and positive; a null destination
+// means counting. They never read or write outside the given lengths.
+
+// What a conversion produced: units or bytes written (or counted), and whether it stopped on a
+// fault that the public converters report as 0 (a malformed lead byte, a broken surrogate pair).
+struct Converted {
+  int32_t count;
+  bool faulted;
+};
+
+// UTF-8 bytes to UTF-16 units by the decoding rules of the library.
+Converted Utf8ToUtf16(const unsigned char* source, int32_t source_length, char16_t* destination,
+                      int32_t destination_length);
+
+// UTF-16 units to UTF-8 bytes. Only whole characters are written; counting stops where the count
+// would no longer fit a signed 32-bit value.
+Converted Utf16ToUtf8(const char16_t* source, int32_t source_length, char* destination,
+                      int32_t destination_length);
+
+// UTF-16 units to single bytes: units below 256 are kept, the others dropped.
+int32_t Utf16ToSingleByte(const char16_t* source, int32_t source_length, char* destination,
+                          int32_t destination_length);
+
+// Widens `count` bytes to units.
+void SingleByteWiden(const unsigned char* source, int32_t count, char16_t* destination);
+
+// The bytes before the 0 byte of a byte text, or FatalExit when the text is too long for the
+// library's signed 32-bit lengths with its terminator counted.
+int32_t NarrowTextLength(const char* text);
+
+// ---------------------------------------------------------------------------------------------
+// The temporary buffer seen from the operations that may read from it while they reserve in it.
+
+// (address - base) + 1 when the address lies anywhere in the buffer's block (not only below the
+// position), else 0. Such a source moves when a reservation resizes the block.
+int64_t TempTextBlockOffsetOf(const void* address);
 
 }  // namespace zn::internal

@@ -1,0 +1,90 @@
+// Byte texts for output and strings from byte texts: the heap operations on top of the converters.
+//
+// Each measures first and allocates once. The byte texts made for output fall back to a 1-byte
+// empty text when the heap refuses, since their callers print whatever they get; the strings made
+// from byte text end the process instead, like every other string allocation.
+//
+// A decoded string always ends in a 0 unit, even when the UTF-8 is malformed: the decoder may stop
+// before the terminating 0 byte, or a sequence may swallow it ("C3" alone), so the block has one
+// unit more than the count and the terminator is written behind what was decoded.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "runtime/memory/memory.h"
+#include "runtime/strings/strings.h"
+#include "runtime/strings/strings_internal.h"
+
+namespace zn {
+namespace internal {
+
+int32_t NarrowTextLength(const char* text) {
+  const size_t bytes = std::strlen(text);
+  if (bytes >= INT32_MAX) FatalExit("text too long");
+  return static_cast<int32_t>(bytes);
+}
+
+}  // namespace internal
+
+namespace {
+
+char* EmptyNarrowText() {
+  char* text = static_cast<char*>(internal::StringHeapAlloc(1));
+  text[0] = 0;
+  return text;
+}
+
+// The string's units with its terminator, as a converter's source length.
+int32_t UnitsWithTerminator(const char16_t* s) {
+  const int64_t units = StringCountUnits(s);
+  if (units >= INT32_MAX) FatalExit("string too long");
+  return static_cast<int32_t>(units + 1);
+}
+
+char* Narrow(int32_t code_page, const char16_t* s) {
+  if (s == nullptr) return EmptyNarrowText();
+  const int32_t units = UnitsWithTerminator(s);
+  const int32_t bytes = Utf16ToMultiByte(code_page, 0, s, units, nullptr, 0);
+  if (bytes == 0) return EmptyNarrowText();
+  auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(bytes) + 1));
+  if (text == nullptr) return EmptyNarrowText();
+  const int32_t written = Utf16ToMultiByte(code_page, 0, s, units, text, bytes);
+  text[written] = 0;
+  return text;
+}
+
+}  // namespace
+
+char* StringToSingleByte(const char16_t* s) {
+  return Narrow(CodePageSingleByte, s);
+}
+
+char* StringToUtf8(const char16_t* s) {
+  return Narrow(CodePageUtf8, s);
+}
+
+void NarrowTextFree(char* text) {
+  std::free(text);
+}
+
+StringValue StringFromSingleByte(const char* text) {
+  const int32_t length = text == nullptr ? 0 : internal::NarrowTextLength(text);
+  auto* s =
+      static_cast<char16_t*>(internal::StringHeapAlloc(internal::StringBlockBytes(length, 1)));
+  internal::SingleByteWiden(reinterpret_cast<const unsigned char*>(text), length, s);
+  s[length] = 0;
+  return s;
+}
+
+StringValue StringFromUtf8(const char* text) {
+  if (text == nullptr) text = "";
+  const int32_t bytes = internal::NarrowTextLength(text) + 1;
+  const auto* in = reinterpret_cast<const unsigned char*>(text);
+  const int32_t units = internal::Utf8ToUtf16(in, bytes, nullptr, 0).count;
+  auto* s = static_cast<char16_t*>(internal::StringHeapAlloc(internal::StringBlockBytes(units, 1)));
+  const int32_t written = internal::Utf8ToUtf16(in, bytes, s, units).count;
+  if (written == 0 || s[written - 1] != 0) s[written] = 0;
+  return s;
+}
+
+}  // namespace zn

@@ -1,0 +1,58 @@
+// Numbers formatted into text by a printf-style format string.
+//
+// The format goes to UTF-8 for vsnprintf and the formatted bytes come back as UTF-16. The result is
+// always terminated: when the formatted bytes do not decode to the end (a "%s" of malformed
+// UTF-8), the terminator is written behind what decoded and the count says how much that was.
+// Failures (exhausted memory, an encoding error in vsnprintf) give 0 and leave the destination as
+// it was.
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "runtime/strings/strings.h"
+#include "runtime/strings/strings_internal.h"
+
+namespace zn {
+namespace {
+
+// The largest destination length the converter is given: the destination is not bounded.
+constexpr int32_t kUnboundedUnits = 536870911;
+
+int32_t FormatInto(char16_t* destination, const char* format, va_list values) {
+  va_list measure;
+  va_copy(measure, values);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length < 0) return 0;
+  if (destination == nullptr) return length;
+  const size_t size = static_cast<size_t>(length) + 1;
+  auto* bytes = static_cast<char*>(std::malloc(size));
+  if (bytes == nullptr) return 0;
+  if (std::vsnprintf(bytes, size, format, values) != length) {
+    std::free(bytes);
+    return 0;
+  }
+  const internal::Converted converted =
+      internal::Utf8ToUtf16(reinterpret_cast<const unsigned char*>(bytes),
+                            static_cast<int32_t>(size), destination, kUnboundedUnits);
+  std::free(bytes);
+  const int32_t units = converted.count;
+  if (units > 0 && destination[units - 1] == 0) return units - 1;
+  destination[units] = 0;
+  return units;
+}
+
+}  // namespace
+
+int32_t StringFormat(char16_t* destination, const char16_t* format, ...) {
+  char* narrow = StringToUtf8(format);
+  va_list values;
+  va_start(values, format);
+  const int32_t units = FormatInto(destination, narrow, values);
+  va_end(values);
+  NarrowTextFree(narrow);
+  return units;
+}
+
+}  // namespace zn
