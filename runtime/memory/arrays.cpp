@@ -68,13 +68,16 @@ void* ArrayCreateDims(int64_t dimensions, uint64_t element_size, int32_t type,
     const int64_t count = slots[k];
     slots[k] = static_cast<int64_t>(multiplier);
     if (count <= 0) {
+      // Refused in the end, but the record is left holding multipliers either way: the slots
+      // in front still get the product of the counts behind them (wrapping, never trapping).
       refused = true;
+      multiplier *= static_cast<uint64_t>(count);
       continue;
     }
     uint64_t product = 0;
     if (!MemorySizeFits(multiplier, static_cast<uint64_t>(count), 0, &product)) {
       overflow = true;
-      product = 0;
+      product = multiplier * static_cast<uint64_t>(count);
     }
     multiplier = product;
   }
