@@ -4,8 +4,10 @@
 // A source that lies inside the temporary buffer moves when the reservation resizes the block, so
 // it is followed by its offset into the block, and the field is moved with a copy that allows the
 // source and the result to overlap. Any address inside the block counts, not only those below the
-// position: text just above the position is still in the block that a resize frees.
+// position: released text just above the position is still in the block that a resize frees, and
+// one that shrinks the block may cut it off.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "runtime/memory/memory.h"
@@ -80,13 +82,26 @@ void StringFieldAt(const char16_t* source, int32_t n, const char16_t* separator,
                           ? FindBySeparatorUnit(source, n, separator[0])
                           : FindBySeparatorText(source, n, separator, separator_length);
   if (field.length >= INT32_MAX) FatalExit("string too long");
+  const auto length = static_cast<int32_t>(field.length);
   const char16_t* from = source + field.start;
   const int64_t inside = internal::TempTextBlockOffsetOf(from);
-  const auto length = static_cast<int32_t>(field.length);
+  if (inside - 1 > TempTextPosition()) {
+    // Released text above the position: a shrinking reservation may cut it off, so it is set
+    // aside first. Callers keep to live text, so this path costs nothing in their use.
+    const size_t bytes = internal::StringBlockBytes(length, 1);
+    auto* aside = static_cast<char16_t*>(internal::StringHeapAlloc(bytes));
+    StringCopyUnits(aside, from, length);
+    StringCopyUnits(TempTextReserve(length, offset), aside, length);
+    std::free(aside);
+    return;
+  }
   char16_t* destination = TempTextReserve(length, offset);
-  if (inside != 0)
+  if (inside != 0) {
+    // Below the position the text survives any reservation (the need covers it), but the block
+    // may have moved.
     from = reinterpret_cast<const char16_t*>(reinterpret_cast<const char*>(TempTextAddress(0)) +
                                              (inside - 1));
+  }
   std::memmove(destination, from, static_cast<size_t>(length) * sizeof(char16_t));
   destination[length] = 0;
 }
