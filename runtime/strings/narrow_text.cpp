@@ -20,7 +20,9 @@ namespace internal {
 
 int32_t NarrowTextLength(const char* text) {
   const size_t bytes = std::strlen(text);
-  if (bytes >= INT32_MAX) FatalExit("text too long");
+  if (bytes >= INT32_MAX) {
+    FatalExit("text too long");
+  }
   return static_cast<int32_t>(bytes);
 }
 
@@ -37,17 +39,25 @@ char* EmptyNarrowText() {
 // The string's units with its terminator, as a converter's source length.
 int32_t UnitsWithTerminator(const char16_t* s) {
   const int64_t units = StringCountUnits(s);
-  if (units >= INT32_MAX) FatalExit("string too long");
+  if (units >= INT32_MAX) {
+    FatalExit("string too long");
+  }
   return static_cast<int32_t>(units + 1);
 }
 
 char* Narrow(int32_t code_page, const char16_t* s) {
-  if (s == nullptr) return EmptyNarrowText();
+  if (s == nullptr) {
+    return EmptyNarrowText();
+  }
   const int32_t units = UnitsWithTerminator(s);
   const int32_t bytes = Utf16ToMultiByte(code_page, 0, s, units, nullptr, 0);
-  if (bytes == 0) return EmptyNarrowText();
+  if (bytes == 0) {
+    return EmptyNarrowText();
+  }
   auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(bytes) + 1));
-  if (text == nullptr) return EmptyNarrowText();
+  if (text == nullptr) {
+    return EmptyNarrowText();
+  }
   const int32_t written = Utf16ToMultiByte(code_page, 0, s, units, text, bytes);
   text[written] = 0;
   return text;
@@ -77,13 +87,17 @@ StringValue StringFromSingleByte(const char* text) {
 }
 
 StringValue StringFromUtf8(const char* text) {
-  if (text == nullptr) text = "";
+  if (text == nullptr) {
+    text = "";
+  }
   const int32_t bytes = internal::NarrowTextLength(text) + 1;
   const auto* in = reinterpret_cast<const unsigned char*>(text);
   const int32_t units = internal::Utf8ToUtf16(in, bytes, nullptr, 0).count;
   auto* s = static_cast<char16_t*>(internal::StringHeapAlloc(internal::StringBlockBytes(units, 1)));
   const int32_t written = internal::Utf8ToUtf16(in, bytes, s, units).count;
-  if (written == 0 || s[written - 1] != 0) s[written] = 0;
+  if (written == 0 || s[written - 1] != 0) {
+    s[written] = 0;
+  }
   return s;
 }
 

@@ -23,15 +23,18 @@ int32_t WriteDigits(Unit* destination, Unsigned value) {
     value /= 10;
   }
   digits[count++] = static_cast<Unit>('0' + value);
-  for (int32_t i = 0; i < count; ++i)
+  for (int32_t i = 0; i < count; ++i) {
     destination[i] = digits[count - 1 - i];
+  }
   destination[count] = 0;
   return count;
 }
 
 template <typename Unit, typename Signed, typename Unsigned>
 int32_t WriteSigned(Unit* destination, Signed value) {
-  if (value >= 0) return WriteDigits(destination, static_cast<Unsigned>(value));
+  if (value >= 0) {
+    return WriteDigits(destination, static_cast<Unsigned>(value));
+  }
   destination[0] = '-';
   // 0 - (unsigned) value is the magnitude even for the most negative value.
   return 1 + WriteDigits(destination + 1, Unsigned{0} - static_cast<Unsigned>(value));
@@ -62,8 +65,9 @@ void TempTextAppendInteger(int64_t value, int32_t offset) {
 void TempTextAppendSpaces(int32_t count, int32_t offset) {
   const int32_t n = count > 0 ? count : 0;
   char16_t* address = TempTextReserve(n, offset);
-  for (int32_t i = 0; i < n; ++i)
+  for (int32_t i = 0; i < n; ++i) {
     address[i] = u' ';
+  }
   address[n] = 0;
 }
 

@@ -11,20 +11,24 @@ int32_t Utf16ToSingleByte(const char16_t* source, int32_t source_length, char* d
                           int32_t destination_length) {
   int32_t kept = 0;
   if (destination == nullptr) {
-    for (int32_t i = 0; i < source_length; ++i)
+    for (int32_t i = 0; i < source_length; ++i) {
       kept += source[i] < 0x100 ? 1 : 0;
+    }
     return kept;
   }
   for (int32_t i = 0; i < source_length && kept < destination_length; ++i) {
     const char16_t unit = source[i];
-    if (unit < 0x100) destination[kept++] = static_cast<char>(unit);
+    if (unit < 0x100) {
+      destination[kept++] = static_cast<char>(unit);
+    }
   }
   return kept;
 }
 
 void SingleByteWiden(const unsigned char* source, int32_t count, char16_t* destination) {
-  for (int32_t i = 0; i < count; ++i)
+  for (int32_t i = 0; i < count; ++i) {
     destination[i] = source[i];
+  }
 }
 
 }  // namespace zn::internal

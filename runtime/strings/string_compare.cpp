@@ -30,7 +30,9 @@ int32_t Lowered(char16_t unit) {
 }  // namespace
 
 int32_t StringLength(const char16_t* s) {
-  if (s == nullptr) return 0;
+  if (s == nullptr) {
+    return 0;
+  }
   const int64_t units = StringCountUnits(s);
   return units < INT32_MAX ? static_cast<int32_t>(units) : INT32_MAX;
 }
@@ -43,7 +45,9 @@ int32_t StringCompare(const char16_t* a, const char16_t* b) {
   a = OrEmpty(a);
   b = OrEmpty(b);
   while (*a == *b) {
-    if (*a == 0) return 0;
+    if (*a == 0) {
+      return 0;
+    }
     ++a;
     ++b;
   }
@@ -54,8 +58,12 @@ int32_t StringCompareUnits(const char16_t* a, const char16_t* b, uint64_t count)
   a = OrEmpty(a);
   b = OrEmpty(b);
   for (uint64_t i = 0; i < count; ++i) {
-    if (a[i] != b[i]) return Signed(a[i]) - Signed(b[i]);
-    if (a[i] == 0) return 0;
+    if (a[i] != b[i]) {
+      return Signed(a[i]) - Signed(b[i]);
+    }
+    if (a[i] == 0) {
+      return 0;
+    }
   }
   return 0;
 }
@@ -66,8 +74,12 @@ int32_t StringCompareNoCase(const char16_t* a, const char16_t* b) {
   for (;; ++a, ++b) {
     const int32_t la = Lowered(*a);
     const int32_t lb = Lowered(*b);
-    if (la != lb) return la - lb;
-    if (*a == 0) return 0;
+    if (la != lb) {
+      return la - lb;
+    }
+    if (*a == 0) {
+      return 0;
+    }
   }
 }
 

@@ -10,19 +10,25 @@
 namespace zn {
 
 char16_t* StringCopyTo(char16_t* destination, const char16_t* source) {
-  if (source == nullptr) source = EmptyString;
+  if (source == nullptr) {
+    source = EmptyString;
+  }
   const int64_t units = StringCountUnits(source);
   std::memmove(destination, source, static_cast<size_t>(units + 1) * sizeof(char16_t));
   return destination;
 }
 
 char16_t* StringCopyPadded(char16_t* destination, const char16_t* source, uint64_t count) {
-  if (source == nullptr) source = EmptyString;
+  if (source == nullptr) {
+    source = EmptyString;
+  }
   uint64_t i = 0;
-  for (; i < count && source[i] != 0; ++i)
+  for (; i < count && source[i] != 0; ++i) {
     destination[i] = source[i];
-  for (; i < count; ++i)
+  }
+  for (; i < count; ++i) {
     destination[i] = 0;
+  }
   return destination;
 }
 

@@ -30,9 +30,15 @@ Field FindBySeparatorUnit(const char16_t* source, int32_t n, char16_t separator)
   int64_t start = 0;
   for (int64_t i = 0;; ++i) {
     const char16_t unit = source[i];
-    if (unit != separator && unit != 0) continue;
-    if (field == n) return {start, i - start};
-    if (unit == 0) return kNoField;
+    if (unit != separator && unit != 0) {
+      continue;
+    }
+    if (field == n) {
+      return {start, i - start};
+    }
+    if (unit == 0) {
+      return kNoField;
+    }
     ++field;
     start = i + 1;
   }
@@ -46,10 +52,15 @@ Field FindBySeparatorText(const char16_t* source, int32_t n, const char16_t* sep
   for (int64_t i = 0;; ++i) {
     const bool at_end = source[i] == 0;
     if (!at_end &&
-        StringCompareUnits(source + i, separator, static_cast<uint64_t>(separator_length)) != 0)
+        StringCompareUnits(source + i, separator, static_cast<uint64_t>(separator_length)) != 0) {
       continue;
-    if (field == n) return {start, i - start};
-    if (at_end) return kNoField;
+    }
+    if (field == n) {
+      return {start, i - start};
+    }
+    if (at_end) {
+      return kNoField;
+    }
     ++field;
     i += separator_length - 1;
     start = i + 1;
@@ -64,7 +75,9 @@ int64_t TempTextBlockOffsetOf(const void* address) {
   const auto at = reinterpret_cast<uintptr_t>(address);
   const auto start = reinterpret_cast<uintptr_t>(TempTextAddress(0));
   const auto bytes = static_cast<uintptr_t>(TempTextBlockBytes());
-  if (start == 0 || at < start || at - start >= bytes) return 0;
+  if (start == 0 || at < start || at - start >= bytes) {
+    return 0;
+  }
   return static_cast<int64_t>(at - start) + 1;
 }
 
@@ -75,13 +88,19 @@ void StringFieldAt(const char16_t* source, int32_t n, const char16_t* separator,
     TempTextCut(offset);
     return;
   }
-  if (source == nullptr) source = EmptyString;
-  if (separator == nullptr) separator = EmptyString;
+  if (source == nullptr) {
+    source = EmptyString;
+  }
+  if (separator == nullptr) {
+    separator = EmptyString;
+  }
   const int64_t separator_length = StringCountUnits(separator);
   const Field field = separator_length <= 1
                           ? FindBySeparatorUnit(source, n, separator[0])
                           : FindBySeparatorText(source, n, separator, separator_length);
-  if (field.length >= INT32_MAX) FatalExit("string too long");
+  if (field.length >= INT32_MAX) {
+    FatalExit("string too long");
+  }
   const auto length = static_cast<int32_t>(field.length);
   const char16_t* from = source + field.start;
   const int64_t inside = internal::TempTextBlockOffsetOf(from);

@@ -19,26 +19,16 @@ namespace {
 // The largest destination length the converter is given: the destination is not bounded.
 constexpr int32_t kUnboundedUnits = 536870911;
 
-int32_t FormatInto(char16_t* destination, const char* format, va_list values) {
-  va_list measure;
-  va_copy(measure, values);
-  const int length = std::vsnprintf(nullptr, 0, format, measure);
-  va_end(measure);
-  if (length < 0) return 0;
-  if (destination == nullptr) return length;
-  const size_t size = static_cast<size_t>(length) + 1;
-  auto* bytes = static_cast<char*>(std::malloc(size));
-  if (bytes == nullptr) return 0;
-  if (std::vsnprintf(bytes, size, format, values) != length) {
-    std::free(bytes);
-    return 0;
-  }
-  const internal::Converted converted =
+// The formatted bytes (terminator included) as units at the destination, always terminated;
+// returns the units before the terminator.
+int32_t WidenInto(char16_t* destination, const char* bytes, size_t size) {
+  const int32_t units =
       internal::Utf8ToUtf16(reinterpret_cast<const unsigned char*>(bytes),
-                            static_cast<int32_t>(size), destination, kUnboundedUnits);
-  std::free(bytes);
-  const int32_t units = converted.count;
-  if (units > 0 && destination[units - 1] == 0) return units - 1;
+                            static_cast<int32_t>(size), destination, kUnboundedUnits)
+          .count;
+  if (units > 0 && destination[units - 1] == 0) {
+    return units - 1;
+  }
   destination[units] = 0;
   return units;
 }
@@ -49,8 +39,24 @@ int32_t StringFormat(char16_t* destination, const char16_t* format, ...) {
   char* narrow = StringToUtf8(format);
   va_list values;
   va_start(values, format);
-  const int32_t units = FormatInto(destination, narrow, values);
+  const int length = std::vsnprintf(nullptr, 0, narrow, values);
   va_end(values);
+  int32_t units = 0;
+  if (length >= 0 && destination == nullptr) {
+    units = length;
+  } else if (length >= 0) {
+    const size_t size = static_cast<size_t>(length) + 1;
+    auto* bytes = static_cast<char*>(std::malloc(size));
+    if (bytes != nullptr) {
+      va_start(values, format);
+      const int written = std::vsnprintf(bytes, size, narrow, values);
+      va_end(values);
+      if (written == length) {
+        units = WidenInto(destination, bytes, size);
+      }
+      std::free(bytes);
+    }
+  }
   NarrowTextFree(narrow);
   return units;
 }

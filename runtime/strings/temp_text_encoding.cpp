@@ -23,7 +23,9 @@ char16_t* TempTextAppendSingleByte(const char* text, int32_t offset) {
 }
 
 void TempTextAppendUtf8(const char* text, int32_t offset) {
-  if (text == nullptr) text = "";
+  if (text == nullptr) {
+    text = "";
+  }
   const int32_t bytes = internal::NarrowTextLength(text) + 1;
   const auto* in = reinterpret_cast<const unsigned char*>(text);
   const int32_t units = internal::Utf8ToUtf16(in, bytes, nullptr, 0).count;

@@ -28,11 +28,16 @@ int32_t DigitValue(char16_t unit, uint32_t base) {
 }  // namespace
 
 int64_t TextToInteger(const char16_t* s) {
-  if (s == nullptr) return 0;
-  while (*s == u' ' || *s == u'\t')
+  if (s == nullptr) {
+    return 0;
+  }
+  while (*s == u' ' || *s == u'\t') {
     ++s;
+  }
   const char16_t sign = *s;
-  if (sign == u'+' || sign == u'-') ++s;
+  if (sign == u'+' || sign == u'-') {
+    ++s;
+  }
   uint32_t base = 10;
   if (*s == u'%') {
     base = 2;
@@ -42,9 +47,12 @@ int64_t TextToInteger(const char16_t* s) {
     ++s;
   }
   uint64_t value = 0;
-  for (int32_t digit = DigitValue(*s, base); digit >= 0; digit = DigitValue(*++s, base))
+  for (int32_t digit = DigitValue(*s, base); digit >= 0; digit = DigitValue(*++s, base)) {
     value = value * base + static_cast<uint32_t>(digit);
-  if (sign == u'-') value = 0 - value;
+  }
+  if (sign == u'-') {
+    value = 0 - value;
+  }
   return static_cast<int64_t>(value);
 }
 

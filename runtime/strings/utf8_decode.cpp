@@ -24,7 +24,9 @@ Converted Decode(const unsigned char* source, int32_t source_length, char16_t* d
     const unsigned lead = source[in];
     if (lead < 0x80) {
       if (kConvert) {
-        if (out >= destination_length) break;
+        if (out >= destination_length) {
+          break;
+        }
         destination[out] = static_cast<char16_t>(lead);
       }
       ++out;
@@ -33,7 +35,9 @@ Converted Decode(const unsigned char* source, int32_t source_length, char16_t* d
     }
     int32_t continuations = 0;
     uint32_t value = 0;
-    if (lead < 0xC0 || lead >= 0xF8) return {out, kConvert};
+    if (lead < 0xC0 || lead >= 0xF8) {
+      return {out, kConvert};
+    }
     if (lead < 0xE0) {
       continuations = 1;
       value = lead & 0x1F;
@@ -44,24 +48,34 @@ Converted Decode(const unsigned char* source, int32_t source_length, char16_t* d
       continuations = 3;
       value = lead & 0x07;
     }
-    if (source_length - in - 1 < continuations) break;
+    if (source_length - in - 1 < continuations) {
+      break;
+    }
     ++in;
     for (int32_t k = 0; k < continuations; ++k) {
       const unsigned next = source[in++];
-      if ((next & 0xC0) != 0x80) break;  // consumed, and the character ends here
+      if ((next & 0xC0) != 0x80) {
+        break;  // consumed, and the character ends here
+      }
       value = value << 6 | (next & 0x3F);
     }
-    if (value > kLargestCodePoint) break;
+    if (value > kLargestCodePoint) {
+      break;
+    }
     if (value >= 0x10000) {
       if (kConvert) {
-        if (destination_length - out < 2) break;
+        if (destination_length - out < 2) {
+          break;
+        }
         destination[out] = static_cast<char16_t>(0xD800 | (value - 0x10000) >> 10);
         destination[out + 1] = static_cast<char16_t>(0xDC00 | (value & 0x3FF));
       }
       out += 2;
     } else {
       if (kConvert) {
-        if (out >= destination_length) break;
+        if (out >= destination_length) {
+          break;
+        }
         destination[out] = static_cast<char16_t>(value);
       }
       ++out;
@@ -74,7 +88,9 @@ Converted Decode(const unsigned char* source, int32_t source_length, char16_t* d
 
 Converted Utf8ToUtf16(const unsigned char* source, int32_t source_length, char16_t* destination,
                       int32_t destination_length) {
-  if (destination == nullptr) return Decode<false>(source, source_length, nullptr, 0);
+  if (destination == nullptr) {
+    return Decode<false>(source, source_length, nullptr, 0);
+  }
   return Decode<true>(source, source_length, destination, destination_length);
 }
 

@@ -21,9 +21,15 @@ bool IsLowSurrogate(uint32_t unit) {
 }
 
 int32_t EncodedBytes(uint32_t code_point) {
-  if (code_point < 0x80) return 1;
-  if (code_point < 0x800) return 2;
-  if (code_point < 0x10000) return 3;
+  if (code_point < 0x80) {
+    return 1;
+  }
+  if (code_point < 0x800) {
+    return 2;
+  }
+  if (code_point < 0x10000) {
+    return 3;
+  }
   return 4;
 }
 
@@ -61,21 +67,31 @@ Converted EncodeAll(const char16_t* source, int32_t source_length, char* destina
   int64_t out = 0;
   while (in < source_length) {
     // A full destination ends the conversion before the next unit is even looked at.
-    if (kConvert && out >= limit) break;
+    if (kConvert && out >= limit) {
+      break;
+    }
     uint32_t code_point = source[in++];
     if (IsHighSurrogate(code_point)) {
-      if (in >= source_length) break;
+      if (in >= source_length) {
+        break;
+      }
       const uint32_t low = source[in];
       if (!IsLowSurrogate(low)) {
-        if (kConvert) return {static_cast<int32_t>(out), true};
+        if (kConvert) {
+          return {static_cast<int32_t>(out), true};
+        }
         break;
       }
       ++in;
       code_point = (((code_point & 0x3FF) << 10) | (low & 0x3FF)) + 0x10000;
     }
     const int32_t bytes = EncodedBytes(code_point);
-    if (limit - out < bytes) break;
-    if (kConvert) Encode(code_point, bytes, destination + out);
+    if (limit - out < bytes) {
+      break;
+    }
+    if (kConvert) {
+      Encode(code_point, bytes, destination + out);
+    }
     out += bytes;
   }
   return {static_cast<int32_t>(out), false};
@@ -85,7 +101,9 @@ Converted EncodeAll(const char16_t* source, int32_t source_length, char* destina
 
 Converted Utf16ToUtf8(const char16_t* source, int32_t source_length, char* destination,
                       int32_t destination_length) {
-  if (destination == nullptr) return EncodeAll<false>(source, source_length, nullptr, 0);
+  if (destination == nullptr) {
+    return EncodeAll<false>(source, source_length, nullptr, 0);
+  }
   return EncodeAll<true>(source, source_length, destination, destination_length);
 }
 
