@@ -1,0 +1,211 @@
+// The image library: numbered RGBA images, the codec registry through which image files are read
+// and written, the BMP reader and writer, palette reduction for indexed output, and the drawing
+// library's output state.
+//
+// Colours handed to the library are 32-bit values with red in the lowest byte (0x00BBGGRR).
+// Formats are named by a FormatTag: the letters of the format's name with the first letter in the
+// lowest byte (BMP is 0x504D42).
+//
+// Decoding runs through the DecodeState: a start routine offers the source to each registered
+// decoder in turn, the first that accepts it fills in the picture's attributes, the caller reads
+// them, supplies a pixel buffer, lets the decoder fill it and ends the decode:
+//   ImageDecodeStartMemory (or ImageDecodeStartFile), the attribute accessors, ImageDecodePixels
+//   once, ImageDecodeFinish.
+//
+// Nothing here throws or prints; failures are reported by a 0 or null result.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace zn {
+
+// ---------------------------------------------------------------------------------------------
+// Shared values.
+
+using FormatTag = int32_t;
+
+inline constexpr FormatTag BmpFormatTag = 0x504D42;
+
+// Row flag of the decoders and the writer: rows are in the file's bottom-up order.
+inline constexpr uint32_t RowsBottomUp = 2;
+
+// Palette flag of the writer and the PaletteReducer: error-diffusion dithering.
+inline constexpr uint32_t DitherFlag = 0x100;
+
+// Fill modes of ImageCreate.
+inline constexpr int32_t FillNone = 0;
+inline constexpr int32_t FillColour = 1;
+inline constexpr int32_t FillClear = 2;
+
+// ---------------------------------------------------------------------------------------------
+// The codec registry.
+
+struct ImageDecoder;
+
+// DecodeState: the data block of the image library's ThreadSlot; one decode at a time.
+struct DecodeState {
+  const ImageDecoder* decoder;  // the decoder that accepted the source, null before
+  void* reserved;
+  std::FILE* stream;     // the open stream of a file source
+  const void* memory;    // a memory source ...
+  int32_t memory_size;   // ... and its size in bytes; the decoders never read past it
+  int32_t from_memory;   // 1 for a memory source, 0 for a file source
+  int32_t width;         // pixels
+  int32_t height;        // as stored in the source; may be negative
+  int32_t output_depth;  // bits per pixel of what the decoder writes
+  void* scratch[8];      // the decoder's own words, cleared before each probe
+  int32_t source_depth;  // bits per pixel stored in the source
+  int32_t frame_count;   // 1 at start
+  int32_t attribute;     // 0 at start
+};
+
+// ImageDecoder: a decoder's descriptor, static and owned by its codec.
+struct ImageDecoder {
+  // probe: nonzero when the decoder accepts the source, after filling in the attributes.
+  int32_t (*probe)(DecodeState* state);
+  // decode: writes the pixels into `destination` (rows of `bytes_per_row` bytes); nonzero when
+  // the whole picture was written.
+  int32_t (*decode)(DecodeState* state, void* destination, int32_t bytes_per_row, uint32_t flags);
+  // cleanup: frees what probe and decode left in the state.
+  void (*cleanup)(DecodeState* state);
+  FormatTag tag;
+};
+
+// The saving operations of an encoder: file name (null for a new memory block), pixels, width,
+// height, bytes per source row, row flags, palette flags, depth of the file. The result is 1 (or
+// the memory block's address) on success, 0 on failure.
+using ImageSaveOperation = int64_t (*)(const char* file_name, const void* pixels, int32_t width,
+                                       int32_t height, int32_t bytes_per_row, uint32_t row_flags,
+                                       uint32_t palette_flags, int32_t depth);
+
+// ImageEncoder: an encoder's descriptor, static and owned by its codec.
+struct ImageEncoder {
+  FormatTag tag;
+  ImageSaveOperation save24;  // from 3-byte pixels: red, green, blue
+  ImageSaveOperation save32;  // from 4-byte pixels: red, green, blue, alpha
+};
+
+// The number of descriptors each codec table holds; registration beyond it is ignored.
+inline constexpr int32_t kCodecTableEntries = 30;
+
+// ImageDecoderRegister: appends a decoder; probing follows the order of registration.
+void ImageDecoderRegister(const ImageDecoder* decoder);
+
+// ImageEncoderRegister: appends an encoder.
+void ImageEncoderRegister(const ImageEncoder* encoder);
+
+// ImageDecoderCount, ImageDecoderAt, ImageEncoderCount, ImageEncoderAt: the registered
+// descriptors; null for a position beyond the count.
+int32_t ImageDecoderCount();
+const ImageDecoder* ImageDecoderAt(int32_t position);
+int32_t ImageEncoderCount();
+const ImageEncoder* ImageEncoderAt(int32_t position);
+
+// ImageEncoderFind: the encoder registered for `tag`, or null.
+const ImageEncoder* ImageEncoderFind(FormatTag tag);
+
+// DecodeStateInit: empties the decoder table and creates the DecodeState slot (once; a second
+// call keeps the slot). Start-up step.
+void DecodeStateInit();
+
+// ImageDecodeStartMemory: offers `size` bytes at `address` to the decoders. The tag of the
+// decoder that accepted them, or 0 when none did. The block must live until ImageDecodeFinish.
+// A decode that was started and not finished is finished first.
+FormatTag ImageDecodeStartMemory(const void* address, int32_t size);
+
+// ImageDecodeStartFile: the same for a file, opened for reading here and closed by
+// ImageDecodeFinish; 0 (with nothing left open) when the file cannot be opened or no decoder
+// accepts it.
+FormatTag ImageDecodeStartFile(const char* file_name);
+
+// The attributes of the started decode, sign-extended.
+int64_t ImageDecodeWidth();
+int64_t ImageDecodeHeight();
+int64_t ImageDecodeDepth();
+int64_t ImageDecodeSourceDepth();
+int64_t ImageDecodeFrameCount();
+int64_t ImageDecodeAttribute();
+
+// ImageDecodePixels: the accepting decoder's decode; 0 when no decode is started.
+int32_t ImageDecodePixels(void* destination, int32_t bytes_per_row, uint32_t flags);
+
+// ImageDecodeFinish: the accepting decoder's cleanup, and closing a file source. Without a
+// started decode it does nothing; it is harmless to call twice.
+void ImageDecodeFinish();
+
+// ---------------------------------------------------------------------------------------------
+// Palette reduction: a learned palette of 16 or 256 colours (or black and white for 2) and the
+// packed palette indices of each row.
+
+struct ColourNetwork;
+
+struct PaletteReducer {
+  uint8_t* pixels;  // RGBA rows of width * 4 bytes, one after another
+  int32_t height;
+  int32_t width;
+  int32_t source_layout;   // 24 or 32
+  uint32_t palette_flags;  // DitherFlag
+  int32_t depth;           // 1, 4 or 8
+  int32_t owns_pixels;     // 1 when pixels is the reducer's own copy
+  uint8_t* row_buffer;     // width + 8 bytes: the packed indices of the last row asked for
+  ColourNetwork* network;  // null at depth 1
+  double gamma;
+  int32_t carry[4];         // dither error kept from pixel to pixel and row to row: r, g, b, a
+  uint8_t palette[256][4];  // red, green, blue, alpha; the first 2^depth entries are meaningful
+};
+
+// PaletteReducerCreate: learns the palette of a picture of 3-byte (layout 24, rows of
+// `bytes_per_row` bytes) or 4-byte pixels (layout 32, rows of width * 4 bytes) for `depth` 1, 4
+// or 8. Null when memory is exhausted or the arguments describe no picture.
+PaletteReducer* PaletteReducerCreate(const void* pixels, int32_t width, int32_t height,
+                                     int32_t source_layout, int32_t bytes_per_row, int32_t depth,
+                                     uint32_t palette_flags);
+
+// PaletteReducerRow: the packed indices of source row `row` (leftmost pixel in the most
+// significant bits, bytes beyond the packed data zero), valid until the next call; null for a
+// row outside the picture. With dithering, the result depends on the rows asked for before.
+const uint8_t* PaletteReducerRow(PaletteReducer* reducer, int32_t row);
+
+// PaletteReducerFree: frees the reducer and everything it owns; null does nothing.
+void PaletteReducerFree(PaletteReducer* reducer);
+
+// ---------------------------------------------------------------------------------------------
+// The BMP codec.
+
+// BmpCodecRegister: registers the BMP decoder, then the BMP encoder. Start-up step.
+void BmpCodecRegister();
+
+// BmpEncoderRegister: registers the BMP encoder.
+void BmpEncoderRegister();
+
+// BmpProbe: 1 when the state's source starts with a BMP file header, filling in its attributes.
+int32_t BmpProbe(DecodeState* state);
+
+// BmpDecode: converts the pixels into 3-byte rows (red, green, blue; blue, green, red for 16-bit
+// files) of |height| rows of `bytes_per_row` bytes; rows are top row first unless `flags` holds
+// RowsBottomUp. 1 when the whole picture was written; 0 when the layout cannot be converted
+// (nothing written), when the rows cannot hold the width (nothing written), or when the data is
+// damaged or ends early (what lies inside the bounds is written).
+int32_t BmpDecode(DecodeState* state, void* destination, int32_t bytes_per_row, uint32_t flags);
+
+// BmpCleanup: frees the loaded file copy.
+void BmpCleanup(DecodeState* state);
+
+// BmpSave: writes an uncompressed BMP file of `depth` 1, 4, 8, 24 or 32 bits per pixel from
+// 3-byte (`source_layout` 24) or 4-byte (32) pixels, top row first unless `row_flags` holds
+// RowsBottomUp. To a file: 1 on success, 0 on failure, and an existing file of that name is
+// replaced only when the whole new file was written. Without a file name: a new memory block of
+// the file's size (free it with MemoryBlockFree) as an address, or 0. Sizes below 1 and files over
+// 4 GiB are refused.
+int64_t BmpSave(const char* file_name, const void* pixels, int32_t width, int32_t height,
+                int32_t bytes_per_row, uint32_t row_flags, uint32_t palette_flags, int32_t depth,
+                int32_t source_layout);
+
+// BmpSave24, BmpSave32: BmpSave from 3-byte and from 4-byte pixels.
+int64_t BmpSave24(const char* file_name, const void* pixels, int32_t width, int32_t height,
+                  int32_t bytes_per_row, uint32_t row_flags, uint32_t palette_flags, int32_t depth);
+int64_t BmpSave32(const char* file_name, const void* pixels, int32_t width, int32_t height,
+                  int32_t bytes_per_row, uint32_t row_flags, uint32_t palette_flags, int32_t depth);
+
+}  // namespace zn
