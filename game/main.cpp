@@ -1,13 +1,7 @@
-// The game's body. For now it proves that the entry, the sequences and the strings work together.
-#include <cstdio>
-
+// The program's body: the game, which ends the program through its closing screen.
+#include "game/game.h"
 #include "runtime/core/core.h"
-#include "runtime/strings/strings.h"
 
 void zn::ProgramBody() {
-  TempTextPush();
-  TempTextAppend(u"rps");
-  std::fputs("ready\n", stdout);
-  TempTextPopRewind();
-  ProgramEnd();
+  zn::game::GamePlay();
 }

@@ -4,11 +4,12 @@
 // before any structure code runs, and the console saves the user's terminal attributes last, just
 // before the program first changes the terminal. The end sequence is not the start reversed: the
 // console, started last, gives the terminal back first.
-#include <array>
 #include <clocale>
 #include <cstdlib>
 
+#include "runtime/console/console.h"
 #include "runtime/core/core.h"
+#include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 
 namespace zn {
@@ -23,30 +24,44 @@ void LocaleStartup() {
   std::setlocale(LC_NUMERIC, "C");
 }
 
-constexpr RuntimeStep kStartSequence[] = {
-    {3, "locale", LocaleStartup},
-    {4, "strings", TempTextInit},
-};
+// The random generator seeds itself on first use, so its steps have nothing to do; they keep
+// their places so that the tables show the whole order.
+void RandomNothing() {}
 
 // Libraries join both tables at their fixed numbers as they are built.
-constexpr std::array<RuntimeStep, 0> kEndSequence{};
+constexpr RuntimeStep kStartSequence[] = {
+    {3, "locale", LocaleStartup},    {4, "strings", TempTextInit},
+    {5, "random", RandomNothing},    {6, "arrays", ArrayHooksRegister},
+    {17, "console", ConsoleStartup},
+};
+
+constexpr RuntimeStep kEndSequence[] = {
+    {1, "console", ConsoleShutdown},
+    {9, "random", RandomNothing},
+};
 
 bool shut_down = false;
 
 }  // namespace
 
-std::span<const RuntimeStep> RuntimeStartSequence() { return kStartSequence; }
+std::span<const RuntimeStep> RuntimeStartSequence() {
+  return kStartSequence;
+}
 
-std::span<const RuntimeStep> RuntimeEndSequence() { return kEndSequence; }
+std::span<const RuntimeStep> RuntimeEndSequence() {
+  return kEndSequence;
+}
 
 void RuntimeStartup() {
-  for (const RuntimeStep& step : RuntimeStartSequence()) step.run();
+  for (const RuntimeStep& step : RuntimeStartSequence())
+    step.run();
 }
 
 void RuntimeShutdown() {
   if (shut_down) return;
   shut_down = true;
-  for (const RuntimeStep& step : RuntimeEndSequence()) step.run();
+  for (const RuntimeStep& step : RuntimeEndSequence())
+    step.run();
 }
 
 void ProgramEnd() {
