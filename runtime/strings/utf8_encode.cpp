@@ -6,6 +6,8 @@
 // one followed by anything but a low surrogate stops counting and is a fault when converting.
 // Only whole characters are written: a destination too small for the next character ends the
 // conversion before it, so the bytes written are always complete UTF-8.
+//
+// Speed: ASCII goes sixteen units per step; everything else one character at a time.
 #include <cstdint>
 
 #include "runtime/strings/strings_internal.h"
@@ -57,6 +59,8 @@ void Encode(uint32_t code_point, int32_t bytes, char* destination) {
   }
 }
 
+constexpr int32_t kBlock = 16;
+
 template <bool kConvert>
 Converted EncodeAll(const char16_t* source, int32_t source_length, char* destination,
                     int32_t destination_length) {
@@ -66,8 +70,26 @@ Converted EncodeAll(const char16_t* source, int32_t source_length, char* destina
   int32_t in = 0;
   int64_t out = 0;
   while (in < source_length) {
+    // Runs of ASCII go a block at a time: one test for the whole block, then a plain narrowing
+    // loop that the compiler turns into vector code.
+    while (source_length - in >= kBlock && limit - out >= kBlock) {
+      unsigned bits = 0;
+      for (int32_t k = 0; k < kBlock; ++k) {
+        bits |= source[in + k];
+      }
+      if (bits >= 0x80) {
+        break;
+      }
+      if (kConvert) {
+        for (int32_t k = 0; k < kBlock; ++k) {
+          destination[out + k] = static_cast<char>(source[in + k]);
+        }
+      }
+      in += kBlock;
+      out += kBlock;
+    }
     // A full destination ends the conversion before the next unit is even looked at.
-    if (kConvert && out >= limit) {
+    if (in >= source_length || (kConvert && out >= limit)) {
       break;
     }
     uint32_t code_point = source[in++];

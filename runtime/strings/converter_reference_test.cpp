@@ -1,0 +1,253 @@
+// The fast converters against a reference written straight from the rules, one byte or unit at a
+// time, on random input that mixes long ASCII runs (the block path), every length class, and
+// malformed, cut-off and out-of-range sequences; for every destination size.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "runtime/strings/strings.h"
+
+namespace zn {
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using Units = std::vector<char16_t>;
+
+// Reference decoder: the result of a converting call into `room` units (or a count for room -1).
+struct Result {
+  int32_t returned;
+  Units units;
+};
+
+Result ReferenceDecode(const Bytes& s, int32_t room) {
+  Units out;
+  const bool counting = room < 0;
+  size_t i = 0;
+  while (i < s.size()) {
+    const unsigned lead = s[i];
+    int need = 0;
+    uint32_t v = 0;
+    if (lead <= 0x7F) {
+      need = 0;
+      v = lead;
+    } else if (lead >= 0xC0 && lead <= 0xDF) {
+      need = 1;
+      v = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      need = 2;
+      v = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF7) {
+      need = 3;
+      v = lead & 0x07;
+    } else {
+      return {counting ? static_cast<int32_t>(out.size()) : 0, out};
+    }
+    if (s.size() - i - 1 < static_cast<size_t>(need)) break;
+    size_t j = i + 1;
+    for (int k = 0; k < need; ++k) {
+      const unsigned c = s[j++];
+      if (c < 0x80 || c > 0xBF) break;
+      v = (v << 6) + (c - 0x80);
+    }
+    i = j;
+    if (v > 0x10FFFF) break;
+    const size_t width = v > 0xFFFF ? 2 : 1;
+    if (!counting && out.size() + width > static_cast<size_t>(room)) break;
+    if (width == 2) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(v));
+    }
+  }
+  return {static_cast<int32_t>(out.size()), out};
+}
+
+struct ByteResult {
+  int32_t returned;
+  Bytes bytes;
+};
+
+ByteResult ReferenceEncode(const Units& s, int32_t room) {
+  Bytes out;
+  const bool counting = room < 0;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (!counting && out.size() >= static_cast<size_t>(room)) break;
+    uint32_t v = s[i];
+    if (v >= 0xD800 && v <= 0xDBFF) {
+      if (i + 1 == s.size()) break;
+      if (s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) {
+        return {counting ? static_cast<int32_t>(out.size()) : 0, out};
+      }
+      v = 0x10000 + ((v - 0xD800) << 10) + (s[++i] - 0xDC00);
+    }
+    Bytes one;
+    if (v < 0x80) {
+      one = {static_cast<unsigned char>(v)};
+    } else if (v < 0x800) {
+      one = {static_cast<unsigned char>(0xC0 + (v >> 6)),
+             static_cast<unsigned char>(0x80 + v % 64)};
+    } else if (v < 0x10000) {
+      one = {static_cast<unsigned char>(0xE0 + (v >> 12)),
+             static_cast<unsigned char>(0x80 + (v >> 6) % 64),
+             static_cast<unsigned char>(0x80 + v % 64)};
+    } else {
+      one = {static_cast<unsigned char>(0xF0 + (v >> 18)),
+             static_cast<unsigned char>(0x80 + (v >> 12) % 64),
+             static_cast<unsigned char>(0x80 + (v >> 6) % 64),
+             static_cast<unsigned char>(0x80 + v % 64)};
+    }
+    if (!counting && out.size() + one.size() > static_cast<size_t>(room)) break;
+    out.insert(out.end(), one.begin(), one.end());
+  }
+  return {static_cast<int32_t>(out.size()), out};
+}
+
+Bytes RandomBytes(std::mt19937& random) {
+  static const Bytes kPieces[] = {
+      {0xC3, 0xA9},
+      {0xE2, 0x94, 0x8F},
+      {0xF0, 0x9F, 0x98, 0x80},
+      {0xF4, 0x90, 0x80, 0x80},
+      {0xC0, 0x80},
+      {0xED, 0xA0, 0x80},
+      {0x80},
+      {0xFF},
+      {0xC3},
+      {0xE2, 0x82},
+      {0xF8, 0x88},
+      {0x00},
+      {0xF7, 0xBF, 0xBF},
+      {0xE2, 0x41, 0x42},
+      {0xDF, 0xBF},
+      {0xEF, 0xBF, 0xBF},
+  };
+  Bytes s;
+  const int parts = static_cast<int>(random() % 12);
+  for (int p = 0; p < parts; ++p) {
+    if (random() % 2 == 0) {
+      const size_t run = random() % 40;
+      for (size_t k = 0; k < run; ++k)
+        s.push_back(static_cast<unsigned char>(0x20 + random() % 95));
+    } else if (random() % 4 == 0) {
+      s.push_back(static_cast<unsigned char>(random()));
+    } else {
+      const Bytes& piece = kPieces[random() % std::size(kPieces)];
+      // Mostly well-formed pieces, with the faulty ones less often so decoding goes on.
+      if (random() % 3 != 0 && (piece.size() == 1 || piece[0] == 0xF4)) continue;
+      s.insert(s.end(), piece.begin(), piece.end());
+    }
+  }
+  return s;
+}
+
+Units RandomUnits(std::mt19937& random) {
+  Units s;
+  const int parts = static_cast<int>(random() % 12);
+  for (int p = 0; p < parts; ++p) {
+    switch (random() % 6) {
+      case 0: {
+        const size_t run = random() % 40;
+        for (size_t k = 0; k < run; ++k)
+          s.push_back(static_cast<char16_t>(0x20 + random() % 95));
+        break;
+      }
+      case 1:
+        s.push_back(static_cast<char16_t>(0x80 + random() % 0x780));
+        break;
+      case 2:
+        s.push_back(static_cast<char16_t>(0x800 + random() % 0xD000));
+        break;
+      case 3:
+        s.push_back(static_cast<char16_t>(0xD800 + random() % 0x400));
+        s.push_back(static_cast<char16_t>(0xDC00 + random() % 0x400));
+        break;
+      case 4:
+        if (random() % 3 == 0) s.push_back(static_cast<char16_t>(0xD800 + random() % 0x800));
+        break;
+      default:
+        s.push_back(static_cast<char16_t>(random()));
+        break;
+    }
+  }
+  return s;
+}
+
+TEST(MultiByteToUtf16, AgreesWithReferenceOnRandomInput) {
+  std::mt19937 random(20240601);
+  for (int trial = 0; trial < 1000; ++trial) {
+    const Bytes s = RandomBytes(random);
+    const auto* text = reinterpret_cast<const char*>(s.data());
+    const auto length = static_cast<int32_t>(s.size());
+    const Result counted = ReferenceDecode(s, -1);
+    ASSERT_EQ(MultiByteToUtf16(CodePageUtf8, 0, text, length, nullptr, 0), counted.returned)
+        << "count, trial " << trial;
+    for (int32_t room = 1; room <= counted.returned + 1; ++room) {
+      const Result expected = ReferenceDecode(s, room);
+      std::vector<char16_t> out(static_cast<size_t>(room) + 1, char16_t{0xABCD});
+      const int32_t returned = MultiByteToUtf16(CodePageUtf8, 0, text, length, out.data(), room);
+      ASSERT_EQ(returned, expected.returned) << "trial " << trial << " room " << room;
+      ASSERT_EQ(
+          Units(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.units.size())),
+          expected.units)
+          << "trial " << trial << " room " << room;
+      ASSERT_EQ(out[static_cast<size_t>(room)], 0xABCD) << "wrote past the room, trial " << trial;
+    }
+  }
+}
+
+TEST(Utf16ToMultiByte, AgreesWithReferenceOnRandomInput) {
+  std::mt19937 random(77);
+  for (int trial = 0; trial < 1000; ++trial) {
+    const Units s = RandomUnits(random);
+    const auto length = static_cast<int32_t>(s.size());
+    const ByteResult counted = ReferenceEncode(s, -1);
+    ASSERT_EQ(Utf16ToMultiByte(CodePageUtf8, 0, s.data(), length, nullptr, 0), counted.returned)
+        << "count, trial " << trial;
+    for (int32_t room = 1; room <= counted.returned + 1; ++room) {
+      const ByteResult expected = ReferenceEncode(s, room);
+      Bytes out(static_cast<size_t>(room) + 1, 0xEE);
+      const int32_t returned = Utf16ToMultiByte(CodePageUtf8, 0, s.data(), length,
+                                                reinterpret_cast<char*>(out.data()), room);
+      ASSERT_EQ(returned, expected.returned) << "trial " << trial << " room " << room;
+      ASSERT_EQ(
+          Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.bytes.size())),
+          expected.bytes)
+          << "trial " << trial << " room " << room;
+      ASSERT_EQ(out[static_cast<size_t>(room)], 0xEE) << "wrote past the room, trial " << trial;
+    }
+  }
+}
+
+TEST(Utf16ToMultiByte, SingleByteAgreesWithReferenceOnRandomInput) {
+  std::mt19937 random(5);
+  for (int trial = 0; trial < 1000; ++trial) {
+    Units s = RandomUnits(random);
+    for (char16_t& u : s) {
+      if (random() % 2 == 0) u = static_cast<char16_t>(u & 0xFF);
+    }
+    Bytes expected;
+    for (char16_t u : s) {
+      if (u < 256) expected.push_back(static_cast<unsigned char>(u));
+    }
+    const auto length = static_cast<int32_t>(s.size());
+    ASSERT_EQ(Utf16ToMultiByte(CodePageSingleByte, 0, s.data(), length, nullptr, 0),
+              static_cast<int32_t>(expected.size()));
+    for (int32_t room = 1; room <= static_cast<int32_t>(expected.size()) + 1; ++room) {
+      Bytes out(static_cast<size_t>(room) + 1, 0xEE);
+      const int32_t returned = Utf16ToMultiByte(CodePageSingleByte, 0, s.data(), length,
+                                                reinterpret_cast<char*>(out.data()), room);
+      const size_t kept = std::min(expected.size(), static_cast<size_t>(room));
+      ASSERT_EQ(returned, static_cast<int32_t>(kept)) << "trial " << trial;
+      ASSERT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(kept)),
+                Bytes(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(kept)));
+      ASSERT_EQ(out[static_cast<size_t>(room)], 0xEE) << "wrote past the room, trial " << trial;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zn
