@@ -40,7 +40,8 @@ int32_t BmpProbe(DecodeState* state) {
   if (state->from_memory != 0) {
     header = static_cast<const uint8_t*>(state->memory);
     size = state->memory_size < 0 ? 0 : static_cast<uint64_t>(state->memory_size);
-    if (header == nullptr) return 0;
+    // A block shorter than the file header is refused, as a file of that size is.
+    if (header == nullptr || size < kBmpFileHeaderBytes) return 0;
   } else {
     copy = BmpLoadFile(state->stream);
     if (copy == nullptr) return 0;
