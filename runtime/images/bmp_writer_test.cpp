@@ -1,0 +1,353 @@
+// Tests of the BMP writer: header fields, strides and offsets, colour over white, row order,
+// memory output, round trips through the reader at every depth, refused sizes, and failed saves
+// that must leave an existing file as it was.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "runtime/images/bmp_test_files.h"
+#include "runtime/images/images.h"
+#include "runtime/images/images_internal.h"
+#include "runtime/memory/memory.h"
+
+namespace zn {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A folder of its own under the system's temporary folder, removed with its files.
+class TempFolder {
+ public:
+  TempFolder() {
+    char name[] = "/tmp/zn-images-XXXXXX";
+    path_ = mkdtemp(name) != nullptr ? name : "";
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+  size_t Count() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(path_),
+                                             std::filesystem::directory_iterator()));
+  }
+
+ private:
+  std::string path_;
+};
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+uint32_t Field32(const Bytes& file, size_t at) {
+  return BmpRead32(file.data(), file.size(), at);
+}
+uint32_t Field16(const Bytes& file, size_t at) {
+  return BmpRead16(file.data(), file.size(), at);
+}
+
+// Saves to memory and returns the block's bytes (the block freed).
+Bytes SaveToMemory(const void* pixels, int32_t width, int32_t height, int32_t bytes_per_row,
+                   uint32_t row_flags, uint32_t palette_flags, int32_t depth, int32_t layout) {
+  const int64_t address = BmpSave(nullptr, pixels, width, height, bytes_per_row, row_flags,
+                                  palette_flags, depth, layout);
+  if (address == 0) return {};
+  auto* block = reinterpret_cast<uint8_t*>(address);
+  Bytes bytes(block, block + SizedSizeOf(block));
+  MemoryBlockFree(block);
+  return bytes;
+}
+
+Bytes RgbPicture(int32_t width, int32_t height, int32_t channels, uint32_t seed) {
+  Bytes pixels(static_cast<size_t>(width) * height * channels);
+  for (uint8_t& byte : pixels)
+    byte = static_cast<uint8_t>(testing_bmp::PseudoRandom(&seed));
+  if (channels == 4) {
+    for (size_t i = 3; i < pixels.size(); i += 4)
+      pixels[i] = 255;
+  }
+  return pixels;
+}
+
+// Decodes a file's bytes with our reader; rows top row first.
+Bytes DecodeBytes(const Bytes& file, int32_t* result = nullptr) {
+  DecodeState state{};
+  state.from_memory = 1;
+  state.memory = file.data();
+  state.memory_size = static_cast<int32_t>(file.size());
+  if (BmpProbe(&state) == 0) return {};
+  Bytes out(static_cast<size_t>(state.width) * std::abs(state.height) * 3);
+  const int32_t r = BmpDecode(&state, out.data(), state.width * 3, 0);
+  if (result != nullptr) *result = r;
+  BmpCleanup(&state);
+  return out;
+}
+
+TEST(BmpSave, StridesOffsetsAndHeaderFields) {
+  struct Case {
+    int32_t width;
+    int32_t depth;
+    uint32_t stride;
+    uint32_t offset;
+  };
+  const Case cases[] = {{3, 24, 12, 54}, {3, 32, 12, 54}, {10, 1, 4, 62},
+                        {5, 4, 4, 118},  {5, 8, 8, 1078}, {1, 1, 4, 62},
+                        {33, 1, 8, 62},  {9, 4, 8, 118},  {1, 24, 4, 54}};
+  for (const Case& c : cases) {
+    const Bytes pixels = RgbPicture(c.width, 2, 3, 1);
+    const Bytes file = SaveToMemory(pixels.data(), c.width, 2, c.width * 3, 0, 0, c.depth, 24);
+    ASSERT_FALSE(file.empty()) << "width " << c.width << " depth " << c.depth;
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(file[1], 'M');
+    EXPECT_EQ(Field32(file, 2), c.offset + 2 * c.stride) << "bfSize, depth " << c.depth;
+    EXPECT_EQ(file.size(), c.offset + 2 * c.stride) << "the block is bfSize long";
+    EXPECT_EQ(Field32(file, 6), 0U);
+    EXPECT_EQ(Field32(file, 10), c.offset) << "depth " << c.depth;
+    EXPECT_EQ(Field32(file, 14), 40U);
+    EXPECT_EQ(Field32(file, 18), static_cast<uint32_t>(c.width));
+    EXPECT_EQ(Field32(file, 22), 2U);
+    EXPECT_EQ(Field16(file, 26), 1U);
+    EXPECT_EQ(Field16(file, 28), static_cast<uint32_t>(c.depth));
+    EXPECT_EQ(Field32(file, 30), 0U);
+    EXPECT_EQ(Field32(file, 34), 2 * c.stride) << "biSizeImage, depth " << c.depth;
+    for (const size_t at : {38, 42, 46, 50})
+      EXPECT_EQ(Field32(file, at), 0U) << at;
+  }
+  const Bytes pixels = RgbPicture(3, 2, 3, 1);
+  EXPECT_EQ(SaveToMemory(pixels.data(), 3, 2, 9, 0, 0, 24, 24).size(), 78U);
+}
+
+TEST(BmpSave, DepthOneTableAndThirtyTwoBitColourOverWhite) {
+  const Bytes black_white(10 * 3, 0);
+  const Bytes file = SaveToMemory(black_white.data(), 10, 1, 30, 0, 0, 1, 24);
+  ASSERT_EQ(file.size(), 66U);
+  EXPECT_EQ(Bytes(file.begin() + 54, file.begin() + 62), (Bytes{0, 0, 0, 0, 255, 255, 255, 0}));
+
+  const Bytes pixels = {255, 0, 0, 0, 10, 20, 30, 255, 200, 100, 50, 128};
+  const Bytes out = SaveToMemory(pixels.data(), 3, 1, 12, 0, 0, 32, 32);
+  ASSERT_EQ(out.size(), 66U);
+  const Bytes row(out.begin() + 54, out.end());
+  // Transparent red is white; opaque stays; half-transparent is laid over white, rounding down.
+  EXPECT_EQ(row, (Bytes{255, 255, 255, 0, 30, 20, 10, 0, (50 * 128 + 127 * 255) / 255,
+                        (100 * 128 + 127 * 255) / 255, (200 * 128 + 127 * 255) / 255, 0}));
+}
+
+TEST(BmpSave, RowOrderFollowsTheRowFlags) {
+  const Bytes pixels = {1, 2, 3, 4, 5, 6};  // one pixel per row, two rows
+  const Bytes plain = SaveToMemory(pixels.data(), 1, 2, 3, 0, 0, 24, 24);
+  ASSERT_EQ(plain.size(), 62U);
+  EXPECT_EQ(Bytes(plain.begin() + 54, plain.end()), (Bytes{6, 5, 4, 0, 3, 2, 1, 0}))
+      << "the last source row comes first";
+  const Bytes kept = SaveToMemory(pixels.data(), 1, 2, 3, RowsBottomUp, 0, 24, 24);
+  EXPECT_EQ(Bytes(kept.begin() + 54, kept.end()), (Bytes{3, 2, 1, 0, 6, 5, 4, 0}));
+}
+
+TEST(BmpSave, RefusesDepthsAndSizesAndCreatesNothing) {
+  TempFolder folder;
+  const Bytes pixels = RgbPicture(4, 4, 4, 2);
+  const std::string name = folder.File("refused.bmp");
+  for (const int32_t depth : {0, 2, 16, 15, 64}) {
+    EXPECT_EQ(BmpSave32(name.c_str(), pixels.data(), 4, 4, 16, 0, 0, depth), 0) << depth;
+  }
+  EXPECT_EQ(BmpSave32(name.c_str(), pixels.data(), 0, 4, 16, 0, 0, 24), 0);
+  EXPECT_EQ(BmpSave32(name.c_str(), pixels.data(), 4, -1, 16, 0, 0, 24), 0);
+  EXPECT_EQ(BmpSave32(name.c_str(), nullptr, 4, 4, 16, 0, 0, 24), 0);
+  EXPECT_EQ(BmpSave(name.c_str(), pixels.data(), 4, 4, 16, 0, 0, 24, 16), 0);
+  // Over 4 GiB: refused before anything is read or allocated.
+  EXPECT_EQ(BmpSave24(name.c_str(), pixels.data(), 40000, 40000, 120000, 0, 0, 24), 0);
+  EXPECT_EQ(BmpSave24(nullptr, pixels.data(), 0x7FFFFFFF, 3, 0, 0, 0, 8), 0);
+  EXPECT_EQ(folder.Count(), 0U) << "no file, no temporary file";
+}
+
+TEST(BmpSave, MemoryAndFileOutputAgreeAndLeaveNothingBehind) {
+  TempFolder folder;
+  const int64_t live = MemoryLiveBlocks();
+  const Bytes pixels = RgbPicture(13, 7, 4, 3);
+  for (const int32_t depth : {1, 4, 8, 24, 32}) {
+    const std::string name = folder.File("same.bmp");
+    ASSERT_EQ(BmpSave32(name.c_str(), pixels.data(), 13, 7, 52, 0, 0, depth), 1) << depth;
+    EXPECT_EQ(ReadFile(name), SaveToMemory(pixels.data(), 13, 7, 52, 0, 0, depth, 32)) << depth;
+  }
+  EXPECT_EQ(folder.Count(), 1U) << "the temporary file is renamed, not left beside";
+  EXPECT_EQ(MemoryLiveBlocks(), live);
+  for (int64_t successes = 0; successes < 4; ++successes) {
+    MemoryTestFailAfter(successes);
+    const int64_t file =
+        BmpSave32(folder.File("fail.bmp").c_str(), pixels.data(), 13, 7, 52, 0, 0, 8);
+    const int64_t memory = BmpSave32(nullptr, pixels.data(), 13, 7, 52, 0, 0, 24);
+    MemoryTestFailAfter(-1);
+    if (memory != 0) MemoryBlockFree(reinterpret_cast<void*>(memory));
+    EXPECT_EQ(file == 0, !std::filesystem::exists(folder.File("fail.bmp"))) << successes;
+    std::filesystem::remove(folder.File("fail.bmp"));
+    EXPECT_EQ(MemoryLiveBlocks(), live) << "after " << successes << " successes";
+  }
+  EXPECT_EQ(folder.Count(), 1U);
+}
+
+// Round trips at every depth and many widths, through our reader.
+TEST(BmpSave, RoundTripsThroughTheReader) {
+  TempFolder folder;
+  for (const int32_t depth : {1, 4, 8, 24, 32}) {
+    for (int32_t width = 1; width <= 33; ++width) {
+      for (const int32_t height : {1, 2, 5}) {
+        const int32_t layout = (width + height) % 2 == 0 ? 24 : 32;
+        const int32_t channels = layout / 8;
+        const Bytes pixels = RgbPicture(width, height, channels, width * 31 + height);
+        const std::string where = "depth " + std::to_string(depth) + " width " +
+                                  std::to_string(width) + " height " + std::to_string(height);
+        const std::string name = folder.File("round.bmp");
+        ASSERT_EQ(BmpSave(name.c_str(), pixels.data(), width, height, width * channels, 0, 0, depth,
+                          layout),
+                  1)
+            << where;
+        const Bytes file = ReadFile(name);
+        ASSERT_EQ(file,
+                  SaveToMemory(pixels.data(), width, height, width * channels, 0, 0, depth, layout))
+            << where;
+        int32_t result = 0;
+        const Bytes decoded = DecodeBytes(file, &result);
+        ASSERT_EQ(result, 1) << where;
+        const uint32_t offset = Field32(file, 10);
+        const size_t stride = (file.size() - offset) / height;
+        for (int32_t y = 0; y < height; ++y) {
+          const uint8_t* row = &file[offset + (height - 1 - y) * stride];
+          for (int32_t x = 0; x < width; ++x) {
+            const uint8_t* got = &decoded[(static_cast<size_t>(y) * width + x) * 3];
+            if (depth >= 24) {
+              const uint8_t* want = &pixels[(static_cast<size_t>(y) * width + x) * channels];
+              ASSERT_EQ(std::memcmp(got, want, 3), 0) << where << " pixel " << x << "," << y;
+            } else {
+              const size_t bit = static_cast<size_t>(x) * depth;
+              const uint32_t index = (row[bit / 8] >> (8 - depth - bit % 8)) & ((1U << depth) - 1);
+              const uint8_t* entry = &file[54 + 4 * index];
+              if (depth == 1) {
+                ASSERT_EQ(got[0], index != 0 ? 255 : 0) << where;
+              } else {
+                const uint8_t want[3] = {entry[2], entry[1], entry[0]};
+                ASSERT_EQ(std::memcmp(got, want, 3), 0) << where << " pixel " << x << "," << y;
+              }
+            }
+          }
+          // Padding: every bit behind the last pixel of the row is zero.
+          const size_t used_bits = static_cast<size_t>(width) * depth;
+          for (size_t bit = used_bits; bit < stride * 8; ++bit) {
+            ASSERT_EQ((row[bit / 8] >> (7 - bit % 8)) & 1, 0)
+                << where << " row " << y << " padding bit " << bit;
+          }
+        }
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failed saves keep the existing file byte for byte.
+
+// Runs `body` in a child process and returns its exit status (-1 if it did not exit).
+template <class Body>
+int InChild(Body body) {
+  const pid_t child = fork();
+  if (child == 0) _exit(body());
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(BmpSave, FileSizeLimitKeepsTheExistingFile) {
+  TempFolder folder;
+  const std::string name = folder.File("keep.bmp");
+  Bytes old_bytes(5000);
+  for (size_t i = 0; i < old_bytes.size(); ++i)
+    old_bytes[i] = static_cast<uint8_t>(i * 7);
+  WriteFile(name, old_bytes);
+  const Bytes pixels = RgbPicture(64, 64, 3, 4);
+  for (const int32_t depth : {8, 24}) {
+    for (const rlim_t limit : {rlim_t{0}, rlim_t{40}, rlim_t{2000}}) {
+      const int status = InChild([&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{limit, limit};
+        if (setrlimit(RLIMIT_FSIZE, &small) != 0) return 3;
+        return static_cast<int>(BmpSave24(name.c_str(), pixels.data(), 64, 64, 192, 0, 0, depth));
+      });
+      EXPECT_EQ(status, 0) << "the save fails, depth " << depth << " limit " << limit;
+      EXPECT_EQ(ReadFile(name), old_bytes) << "depth " << depth << " limit " << limit;
+      EXPECT_EQ(folder.Count(), 1U) << "the temporary file is removed";
+    }
+  }
+}
+
+TEST(BmpSave, NoTemporaryFileKeepsTheExistingFile) {
+  TempFolder folder;
+  const std::string name = folder.File("keep.bmp");
+  const Bytes old_bytes = {'o', 'l', 'd'};
+  WriteFile(name, old_bytes);
+  const Bytes pixels = RgbPicture(8, 8, 3, 5);
+  // No descriptor left for the temporary file.
+  const int status = InChild([&] {
+    const rlimit none{0, 0};
+    if (setrlimit(RLIMIT_NOFILE, &none) != 0) return 3;
+    return static_cast<int>(BmpSave24(name.c_str(), pixels.data(), 8, 8, 24, 0, 0, 24));
+  });
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile(name), old_bytes);
+  // A target that is a folder cannot be replaced.
+  std::filesystem::create_directory(folder.File("folder.bmp"));
+  EXPECT_EQ(BmpSave24(folder.File("folder.bmp").c_str(), pixels.data(), 8, 8, 24, 0, 0, 24), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(folder.File("folder.bmp")));
+  EXPECT_EQ(folder.Count(), 2U);
+}
+
+TEST(BmpSave, ReadOnlyFolderKeepsTheExistingFile) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders; see the limit tests";
+  TempFolder folder;
+  const std::string name = folder.File("keep.bmp");
+  const Bytes old_bytes = {'o', 'l', 'd'};
+  WriteFile(name, old_bytes);
+  chmod(folder.path().c_str(), 0555);
+  const Bytes pixels = RgbPicture(8, 8, 3, 5);
+  EXPECT_EQ(BmpSave24(name.c_str(), pixels.data(), 8, 8, 24, 0, 0, 24), 0);
+  chmod(folder.path().c_str(), 0755);
+  EXPECT_EQ(ReadFile(name), old_bytes);
+  EXPECT_EQ(folder.Count(), 1U);
+}
+
+TEST(BmpSave, ReplacingKeepsPermissionsAndSymbolicLinks) {
+  TempFolder folder;
+  const std::string name = folder.File("target.bmp");
+  WriteFile(name, {'o', 'l', 'd'});
+  chmod(name.c_str(), 0640);
+  std::filesystem::create_symlink(name, folder.File("link.bmp"));
+  const Bytes pixels = RgbPicture(4, 4, 3, 6);
+  ASSERT_EQ(BmpSave24(folder.File("link.bmp").c_str(), pixels.data(), 4, 4, 12, 0, 0, 24), 1);
+  EXPECT_TRUE(std::filesystem::is_symlink(folder.File("link.bmp")));
+  EXPECT_EQ(ReadFile(name), SaveToMemory(pixels.data(), 4, 4, 12, 0, 0, 24, 24));
+  struct stat info {};
+  ASSERT_EQ(stat(name.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640U);
+}
+
+}  // namespace
+}  // namespace zn
