@@ -1,0 +1,680 @@
+#!/usr/bin/python3
+"""End-to-end tests of rps: the game runs in an 80x25 pseudo-terminal, keys are typed with pauses
+longer than a polling tick, and the screen is read back cell by cell through pyte, a terminal
+emulator written independently of the game.
+
+Usage: rps_e2e.py <path of rps> <case> [valgrind path]
+
+Each case is one CTest test, so independent cases run in parallel. A case prints what it checked
+and exits 0, or prints the first failed check with the screen as it stood and exits 1.
+"""
+
+import fcntl
+import os
+import re
+import select
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+
+import pyte
+
+COLUMNS = 80
+ROWS = 25
+KEY_PAUSE = 0.25  # longer than the 100 ms turn, so each key gets a turn of its own
+HANG_GUARD = 20.0  # a generous bound that only catches a game that never gets there
+
+TITLE = "Rock, Paper, Scissors"
+QUIT_NOTE = "Press ESC to Quit."
+CHOOSE = "Choose: 1 = Rock, 2 = Paper, 3 = Scissors"
+RULES = "Rock defeats Scissors. Scissors defeats Paper. Paper defeats Rock."
+THANKS = "Thanks for playing!"
+HANDS = {1: "Rock", 2: "Paper", 3: "Scissors"}
+ART = {
+    1: ["    _______", "---'   ____)", "      (_____)", "      (_____)", "      (____)",
+        "---.__(___)"],
+    2: ["    ________", "---'    ____)___", "          ______)", "          _______)",
+        "         _______)", "---.__________)"],
+    3: ["    __________", "---'   ____)__)", "          ______)", "       __________)",
+        "      (____)", "---.__(___)"],
+}
+MESSAGES = {0: "It's a tie!   ", 1: "You win!      ", -1: "Computer wins!"}
+SCORE_MARK = b"Current score: Player "
+ROUND_MARK = b"\x1b[6;5f"
+TURN_MARK = b"\x1b[20;10f"
+
+
+class CheckFailed(Exception):
+    pass
+
+
+# Every process a case starts, killed when the case ends however it ends, so that no game is
+# left holding the test's output open.
+SPAWNED = []
+
+
+def kill_spawned():
+    for pid in SPAWNED:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except OSError:
+            pass
+
+
+def winner(player, computer):
+    """The winner rule, written as a table rather than as the game's comparisons."""
+    beats = {(1, 3), (2, 1), (3, 2)}
+    if player == computer:
+        return 0
+    return 1 if (player, computer) in beats else -1
+
+
+def padded(pieces):
+    """An 80-column row from (column, text) pieces, columns counted from 1."""
+    row = [" "] * COLUMNS
+    for column, text in pieces:
+        for i, char in enumerate(text):
+            row[column - 1 + i] = char
+    return "".join(row)
+
+
+def title_rows():
+    return [
+        "┏" + "━" * 78 + "┓",
+        padded([(1, "┃"), (3, TITLE), (61, QUIT_NOTE), (80, "┃")]),
+        "┗" + "━" * 78 + "┛",
+    ]
+
+
+def child_signals_default():
+    # The user's shell starts the game with the default actions; Python ignores some of them.
+    for number in (signal.SIGINT, signal.SIGQUIT, signal.SIGTERM, signal.SIGHUP, signal.SIGTSTP,
+                   signal.SIGTTIN, signal.SIGTTOU, signal.SIGPIPE, signal.SIGCONT):
+        signal.signal(number, signal.SIG_DFL)
+
+
+class Terminal:
+    """A pseudo-terminal with a terminal emulator on its output side."""
+
+    def __init__(self):
+        self.master, self.slave = os.openpty()
+        fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, COLUMNS, 0, 0))
+        # The user's ordinary mode: line editing, echo, signals from the keyboard.
+        attrs = termios.tcgetattr(self.slave)
+        attrs[3] |= termios.ICANON | termios.ECHO | termios.ISIG
+        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
+        self.user_attrs = termios.tcgetattr(self.slave)
+        os.set_blocking(self.master, False)
+        self.screen = pyte.Screen(COLUMNS, ROWS)
+        self.stream = pyte.ByteStream(self.screen)
+        self.raw = bytearray()
+        self.stderr = tempfile.TemporaryFile()
+
+    def pump(self, seconds):
+        """Feeds everything the program writes during `seconds` to the emulator."""
+        end = time.monotonic() + seconds
+        while True:
+            left = end - time.monotonic()
+            ready, _, _ = select.select([self.master], [], [], max(left, 0))
+            if ready:
+                try:
+                    chunk = os.read(self.master, 65536)
+                except (BlockingIOError, OSError):
+                    chunk = b""
+                if chunk:
+                    self.raw += chunk
+                    self.stream.feed(chunk)
+                    continue
+            if left <= 0:
+                return
+
+    def type(self, keys, pause=KEY_PAUSE):
+        os.write(self.master, keys)
+        self.pump(pause)
+
+    def row(self, number):
+        """Row `number` (from 1) as 80 characters."""
+        line = self.screen.buffer[number - 1]
+        return "".join(line[column].data for column in range(COLUMNS))
+
+    def cells(self, number, first, last):
+        return self.row(number)[first - 1:last]
+
+    def dump(self):
+        return "\n".join("%2d|%s|" % (n, self.row(n)) for n in range(1, ROWS + 1))
+
+    def attrs(self):
+        return termios.tcgetattr(self.slave)
+
+    def unread_input(self):
+        """What a program reading the terminal next would get: a line end typed now, and
+        whatever the game left unread in front of it."""
+        os.write(self.master, b"\n")
+        deadline = time.monotonic() + 2
+        got = b""
+        os.set_blocking(self.slave, False)
+        while time.monotonic() < deadline and not got.endswith(b"\n"):
+            ready, _, _ = select.select([self.slave], [], [], 0.05)
+            if ready:
+                try:
+                    got += os.read(self.slave, 4096)
+                except BlockingIOError:
+                    pass
+        os.set_blocking(self.slave, True)
+        self.pump(0.05)  # the echo of the line end
+        return got
+
+    def stderr_text(self):
+        self.stderr.seek(0)
+        return self.stderr.read().decode("utf-8", "replace")
+
+
+class Game:
+    """rps started in its own session, the terminal being its controlling terminal."""
+
+    def __init__(self, rps, command=None):
+        self.term = Terminal()
+        argv = command if command else [rps]
+        self.pid = os.fork()
+        if self.pid == 0:
+            try:
+                os.setsid()
+                fcntl.ioctl(self.term.slave, termios.TIOCSCTTY, 0)
+                os.dup2(self.term.slave, 0)
+                os.dup2(self.term.slave, 1)
+                os.dup2(self.term.stderr.fileno(), 2)
+                child_signals_default()
+                os.execv(argv[0], argv)
+            finally:
+                os._exit(127)
+        SPAWNED.append(self.pid)
+        self.status = None
+
+    def check(self, condition, message):
+        if not condition:
+            raise CheckFailed("%s\nscreen:\n%s\nstderr:\n%s" %
+                              (message, self.term.dump(), self.term.stderr_text()))
+
+    def wait_for(self, predicate, what, timeout=HANG_GUARD):
+        end = time.monotonic() + timeout
+        while not predicate():
+            self.check(time.monotonic() < end, "timed out waiting for " + what)
+            self.check(self.poll() is None, "the game ended while waiting for " + what)
+            self.term.pump(0.02)
+
+    def poll(self):
+        if self.status is None:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid == self.pid:
+                self.status = status
+        return self.status
+
+    def wait_exit(self, timeout=HANG_GUARD):
+        end = time.monotonic() + timeout
+        while self.poll() is None:
+            if time.monotonic() > end:
+                os.kill(self.pid, signal.SIGKILL)
+                os.waitpid(self.pid, 0)
+                self.check(False, "the game did not end")
+            self.term.pump(0.02)
+        self.term.pump(0.1)
+        return self.status
+
+    def wait_ready(self):
+        """Until the first turn has printed both instruction lines."""
+        self.wait_for(lambda: RULES.encode() in self.term.raw, "the first turn")
+        self.term.pump(0.05)
+
+    def rounds_drawn(self):
+        return self.term.raw.count(SCORE_MARK)
+
+    def play(self, key):
+        """Types a hand's key and waits for its round to be drawn to the end and the next turn
+        to have printed its instruction lines again over the blanked play area."""
+        before = self.rounds_drawn()
+        os.write(self.term.master, key)
+        self.wait_for(lambda: self.rounds_drawn() > before, "the round of key %r" % key)
+        self.wait_next_turn()
+
+    def wait_next_turn(self):
+        def printed_after_round():
+            raw = bytes(self.term.raw)
+            return RULES.encode() in raw[raw.rfind(SCORE_MARK):]
+        self.wait_for(printed_after_round, "the turn after a round")
+        self.term.pump(0.02)
+
+    def kill(self):
+        if self.poll() is None:
+            os.kill(self.pid, signal.SIGKILL)
+            os.waitpid(self.pid, 0)
+
+
+# ------------------------------------------------------------------------------------------------
+# Checks of what the screen shows.
+
+def check_title_bar(game):
+    for number, expected in enumerate(title_rows(), start=1):
+        game.check(game.term.row(number) == expected, "title bar row %d" % number)
+    game.check(game.term.cells(1, 1, 1) == "┏" and game.term.cells(1, 80, 80) == "┓",
+               "corners in columns 1 and 80")
+    game.check(game.term.cells(2, 61, 78) == QUIT_NOTE, "the note ends in column 78")
+
+
+def check_instructions(game):
+    game.check(game.term.row(20) == padded([(10, CHOOSE)]), "row 20: the choices from column 10")
+    game.check(game.term.row(22) == padded([(10, RULES)]), "row 22: the rules from column 10")
+
+
+def check_title_screen_only(game):
+    check_title_bar(game)
+    check_instructions(game)
+    for number in range(4, ROWS + 1):
+        if number not in (20, 22):
+            game.check(game.term.row(number).strip() == "",
+                       "row %d must be blank before the first round" % number)
+
+
+def check_round(game, player, scores):
+    """The round on the screen; returns the computer's hand and updates `scores`."""
+    term = game.term
+    game.check(term.cells(6, 5, 4 + len(HANDS[player])) == HANDS[player],
+               "row 6: the player's hand from column 5")
+    computer_name = term.cells(6, 45, 80).strip()
+    computer = {name: hand for hand, name in HANDS.items()}.get(computer_name)
+    game.check(computer is not None, "row 6: a hand name from column 45, got %r" % computer_name)
+    game.check(term.row(6) == padded([(5, HANDS[player]), (45, computer_name)]), "row 6 whole")
+    for line in range(6):
+        game.check(term.row(8 + line) == padded([(5, ART[player][line]), (45, ART[computer][line])]),
+                   "art line %d in row %d" % (line + 1, 8 + line))
+    result = winner(player, computer)
+    if result == 1:
+        scores[0] += 1
+    elif result == -1:
+        scores[1] += 1
+    game.check(term.cells(18, 10, 23) == MESSAGES[result],
+               "row 18 columns 10 to 23: %r for %s against %s" %
+               (MESSAGES[result], HANDS[player], computer_name))
+    score_line = "Current score: Player %d vs. CPU %d" % (scores[0], scores[1])
+    game.check(term.row(18) == padded([(10, MESSAGES[result]), (25, score_line)]),
+               "row 18: the running score %r from column 25" % score_line)
+    check_title_bar(game)
+    check_instructions(game)
+    for number in (4, 5, 7, 14, 15, 16, 17, 19, 21, 23, 24, 25):
+        game.check(term.row(number).strip() == "", "row %d blank during a round" % number)
+    return computer
+
+
+def check_closing(game, status):
+    game.check(os.WIFEXITED(status), "the game must exit, wait status %d" % status)
+    game.check(os.WEXITSTATUS(status) == 0, "exit status %d" % os.WEXITSTATUS(status))
+    for number in range(1, ROWS + 1):
+        if number != 22:
+            game.check(game.term.row(number).strip() == "", "row %d blank at the end" % number)
+    game.check(game.term.row(22) == padded([(56, THANKS)]), "row 22: the closing text in 56 to 74")
+    game.check(game.term.attrs() == game.term.user_attrs, "the user's attributes are back")
+    left = game.term.unread_input()
+    game.check(left == b"\n", "input left unread for the shell: %r" % left)
+
+
+def check_died_by(game, status, number):
+    game.check(os.WIFSIGNALED(status) and os.WTERMSIG(status) == number,
+               "the game must die by signal %d, wait status %d" % (number, status))
+    game.check(game.term.attrs() == game.term.user_attrs, "the user's attributes are back")
+
+
+# ------------------------------------------------------------------------------------------------
+# The cases.
+
+def case_title(rps):
+    game = Game(rps)
+    game.wait_ready()
+    check_title_screen_only(game)
+    # Two polling ticks more: the instruction lines are re-printed in place, nothing else comes.
+    game.term.pump(0.3)
+    check_title_screen_only(game)
+    game.term.type(b"\x1b")
+    check_closing(game, game.wait_exit())
+    return "title screen, then ESC"
+
+
+def case_rounds(rps):
+    game = Game(rps)
+    game.wait_ready()
+    scores = [0, 0]
+    for key in b"123312":
+        game.play(bytes([key]))
+        check_round(game, key - ord("0"), scores)
+    game.term.type(b"\x1b")
+    check_closing(game, game.wait_exit())
+    return "six rounds, final score %d to %d" % tuple(scores)
+
+
+def case_typeahead(rps):
+    game = Game(rps)
+    game.wait_ready()
+    keys = b"231"
+    os.write(game.term.master, keys)  # all at once, well within one turn
+    game.wait_for(lambda: game.rounds_drawn() == len(keys), "three rounds")
+    game.term.pump(0.3)
+    game.check(game.rounds_drawn() == len(keys), "exactly one round per key")
+    raw = bytes(game.term.raw)
+    turns = raw.split(TURN_MARK)[1:]
+    played = []
+    for turn in turns:
+        names = re.findall(rb"\x1b\[6;5f([A-Za-z]*)\x1b", turn)
+        game.check(len(names) <= 1, "two rounds in one turn")
+        played += [name.decode() for name in names]
+    game.check(played == [HANDS[k - ord("0")] for k in keys],
+               "rounds played in the order typed: %r" % played)
+    round_turns = [i for i, turn in enumerate(turns) if ROUND_MARK in turn]
+    game.check(round_turns == list(range(round_turns[0], round_turns[0] + len(keys))),
+               "one round per turn, in consecutive turns: %r" % round_turns)
+    # The running score after the three rounds, from the computer's hands as drawn.
+    computers = [re.search(rb"\x1b\[6;45f([A-Za-z]*)\x1b", turns[i]).group(1).decode()
+                 for i in round_turns]
+    by_name = {name: hand for hand, name in HANDS.items()}
+    scores = [0, 0]
+    for key, name in zip(keys[:-1], computers[:-1]):
+        result = winner(key - ord("0"), by_name[name])
+        scores[0] += result == 1
+        scores[1] += result == -1
+    check_round(game, keys[-1] - ord("0"), scores)
+    game.term.type(b"\x1b")
+    check_closing(game, game.wait_exit())
+    return "typed ahead %r, played %r" % (keys.decode(), played)
+
+
+def case_ignored_keys(rps):
+    game = Game(rps)
+    game.wait_ready()
+    for key in (b"4", b"a", b"\r", b" "):
+        game.term.type(key)
+        check_title_screen_only(game)
+    game.play(b"2")
+    scores = [0, 0]
+    check_round(game, 2, scores)
+    shown = game.term.screen.display
+    mark = len(game.term.raw)
+    for key in (b"4", b"a", b"\r", b" "):
+        game.term.type(key)
+        game.check(game.term.screen.display == shown, "key %r changed the screen" % key)
+    later = bytes(game.term.raw[mark:])
+    game.check(ROUND_MARK not in later and b"\x1b[2J" not in later, "no round after other keys")
+    game.check(later.count(TURN_MARK) >= 4, "the turns went on printing the instruction lines")
+    game.term.type(b"\x1b")
+    check_closing(game, game.wait_exit())
+    return "4, a, Enter and space changed nothing"
+
+
+def case_esc(rps):
+    game = Game(rps)
+    game.wait_ready()
+    game.play(b"3")
+    check_round(game, 3, [0, 0])
+    os.write(game.term.master, b"\x1b")
+    # Typed during the last pause: must not reach the shell that takes the terminal back.
+    time.sleep(0.15)
+    os.write(game.term.master, b"zz")
+    check_closing(game, game.wait_exit())
+    return "ESC after a round: closing screen, status 0, attributes and input as before"
+
+
+def case_arrow(rps):
+    game = Game(rps)
+    game.wait_ready()
+    game.term.type(b"\x1b[A", pause=0)
+    check_closing(game, game.wait_exit())
+    return "an arrow key ends the game; its '[A' never reaches the shell"
+
+
+def signal_case(rps, send, number):
+    game = Game(rps)
+    game.wait_ready()
+    game.play(b"1")
+    game.check(game.term.attrs() != game.term.user_attrs, "the console mode is in force")
+    send(game)
+    check_died_by(game, game.wait_exit(), number)
+
+
+def case_ctrl_c(rps):
+    signal_case(rps, lambda game: os.write(game.term.master, b"\x03"), signal.SIGINT)
+    return "Ctrl-C: died by SIGINT, attributes as before"
+
+
+def case_sigterm(rps):
+    signal_case(rps, lambda game: os.kill(game.pid, signal.SIGTERM), signal.SIGTERM)
+    return "SIGTERM: died by it, attributes as before"
+
+
+def case_sighup(rps):
+    signal_case(rps, lambda game: os.kill(game.pid, signal.SIGHUP), signal.SIGHUP)
+    return "SIGHUP: died by it, attributes as before"
+
+
+# A small job-control shell: it leads the session, runs the game as a job in a process group of
+# its own in the foreground, takes the terminal back when the job stops and gives it to the job
+# again on "fg". The test talks to it over two pipes. Without such a shell the game's process
+# group would be orphaned, and the kernel drops Ctrl-Z for orphaned groups.
+def job_shell(rps, term, commands, events):
+    os.setsid()
+    fcntl.ioctl(term.slave, termios.TIOCSCTTY, 0)
+    job = os.fork()
+    if job == 0:
+        try:
+            os.setpgid(0, 0)
+            signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+            os.tcsetpgrp(term.slave, os.getpid())
+            os.dup2(term.slave, 0)
+            os.dup2(term.slave, 1)
+            os.dup2(term.stderr.fileno(), 2)
+            child_signals_default()
+            os.execv(rps, [rps])
+        finally:
+            os._exit(127)
+    os.write(events, b"job %d\n" % job)
+    try:
+        os.setpgid(job, job)
+    except OSError:
+        pass  # the job has set it itself already
+    signal.signal(signal.SIGTTOU, signal.SIG_IGN)
+    signal.signal(signal.SIGTSTP, signal.SIG_IGN)
+    while True:
+        _, status = os.waitpid(job, os.WUNTRACED | os.WCONTINUED)
+        if os.WIFSTOPPED(status):
+            os.tcsetpgrp(term.slave, os.getpgrp())
+            os.write(events, b"stopped %d\n" % os.WSTOPSIG(status))
+            command = os.read(commands, 16)
+            if command.startswith(b"fg"):
+                os.tcsetpgrp(term.slave, job)
+                os.killpg(job, signal.SIGCONT)
+        elif os.WIFCONTINUED(status):
+            os.write(events, b"continued\n")
+        else:
+            code = os.WEXITSTATUS(status) if os.WIFEXITED(status) else -os.WTERMSIG(status)
+            os.write(events, b"ended %d\n" % code)
+            os._exit(0)
+
+
+class JobGame(Game):
+    """The game as a job of job_shell."""
+
+    def __init__(self, rps):  # pylint: disable=super-init-not-called
+        self.term = Terminal()
+        commands_r, self.commands = os.pipe()
+        self.events, events_w = os.pipe()
+        self.pid = os.fork()
+        if self.pid == 0:
+            try:
+                os.close(self.commands)
+                os.close(self.events)
+                job_shell(rps, self.term, commands_r, events_w)
+            finally:
+                os._exit(127)
+        os.close(commands_r)
+        os.close(events_w)
+        SPAWNED.append(self.pid)
+        self.status = None
+        job = self.event()
+        SPAWNED.append(int(job.split()[1]))
+
+    def event(self, timeout=HANG_GUARD):
+        end = time.monotonic() + timeout
+        line = b""
+        while not line.endswith(b"\n"):
+            self.check(time.monotonic() < end, "no word from the job shell")
+            ready, _, _ = select.select([self.events], [], [], 0.02)
+            if ready:
+                byte = os.read(self.events, 1)
+                self.check(byte != b"", "the job shell went away")
+                line += byte
+            self.term.pump(0)
+        return line.decode().strip()
+
+
+def case_suspend(rps):
+    game = JobGame(rps)
+    game.wait_ready()
+    scores = [0, 0]
+    game.play(b"1")
+    check_round(game, 1, scores)
+    console_attrs = game.term.attrs()
+    game.check(not console_attrs[3] & (termios.ICANON | termios.ECHO), "the console mode is on")
+    os.write(game.term.master, b"\x1a")  # Ctrl-Z
+    stopped = game.event()
+    game.check(stopped == "stopped %d" % signal.SIGTSTP, "the game stops on Ctrl-Z: %r" % stopped)
+    game.check(game.term.attrs() == game.term.user_attrs,
+               "while stopped the user's attributes are in force")
+    game.term.pump(0.3)
+    os.write(game.commands, b"fg\n")
+    game.check(game.event() == "continued", "the game continues after fg")
+    # Keys typed right away must be read one at a time, without a line end and without echo. An
+    # echoed "x" (a letter no text of the game holds) would stand behind the rules on row 22,
+    # where no turn writes.
+    mark = len(game.term.raw)
+    rounds = game.rounds_drawn()
+    os.write(game.term.master, b"x")
+    os.write(game.term.master, b"2")
+    game.wait_for(lambda: game.rounds_drawn() > rounds, "the round of a key typed after fg")
+    game.term.pump(0.25)
+    game.check(not game.term.attrs()[3] & (termios.ICANON | termios.ECHO),
+               "the console mode is applied again")
+    game.check(b"x" not in bytes(game.term.raw[mark:]), "a key was echoed after fg")
+    check_round(game, 2, scores)
+    os.write(game.term.master, b"\x1b")
+    ended = game.event()
+    game.check(ended == "ended 0", "the game ends with status 0 after ESC: %r" % ended)
+    game.term.pump(0.1)
+    game.check(game.term.attrs() == game.term.user_attrs, "the user's attributes are back")
+    os.waitpid(game.pid, 0)
+    return "Ctrl-Z gives the terminal back; after fg a key is read at once, unechoed"
+
+
+def run_with_input(rps, stdin, feed=None):
+    """rps with its standard input and output not a terminal; returns (status, output, seconds
+    from the input's end to the exit)."""
+    process = subprocess.Popen([rps], stdin=stdin, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, restore_signals=True)
+    os.set_blocking(process.stdout.fileno(), False)
+    output = bytearray()
+
+    def read_until(predicate):
+        end = time.monotonic() + HANG_GUARD
+        while not predicate() and time.monotonic() < end and process.poll() is None:
+            ready, _, _ = select.select([process.stdout], [], [], 0.02)
+            if ready:
+                output.extend(process.stdout.read() or b"")
+        output.extend(process.stdout.read() or b"")
+
+    read_until(lambda: RULES.encode() in output)
+    if feed is not None:
+        feed(process, output, read_until)
+    ended_input = time.monotonic()
+    try:
+        status = process.wait(timeout=HANG_GUARD)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        raise CheckFailed("the game kept running after its input ended")
+    seconds = time.monotonic() - ended_input
+    read_until(lambda: False)
+    errors = process.stderr.read().decode("utf-8", "replace")
+    return status, bytes(output), seconds, errors
+
+
+def check_ended_with_input(status, output, seconds, errors):
+    if status != 0:
+        raise CheckFailed("exit status %d; stderr:\n%s" % (status, errors))
+    if not output.endswith(b"\x1b[2J\x1b[22;56f" + THANKS.encode()):
+        raise CheckFailed("no closing screen at the end of %r" % output[-200:])
+    if seconds > 1.0:
+        raise CheckFailed("the game ended %.2f s after its input's end, not within a second"
+                          % seconds)
+
+
+def case_pipe_input(rps):
+    def feed(process, output, read_until):
+        process.stdin.write(b"1")
+        process.stdin.flush()
+        read_until(lambda: SCORE_MARK in output)
+        process.stdin.close()
+
+    status, output, seconds, errors = run_with_input(rps, subprocess.PIPE, feed)
+    check_ended_with_input(status, output, seconds, errors)
+    if output.count(SCORE_MARK) != 1:
+        raise CheckFailed("the key from the pipe was not played once")
+    return "a pipe's end ends the game in %.2f s, status 0" % seconds
+
+
+def case_empty_file(rps):
+    with tempfile.TemporaryFile() as empty:
+        status, output, seconds, errors = run_with_input(rps, empty)
+    check_ended_with_input(status, output, seconds, errors)
+    if SCORE_MARK in output:
+        raise CheckFailed("a round from an empty file")
+    return "an empty file ends the game in %.2f s, status 0" % seconds
+
+
+def case_valgrind(rps, valgrind):
+    command = [valgrind, "--error-exitcode=1", "--leak-check=full",
+               "--errors-for-leak-kinds=definite", "--track-fds=no", rps]
+    game = Game(rps, command)
+    game.wait_ready()
+    game.play(b"1")
+    game.play(b"3")
+    game.term.type(b"\x1b")
+    status = game.wait_exit(timeout=60)
+    report = game.term.stderr_text()
+    game.check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0,
+               "valgrind reports errors or definite leaks (wait status %d)" % status)
+    game.check("ERROR SUMMARY: 0 errors" in report, "valgrind's summary")
+    lost = re.search(r"definitely lost: ([\d,]+) bytes", report)
+    game.check(lost is None or lost.group(1) == "0", "definitely lost: %s" % lost)
+    return "a session under valgrind: no error, no definite leak"
+
+
+CASES = {name[len("case_"):]: function for name, function in globals().items()
+         if name.startswith("case_")}
+
+
+def main():
+    if len(sys.argv) < 3 or sys.argv[2] not in CASES:
+        print("usage: rps_e2e.py <rps> <%s> [valgrind]" % "|".join(sorted(CASES)))
+        return 2
+    rps, case = sys.argv[1], sys.argv[2]
+    try:
+        summary = CASES[case](rps, *sys.argv[3:])
+    except CheckFailed as failure:
+        print("FAILED %s: %s" % (case, failure))
+        return 1
+    finally:
+        kill_spawned()
+    print("ok %s: %s" % (case, summary))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
