@@ -1,0 +1,229 @@
+// The application side of the model: the shared application with its main menu, delegate,
+// responder chain and platform event queue; platform events; the process manager.
+#include <unistd.h>
+
+#include <cstdint>
+#include <utility>
+
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/desktop_internal.h"
+
+namespace zn::desktop {
+
+NSApplication* NSApp = nullptr;
+
+namespace {
+
+bool fail_get_current_process = false;
+int64_t front_process_calls = 0;
+
+NSApplication* MakePlainApplication() {
+  return objc_alloc<NSApplication>();
+}
+
+}  // namespace
+
+namespace internal {
+
+void ApplicationReset() {
+  NSApplication* app = NSApp;
+  NSApp = nullptr;
+  objc_release(app);
+}
+
+void ProcessReset() {
+  fail_get_current_process = false;
+  front_process_calls = 0;
+}
+
+}  // namespace internal
+
+// ---------------------------------------------------------------------------------------------
+// Events.
+
+NSEvent* NSEvent::otherEventWithType(int64_t type, NSPoint location, uint64_t modifierFlags,
+                                     double timestamp, int64_t windowNumber,
+                                     NSGraphicsContext* /*context*/, int16_t subtype, int64_t data1,
+                                     int64_t data2) {
+  auto* event = objc_alloc<NSEvent>();
+  event->type_ = type;
+  event->location_ = location;
+  event->modifier_flags_ = modifierFlags;
+  event->timestamp_ = timestamp;
+  event->window_number_ = windowNumber;
+  event->subtype_ = subtype;
+  event->data1_ = data1;
+  event->data2_ = data2;
+  return objc_autorelease(event);
+}
+
+NSEvent* NSEvent::keyEventWithType(int64_t type, uint64_t modifierFlags, NSString* characters) {
+  auto* event = objc_alloc<NSEvent>();
+  event->type_ = type;
+  event->modifier_flags_ = modifierFlags;
+  event->characters_ = objc_retain(characters);
+  return objc_autorelease(event);
+}
+
+void NSEvent::dealloc() {
+  objc_release(characters_);
+  characters_ = nullptr;
+  NSObject::dealloc();
+}
+
+NSString* NSDefaultRunLoopMode() {
+  return NSSTR(u"kCFRunLoopDefaultMode");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The shared application.
+
+NSApplication* NSApplication::sharedApplication() {
+  return sharedApplicationOfClass(MakePlainApplication);
+}
+
+NSApplication* NSApplication::sharedApplicationOfClass(NSApplication* (*make)()) {
+  if (NSApp == nullptr) {
+    NSApp = make();
+  }
+  return NSApp;
+}
+
+void NSApplication::setMainMenu(NSMenu* menu) {
+  objc_retain(menu);
+  objc_release(main_menu_);
+  main_menu_ = menu;
+  DesktopLog("NSApplication setMainMenu:");
+}
+
+void NSApplication::sendEvent(NSEvent* event) {
+  ++dispatched_count_;
+  objc_retain(event);
+  objc_release(last_dispatched_);
+  last_dispatched_ = event;
+  DesktopLog("NSApplication sendEvent:");
+}
+
+bool NSApplication::sendAction(SEL action, NSObject* target, NSObject* sender) {
+  if (action.empty()) {
+    return false;
+  }
+  if (target != nullptr) {
+    if (!target->respondsToSelector(action)) {
+      return false;
+    }
+    target->performAction(action, sender);
+    return true;
+  }
+  std::vector<NSObject*> chain = responders_;
+  chain.push_back(this);
+  if (delegate_ != nullptr) {
+    chain.push_back(delegate_);
+  }
+  for (NSObject* responder : chain) {
+    if (responder->respondsToSelector(action)) {
+      responder->performAction(action, sender);
+      return true;
+    }
+  }
+  return false;
+}
+
+void NSApplication::postEvent(NSEvent* event, bool atStart) {
+  if (event == nullptr) {
+    return;
+  }
+  objc_retain(event);
+  if (atStart) {
+    queue_.push_front(event);
+  } else {
+    queue_.push_back(event);
+  }
+  DesktopLog("NSApplication postEvent:atStart:");
+}
+
+NSEvent* NSApplication::nextEventMatchingMask(uint64_t /*mask*/, double /*untilDate*/,
+                                              NSString* /*mode*/, bool dequeue) {
+  if (queue_.empty()) {
+    return nullptr;
+  }
+  NSEvent* event = queue_.front();
+  if (!dequeue) {
+    return event;
+  }
+  queue_.pop_front();
+  return objc_autorelease(event);
+}
+
+void NSApplication::addResponder(NSObject* responder) {
+  if (responder != nullptr) {
+    responders_.push_back(objc_retain(responder));
+  }
+}
+
+void NSApplication::removeAllResponders() {
+  std::vector<NSObject*> held;
+  held.swap(responders_);
+  for (NSObject* r : held) {
+    objc_release(r);
+  }
+}
+
+NSEvent* NSApplication::queuedEventAt(int64_t index) const {
+  if (index < 0 || index >= queuedEventCount()) {
+    return nullptr;
+  }
+  return queue_[static_cast<size_t>(index)];
+}
+
+void NSApplication::discardQueuedEvents() {
+  std::deque<NSEvent*> held;
+  held.swap(queue_);
+  for (NSEvent* e : held) {
+    objc_release(e);
+  }
+}
+
+void NSApplication::dealloc() {
+  if (NSApp == this) {
+    NSApp = nullptr;
+  }
+  removeAllResponders();
+  discardQueuedEvents();
+  objc_release(main_menu_);
+  main_menu_ = nullptr;
+  objc_release(last_dispatched_);
+  last_dispatched_ = nullptr;
+  NSObject::dealloc();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The process manager.
+
+OSErr GetCurrentProcess(ProcessSerialNumber* psn) {
+  if (fail_get_current_process || psn == nullptr) {
+    return procNotFound;
+  }
+  psn->highLongOfPSN = 0;
+  psn->lowLongOfPSN = static_cast<uint32_t>(getpid());
+  return noErr;
+}
+
+OSErr SetFrontProcess(const ProcessSerialNumber* psn) {
+  if (psn == nullptr) {
+    return procNotFound;
+  }
+  ++front_process_calls;
+  DesktopLog("SetFrontProcess");
+  return noErr;
+}
+
+void DesktopTestFailGetCurrentProcess(bool fail) {
+  fail_get_current_process = fail;
+}
+
+int64_t DesktopFrontProcessCalls() {
+  return front_process_calls;
+}
+
+}  // namespace zn::desktop

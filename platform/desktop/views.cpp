@@ -1,0 +1,133 @@
+// Views and controls of the model, with the framework's coordinate rules: a view's frame is in
+// its superview's coordinates; a view that is not flipped has its origin at its bottom left and y
+// upward, a flipped one at its top left and y downward; a window's base coordinates run upward
+// from its bottom left.
+#include <cstdint>
+#include <string>
+
+#include "platform/desktop/desktop.h"
+
+namespace zn::desktop {
+
+NSFont* NSFont::fontWithName(std::u16string_view name, double size) {
+  return objc_autorelease(objc_alloc<NSFont>(std::u16string(name), size));
+}
+
+NSView* NSView::initWithFrame(NSRect frame) {
+  frame_ = frame;
+  return this;
+}
+
+void NSView::addSubview(NSView* view) {
+  if (view == nullptr || view == this || view->superview_ == this) {
+    return;
+  }
+  objc_retain(view);
+  view->removeFromSuperview();
+  subviews_.push_back(view);
+  view->superview_ = this;
+}
+
+void NSView::removeFromSuperview() {
+  NSView* parent = superview_;
+  if (parent == nullptr) {
+    return;
+  }
+  for (auto it = parent->subviews_.begin(); it != parent->subviews_.end(); ++it) {
+    if (*it == this) {
+      parent->subviews_.erase(it);
+      break;
+    }
+  }
+  superview_ = nullptr;
+  DesktopLog("NSView removeFromSuperview");
+  objc_release(this);
+}
+
+NSWindow* NSView::window() const {
+  const NSView* root = this;
+  while (root->superview_ != nullptr) {
+    root = root->superview_;
+  }
+  return root->window_;
+}
+
+NSPoint NSView::toBase(NSPoint point) const {
+  // The distance down from this view's top edge, then the point in the superview's terms.
+  const double height = frame_.size.height;
+  const double down = isFlipped() ? point.y : height - point.y;
+  const bool outer_flipped = superview_ != nullptr && superview_->isFlipped();
+  const NSPoint outer{frame_.origin.x + point.x,
+                      outer_flipped ? frame_.origin.y + down : frame_.origin.y + height - down};
+  return superview_ == nullptr ? outer : superview_->toBase(outer);
+}
+
+NSPoint NSView::fromBase(NSPoint point) const {
+  const NSPoint outer = superview_ == nullptr ? point : superview_->fromBase(point);
+  const double height = frame_.size.height;
+  const bool outer_flipped = superview_ != nullptr && superview_->isFlipped();
+  const double down =
+      outer_flipped ? outer.y - frame_.origin.y : frame_.origin.y + height - outer.y;
+  return NSPoint{outer.x - frame_.origin.x, isFlipped() ? down : height - down};
+}
+
+NSPoint NSView::convertPoint(NSPoint point, const NSView* view) const {
+  const NSPoint base = toBase(point);
+  return view == nullptr ? base : view->fromBase(base);
+}
+
+void NSView::setToolTip(NSString* text) {
+  NSString* copy = text == nullptr ? nullptr : objc_alloc<NSString>(text->characters());
+  objc_release(tool_tip_);
+  tool_tip_ = copy;
+}
+
+void NSView::dealloc() {
+  std::vector<NSView*> held;
+  held.swap(subviews_);
+  for (NSView* view : held) {
+    view->superview_ = nullptr;
+    objc_release(view);
+  }
+  objc_release(tool_tip_);
+  tool_tip_ = nullptr;
+  NSObject::dealloc();
+}
+
+NSString* NSControl::stringValue() const {
+  return string_value_ == nullptr ? NSSTR(u"") : string_value_;
+}
+
+void NSControl::setStringValue(NSString* text) {
+  // The control keeps a copy, as the framework copies the text it is given.
+  NSString* copy = objc_alloc<NSString>(text == nullptr ? u"" : text->characters());
+  objc_release(string_value_);
+  string_value_ = copy;
+}
+
+void NSControl::setFont(NSFont* font) {
+  objc_retain(font);
+  objc_release(font_);
+  font_ = font;
+}
+
+void NSControl::performClick() {
+  if (action_.empty() || !enabled_) {
+    return;
+  }
+  if (target_ != nullptr) {
+    objc_msgSend_action(target_, action_, this);
+  } else if (NSApp != nullptr) {
+    NSApp->sendAction(action_, nullptr, this);
+  }
+}
+
+void NSControl::dealloc() {
+  objc_release(string_value_);
+  objc_release(font_);
+  string_value_ = nullptr;
+  font_ = nullptr;
+  NSView::dealloc();
+}
+
+}  // namespace zn::desktop

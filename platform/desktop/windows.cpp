@@ -1,0 +1,194 @@
+// Windows and screens of the model. A window retains its content view and its child windows; it
+// is released when closed, as the framework's windows are by default. The main screen and the
+// display's physical size come from a configuration that tests can change.
+#include <cstdint>
+#include <string>
+
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/desktop_internal.h"
+
+namespace zn::desktop {
+namespace {
+
+struct ScreenConfiguration {
+  NSRect frame;
+  NSSize pixels;
+  NSSize millimetres;
+  uint32_t display;
+};
+
+constexpr ScreenConfiguration kDefaultScreen = {{{0, 0}, {1440, 900}}, {2880, 1800}, {286, 179}, 1};
+
+ScreenConfiguration screen_configuration = kDefaultScreen;
+bool no_screen = false;
+NSScreen* main_screen = nullptr;
+
+NSDictionary* MakeDescription(const ScreenConfiguration& c) {
+  auto* description = objc_alloc<NSDictionary>();
+  // Made without autorelease: the screen may be asked for outside any pool.
+  auto* pixels = objc_alloc<NSValue>(c.pixels);
+  auto* display = objc_alloc<NSNumber>(static_cast<int64_t>(c.display));
+  description->setObject(pixels, NSSTR(u"NSDeviceSize"));
+  description->setObject(display, NSSTR(u"NSScreenNumber"));
+  objc_release(pixels);
+  objc_release(display);
+  return description;
+}
+
+}  // namespace
+
+namespace internal {
+
+void ScreenReset() {
+  objc_release(main_screen);
+  main_screen = nullptr;
+  screen_configuration = kDefaultScreen;
+  no_screen = false;
+}
+
+}  // namespace internal
+
+// ---------------------------------------------------------------------------------------------
+// Windows.
+
+NSWindow* NSWindow::initWithContentRect(NSRect frame) {
+  frame_ = frame;
+  return this;
+}
+
+void NSWindow::setContentView(NSView* view) {
+  objc_retain(view);
+  if (content_view_ != nullptr) {
+    content_view_->window_ = nullptr;
+    objc_release(content_view_);
+  }
+  content_view_ = view;
+  if (view != nullptr) {
+    view->window_ = this;
+    view->setFrame(NSRect{{0, 0}, frame_.size});
+  }
+  DesktopLog("NSWindow setContentView:");
+}
+
+bool NSWindow::isKeyWindow() const {
+  DesktopLog("NSWindow isKeyWindow");
+  return NSApp != nullptr && NSApp->key_window_ == this;
+}
+
+void NSWindow::makeKeyWindow() {
+  DesktopLog("NSWindow makeKeyWindow");
+  if (NSApp != nullptr) {
+    NSApp->key_window_ = this;
+  }
+}
+
+bool NSWindow::isVisible() const {
+  DesktopLog("NSWindow isVisible");
+  return visible_;
+}
+
+void NSWindow::addChildWindow(NSWindow* child, int64_t /*ordered*/) {
+  if (child == nullptr || child->parent_ == this) {
+    return;
+  }
+  if (child->parent_ != nullptr) {
+    child->parent_->removeChildWindow(child);
+  }
+  children_.push_back(objc_retain(child));
+  child->parent_ = this;
+}
+
+void NSWindow::removeChildWindow(NSWindow* child) {
+  DesktopLog("NSWindow removeChildWindow:");
+  for (auto it = children_.begin(); it != children_.end(); ++it) {
+    if (*it == child) {
+      children_.erase(it);
+      child->parent_ = nullptr;
+      objc_release(child);
+      return;
+    }
+  }
+}
+
+void NSWindow::close() {
+  DesktopLog("NSWindow close");
+  visible_ = false;
+  if (NSApp != nullptr && NSApp->key_window_ == this) {
+    NSApp->key_window_ = nullptr;
+  }
+  // Last: the release may destroy the window.
+  if (released_when_closed_) {
+    objc_release(this);
+  }
+}
+
+bool NSWindow::makeFirstResponder(NSObject* responder) {
+  DesktopLog("NSWindow makeFirstResponder:");
+  first_responder_ = responder;
+  return true;
+}
+
+NSPoint NSWindow::convertBaseToScreen(NSPoint point) const {
+  return NSPoint{point.x + frame_.origin.x, point.y + frame_.origin.y};
+}
+
+void NSWindow::dealloc() {
+  if (NSApp != nullptr && NSApp->key_window_ == this) {
+    NSApp->key_window_ = nullptr;
+  }
+  std::vector<NSWindow*> held;
+  held.swap(children_);
+  for (NSWindow* child : held) {
+    child->parent_ = nullptr;
+    objc_release(child);
+  }
+  if (content_view_ != nullptr) {
+    content_view_->window_ = nullptr;
+    objc_release(content_view_);
+    content_view_ = nullptr;
+  }
+  NSObject::dealloc();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Screens.
+
+NSScreen* NSScreen::mainScreen() {
+  if (no_screen) {
+    return nullptr;
+  }
+  if (main_screen == nullptr) {
+    main_screen = objc_alloc<NSScreen>();
+    main_screen->frame_ = screen_configuration.frame;
+    main_screen->description_ = MakeDescription(screen_configuration);
+  }
+  return main_screen;
+}
+
+void NSScreen::dealloc() {
+  objc_release(description_);
+  description_ = nullptr;
+  NSObject::dealloc();
+}
+
+CGSize CGDisplayScreenSize(uint32_t display) {
+  if (display != screen_configuration.display) {
+    return CGSize{0, 0};
+  }
+  return screen_configuration.millimetres;
+}
+
+void DesktopTestSetScreen(NSRect frame, NSSize pixels, NSSize millimetres, uint32_t display) {
+  screen_configuration = ScreenConfiguration{frame, pixels, millimetres, display};
+  if (main_screen != nullptr) {
+    main_screen->frame_ = frame;
+    objc_release(main_screen->description_);
+    main_screen->description_ = MakeDescription(screen_configuration);
+  }
+}
+
+void DesktopTestSetNoScreen(bool none) {
+  no_screen = none;
+}
+
+}  // namespace zn::desktop
