@@ -27,17 +27,23 @@ ArrayHeader* ArrayHeaderOf(void* elements) {
 void* ArrayCreate(uint64_t element_size, int64_t count, int32_t type, LayoutDescriptor layout,
                   void* variable) {
   // An array always names the variable that holds it; without one it could never be freed.
-  if (variable == nullptr) return nullptr;
+  if (variable == nullptr) {
+    return nullptr;
+  }
   ArrayFree(FieldLoad(variable));
   FieldStore(variable, nullptr);
-  if (count <= 0) return nullptr;
+  if (count <= 0) {
+    return nullptr;
+  }
   // An overflowing size fails like exhausted memory rather than allocating a wrapped size.
   uint64_t bytes = 0;
   if (!MemorySizeFits(static_cast<uint64_t>(count), element_size, kArrayHeaderBytes, &bytes)) {
     return nullptr;
   }
   void* block = SizedAllocZeroed(bytes);
-  if (block == nullptr) return nullptr;
+  if (block == nullptr) {
+    return nullptr;
+  }
   auto* header = static_cast<ArrayHeader*>(block);
   header->dimensions = 1;
   header->element_size = static_cast<int64_t>(element_size);
@@ -57,7 +63,9 @@ void* ArrayCreate(uint64_t element_size, int64_t count, int32_t type, LayoutDesc
 
 void* ArrayCreateDims(int64_t dimensions, uint64_t element_size, int32_t type,
                       LayoutDescriptor layout, void* record) {
-  if (record == nullptr) return nullptr;
+  if (record == nullptr) {
+    return nullptr;
+  }
   int64_t* slots = RecordSlots(record);
   // From the last dimension back: each slot's count is replaced by the product of the counts
   // after it, read before they were replaced.
@@ -82,7 +90,9 @@ void* ArrayCreateDims(int64_t dimensions, uint64_t element_size, int32_t type,
     multiplier = product;
   }
   // A count of 0 or less leaves the record's old array in place.
-  if (refused) return nullptr;
+  if (refused) {
+    return nullptr;
+  }
   // A total that cannot be counted fails as exhausted memory does: the old array is gone.
   if (overflow) {
     ArrayFree(FieldLoad(record));
@@ -91,12 +101,16 @@ void* ArrayCreateDims(int64_t dimensions, uint64_t element_size, int32_t type,
   }
   void* elements =
       ArrayCreate(element_size, static_cast<int64_t>(multiplier), type, layout, record);
-  if (elements != nullptr) ArrayHeaderOf(elements)->dimensions = static_cast<int32_t>(dimensions);
+  if (elements != nullptr) {
+    ArrayHeaderOf(elements)->dimensions = static_cast<int32_t>(dimensions);
+  }
   return elements;
 }
 
 void ArrayFree(void* elements) {
-  if (elements == nullptr) return;
+  if (elements == nullptr) {
+    return;
+  }
   ArrayHeader* header = ArrayHeaderOf(elements);
   if (header->layout != nullptr && header->count > 0) {
     char* element = static_cast<char*>(elements);
@@ -104,7 +118,9 @@ void ArrayFree(void* elements) {
       StructureClear(element, header->layout);
     }
   }
-  if (header->variable != nullptr) FieldStore(header->variable, nullptr);
+  if (header->variable != nullptr) {
+    FieldStore(header->variable, nullptr);
+  }
   SizedFree(header);
 }
 

@@ -40,8 +40,9 @@ TEST(ArrayCreate, StringArrayStartsEmptyAndTakesStrings) {
   EXPECT_EQ(header->type, 8);
   // The header and the elements share one SizedBlock.
   EXPECT_EQ(SizedSizeOf(header), 48 + 4 * 8);
-  for (int k = 0; k < 4; ++k)
+  for (int k = 0; k < 4; ++k) {
     EXPECT_EQ(hands[k], nullptr) << "element " << k;
+  }
   StringAssign(&hands[1], u"rock");
   StringAssign(&hands[2], u"paper");
   StringAssign(&hands[3], u"scissors");
@@ -54,8 +55,9 @@ TEST(ArrayCreate, PlainElementsAreZeroed) {
   ContainerDoubles doubles;
   int32_t* numbers = nullptr;
   ASSERT_NE(ArrayCreate(4, 1000, 3, nullptr, &numbers), nullptr);
-  for (int k = 0; k < 1000; ++k)
+  for (int k = 0; k < 1000; ++k) {
     ASSERT_EQ(numbers[k], 0) << "element " << k;
+  }
   ArrayFree(numbers);
 }
 
@@ -77,8 +79,9 @@ TEST(ArrayCreate, RecreationFreesTheOldContents) {
   StringAssign(&hands[2], u"old");
   ASSERT_NE(ArrayCreate(8, 5, 8, kOneString, &hands), nullptr);
   EXPECT_EQ(ArrayHeaderOf(hands)->count, 5);
-  for (int k = 0; k < 5; ++k)
+  for (int k = 0; k < 5; ++k) {
     EXPECT_EQ(hands[k], nullptr) << "element " << k << " kept";
+  }
   ArrayFree(hands);
 }
 
@@ -203,8 +206,9 @@ TEST(ArrayCopyInto, DifferentCountsNeedRecreation) {
   StringValue* destination = nullptr;
   ASSERT_NE(ArrayCreate(8, 5, 8, kOneString, &source), nullptr);
   ASSERT_NE(ArrayCreate(8, 6, 8, kOneString, &destination), nullptr);
-  for (int k = 0; k < 5; ++k)
+  for (int k = 0; k < 5; ++k) {
     StringAssign(&source[k], std::u16string(k + 1, u'x').c_str());
+  }
   StringAssign(&destination[5], u"old");
   EXPECT_EQ(ArrayCopyInto(source, destination, 0), 0);
   EXPECT_EQ(ArrayHeaderOf(destination)->count, 6);
@@ -245,8 +249,9 @@ TEST(ArrayCopyInto, PlainElementsCopyByteForByte) {
   int64_t* destination = nullptr;
   ASSERT_NE(ArrayCreate(8, 10, 2, nullptr, &source), nullptr);
   ASSERT_NE(ArrayCreate(8, 1, 2, nullptr, &destination), nullptr);
-  for (int k = 0; k < 10; ++k)
+  for (int k = 0; k < 10; ++k) {
     source[k] = int64_t{k} * 1000003;
+  }
   EXPECT_EQ(ArrayCopy(source, destination), 1);
   ASSERT_EQ(ArrayHeaderOf(destination)->count, 10);
   EXPECT_EQ(ArrayHeaderOf(destination)->type, 2);
@@ -263,11 +268,13 @@ TEST(ArrayCopyInto, RefusesOtherElementSizesAndLayouts) {
   ASSERT_NE(ArrayCreate(8, 4, 0, nullptr, &wide), nullptr);
   ASSERT_NE(ArrayCreate(4, 4, 0, nullptr, &narrow), nullptr);
   ASSERT_NE(ArrayCreate(8, 4, 8, kOneString, &strings), nullptr);
-  for (int k = 0; k < 4; ++k)
+  for (int k = 0; k < 4; ++k) {
     wide[k] = -1;
+  }
   EXPECT_EQ(ArrayCopyInto(wide, narrow, 0), 0) << "8-byte elements into 4-byte ones";
-  for (int k = 0; k < 4; ++k)
+  for (int k = 0; k < 4; ++k) {
     EXPECT_EQ(narrow[k], 0) << "element " << k;
+  }
   StringAssign(&strings[0], u"owned");
   EXPECT_EQ(ArrayCopyInto(wide, strings, 0), 0) << "plain bytes into string fields";
   EXPECT_EQ(std::u16string(strings[0]), u"owned");
@@ -323,8 +330,9 @@ TEST(ArrayCopyInto, MultiDimensionalCopyCarriesTheMultipliers) {
   ASSERT_NE(ArrayCreateDims(3, 2, 5, nullptr, &source), nullptr);
   ASSERT_NE(ArrayCreateDims(3, 2, 5, nullptr, &destination), nullptr);
   auto* cells = static_cast<int16_t*>(source.elements);
-  for (int k = 0; k < 24; ++k)
+  for (int k = 0; k < 24; ++k) {
     cells[k] = static_cast<int16_t>(k * 3);
+  }
   EXPECT_EQ(ArrayCopy(source.elements, destination.elements), 1);
   ASSERT_NE(destination.elements, nullptr);
   EXPECT_EQ(ArrayHeaderOf(destination.elements)->dimensions, 3);
@@ -352,8 +360,9 @@ TEST(ArrayFree, FreesStringsAndBlockAndClearsTheVariable) {
   StringValue* hands = nullptr;
   ASSERT_NE(ArrayCreate(8, 4, 8, kOneString, &hands), nullptr);
   EXPECT_EQ(MemoryLiveBlocks(), live + 1);
-  for (int k = 0; k < 4; ++k)
+  for (int k = 0; k < 4; ++k) {
     StringAssign(&hands[k], u"every one is freed");
+  }
   ArrayFree(hands);
   EXPECT_EQ(hands, nullptr);
   EXPECT_EQ(MemoryLiveBlocks(), live);

@@ -1,5 +1,6 @@
 // Reading LayoutDescriptors: the word layout of every entry kind lives here alone, and
 // LayoutNeedsInit, which decides whether fresh elements need a StructureInit walk at all.
+#include <bit>
 #include <cstdint>
 
 #include "runtime/memory/memory.h"
@@ -10,7 +11,8 @@ namespace internal {
 namespace {
 
 LayoutDescriptor LayoutAt(int64_t word) {
-  return reinterpret_cast<LayoutDescriptor>(static_cast<intptr_t>(word));
+  // The word holds the address of a descriptor laid down with the program's data.
+  return std::bit_cast<LayoutDescriptor>(static_cast<intptr_t>(word));
 }
 
 int32_t Narrow(int64_t word) {
@@ -20,9 +22,13 @@ int32_t Narrow(int64_t word) {
 // The bytes a fixed array of structures covers; a count or size of 0 or less covers nothing, and
 // a product too large for a structure saturates rather than wrapping.
 int64_t SpanOf(int64_t count, int64_t size) {
-  if (count <= 0 || size <= 0) return 0;
+  if (count <= 0 || size <= 0) {
+    return 0;
+  }
   int64_t span = 0;
-  if (__builtin_mul_overflow(count, size, &span)) return INT64_MAX;
+  if (__builtin_mul_overflow(count, size, &span)) {
+    return INT64_MAX;
+  }
   return span;
 }
 
@@ -122,19 +128,29 @@ const int64_t* LayoutEntryRead(const int64_t* word, LayoutEntry* entry) {
 }
 
 bool LayoutSame(LayoutDescriptor a, LayoutDescriptor b) {
-  if (a == b) return true;
-  if (a == nullptr || b == nullptr) return false;
+  if (a == b) {
+    return true;
+  }
+  if (a == nullptr || b == nullptr) {
+    return false;
+  }
   for (;;) {
     LayoutEntry ea;
     LayoutEntry eb;
     const int64_t* next_a = LayoutEntryRead(a, &ea);
     const int64_t* next_b = LayoutEntryRead(b, &eb);
     const int64_t words = next_a - a;
-    if (ea.kind != eb.kind || words != next_b - b) return false;
-    for (int64_t k = 0; k < words; ++k) {
-      if (a[k] != b[k]) return false;
+    if (ea.kind != eb.kind || words != next_b - b) {
+      return false;
     }
-    if (ea.kind == kLayoutEnd) return true;
+    for (int64_t k = 0; k < words; ++k) {
+      if (a[k] != b[k]) {
+        return false;
+      }
+    }
+    if (ea.kind == kLayoutEnd) {
+      return true;
+    }
     a = next_a;
     b = next_b;
   }
@@ -143,7 +159,9 @@ bool LayoutSame(LayoutDescriptor a, LayoutDescriptor b) {
 }  // namespace internal
 
 int32_t LayoutNeedsInit(LayoutDescriptor layout) {
-  if (layout == nullptr) return 0;
+  if (layout == nullptr) {
+    return 0;
+  }
   internal::LayoutEntry entry;
   const int64_t* word = layout;
   for (;;) {
@@ -158,10 +176,14 @@ int32_t LayoutNeedsInit(LayoutDescriptor layout) {
         return 1;
       case kLayoutStructArray:
         // Elements that are never there need nothing, whatever their layout says.
-        if (entry.count > 0 && LayoutNeedsInit(entry.layout) != 0) return 1;
+        if (entry.count > 0 && LayoutNeedsInit(entry.layout) != 0) {
+          return 1;
+        }
         break;
       case kLayoutStruct:
-        if (LayoutNeedsInit(entry.layout) != 0) return 1;
+        if (LayoutNeedsInit(entry.layout) != 0) {
+          return 1;
+        }
         break;
       default:
         break;

@@ -144,8 +144,9 @@ int32_t LayoutNeedsInit(LayoutDescriptor layout);
 void StructureInit(void* structure, LayoutDescriptor layout);
 
 // StructureCopy: deep copy of `size` bytes from `source` into `destination` by the layout (byte
-// copy without one); the destination's old strings and containers are freed first. Same
-// addresses: nothing.
+// copy without one); the destination's old strings and containers are freed, except one that is
+// the source's own (left shared by a byte copy), which stays with the source. Same addresses:
+// nothing.
 void StructureCopy(void* destination, int64_t size, LayoutDescriptor layout, const void* source);
 
 // StructureClear: frees what the structure's fields own and sets them to null; the structure's
@@ -172,17 +173,21 @@ ArrayHeader* ArrayHeaderOf(void* elements);
 // ArrayCreate: frees the array the variable holds, then creates `count` zeroed elements (each
 // initialised by the layout when it needs it) and stores their address in the variable. A count
 // of 0 or less, a size that overflows, or exhausted memory gives null with the variable null.
+// A null variable gives null and allocates nothing: an array must be held to be freed.
 void* ArrayCreate(uint64_t element_size, int64_t count, int32_t type, LayoutDescriptor layout,
                   void* variable);
 
 // ArrayCreateDims: the record holds the element pointer and n slots that hold, on entry, the
 // dimensions' counts; they become multipliers. Any count of 0 or less gives null and leaves the
-// record's old array in place.
+// record's old array in place. A product of the counts too large to allocate fails as exhausted
+// memory does: null, with the record's old array freed.
 void* ArrayCreateDims(int64_t dimensions, uint64_t element_size, int32_t type,
                       LayoutDescriptor layout, void* record);
 
 // ArrayCopyInto: copies the source's elements into the destination (re-created first when
-// `recreate` is set); 1 on success, 0 on refusal (null, shape mismatch).
+// `recreate` is set); 1 on success, 0 on refusal: a null array, another dimension count, and
+// (after any re-creation) another element count, element size or element layout. A refused copy
+// copies no element. An array copied onto itself gives 1 and stays as it is.
 int32_t ArrayCopyInto(void* source, void* destination, int32_t recreate);
 
 // ArrayCopy: ArrayCopyInto with re-creation.

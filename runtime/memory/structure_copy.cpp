@@ -23,7 +23,9 @@ void CopyString(char* destination, const char* source) {
   // block (left behind by a byte copy) must not free it under the source.
   StringValue copy = nullptr;
   StringDuplicate(&copy, text);
-  if (old != nullptr && old != text) StringRelease(old);
+  if (old != nullptr && old != text) {
+    StringRelease(old);
+  }
   FieldStore(destination, copy);
 }
 
@@ -46,10 +48,14 @@ void CopyArray(char* destination, const char* source, bool dimensions) {
   const ArrayHeader* header = ArrayHeaderOf(from);
   void* to = Hooks.ArrayCreateHook(static_cast<uint64_t>(header->element_size), header->count,
                                    header->type, header->layout, destination);
-  if (to == nullptr) return;  // the field stays null
+  if (to == nullptr) {
+    return;  // the field stays null
+  }
   // A multi-dimensional copy takes the source's dimension count first, so that the element copy
   // accepts it and carries the multipliers over into the destination's record.
-  if (dimensions) ArrayHeaderOf(to)->dimensions = header->dimensions;
+  if (dimensions) {
+    ArrayHeaderOf(to)->dimensions = header->dimensions;
+  }
   Hooks.ArrayCopyHook(from, to, 0);
 }
 
@@ -59,24 +65,36 @@ void CopyArray(char* destination, const char* source, bool dimensions) {
 void CopyList(char* destination, const char* source, const LayoutEntry& entry) {
   auto* from = static_cast<LinkedList*>(FieldLoad(source));
   auto* old = static_cast<LinkedList*>(FieldLoad(destination));
-  if (old != nullptr && old != from && Hooks.ListFreeHook != nullptr) Hooks.ListFreeHook(old);
+  if (old != nullptr && old != from && Hooks.ListFreeHook != nullptr) {
+    Hooks.ListFreeHook(old);
+  }
   std::memset(destination, 0, 16);  // the whole ListHolder: list and current element
-  if (from == nullptr || Hooks.ListCreateHook == nullptr || Hooks.ListCopyHook == nullptr) return;
+  if (from == nullptr || Hooks.ListCreateHook == nullptr || Hooks.ListCopyHook == nullptr) {
+    return;
+  }
   LinkedList* to =
       Hooks.ListCreateHook(static_cast<uint64_t>(entry.size),
                            reinterpret_cast<ListHolder*>(destination), entry.layout, entry.type);
-  if (to != nullptr) Hooks.ListCopyHook(from, 0, to, 0, 0);
+  if (to != nullptr) {
+    Hooks.ListCopyHook(from, 0, to, 0, 0);
+  }
 }
 
 void CopyMap(char* destination, const char* source, const LayoutEntry& entry) {
   auto* from = static_cast<HashMap*>(FieldLoad(source));
   auto* old = static_cast<HashMap*>(FieldLoad(destination));
-  if (old != nullptr && old != from && Hooks.MapFreeHook != nullptr) Hooks.MapFreeHook(old);
+  if (old != nullptr && old != from && Hooks.MapFreeHook != nullptr) {
+    Hooks.MapFreeHook(old);
+  }
   FieldStore(destination, nullptr);
-  if (from == nullptr || Hooks.MapCreateHook == nullptr || Hooks.MapCopyHook == nullptr) return;
+  if (from == nullptr || Hooks.MapCreateHook == nullptr || Hooks.MapCopyHook == nullptr) {
+    return;
+  }
   HashMap* to = Hooks.MapCreateHook(static_cast<uint64_t>(entry.size), entry.type, entry.layout,
                                     reinterpret_cast<HashMap**>(destination), entry.buckets);
-  if (to != nullptr) Hooks.MapCopyHook(from, to, 0);
+  if (to != nullptr) {
+    Hooks.MapCopyHook(from, to, 0);
+  }
 }
 
 void CopyEntry(char* destination, const char* source, const LayoutEntry& entry) {
@@ -113,8 +131,12 @@ void CopyEntry(char* destination, const char* source, const LayoutEntry& entry) 
 
 // Copies the undescribed bytes from `begin` up to `end`, never beyond the structure's size.
 void CopyBytes(char* destination, const char* source, int64_t begin, int64_t end, int64_t size) {
-  if (end > size) end = size;
-  if (begin < 0) begin = 0;
+  if (end > size) {
+    end = size;
+  }
+  if (begin < 0) {
+    begin = 0;
+  }
   if (end > begin) {
     std::memmove(destination + begin, source + begin, static_cast<size_t>(end - begin));
   }
@@ -123,7 +145,9 @@ void CopyBytes(char* destination, const char* source, int64_t begin, int64_t end
 }  // namespace
 
 void StructureCopy(void* destination, int64_t size, LayoutDescriptor layout, const void* source) {
-  if (destination == source || destination == nullptr || source == nullptr) return;
+  if (destination == source || destination == nullptr || source == nullptr) {
+    return;
+  }
   auto* to = static_cast<char*>(destination);
   const auto* from = static_cast<const char*>(source);
   if (layout == nullptr) {
@@ -136,10 +160,14 @@ void StructureCopy(void* destination, int64_t size, LayoutDescriptor layout, con
   LayoutEntry entry;
   for (const int64_t* word = layout; *word != kLayoutEnd;) {
     word = internal::LayoutEntryRead(word, &entry);
-    if (entry.kind == internal::kLayoutSkip) continue;
+    if (entry.kind == internal::kLayoutSkip) {
+      continue;
+    }
     CopyBytes(to, from, handled, entry.offset, size);
     CopyEntry(to, from, entry);
-    if (__builtin_add_overflow(entry.offset, entry.span, &handled)) handled = INT64_MAX;
+    if (__builtin_add_overflow(entry.offset, entry.span, &handled)) {
+      handled = INT64_MAX;
+    }
   }
   CopyBytes(to, from, handled, size, size);
 }

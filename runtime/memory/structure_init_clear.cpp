@@ -24,8 +24,9 @@ void InitEntry(void* structure, const LayoutEntry& entry) {
   char* field = FieldAt(structure, entry);
   switch (entry.kind) {
     case kLayoutStructArray:
-      for (int64_t i = 0; i < entry.count; ++i)
+      for (int64_t i = 0; i < entry.count; ++i) {
         StructureInit(field + i * entry.size, entry.layout);
+      }
       break;
     case kLayoutStruct:
       StructureInit(field, entry.layout);
@@ -119,7 +120,9 @@ void ClearEntry(void* structure, const LayoutEntry& entry) {
 }  // namespace
 
 void StructureInit(void* structure, LayoutDescriptor layout) {
-  if (structure == nullptr || layout == nullptr) return;
+  if (structure == nullptr || layout == nullptr) {
+    return;
+  }
   LayoutEntry entry;
   for (const int64_t* word = layout; *word != kLayoutEnd;) {
     word = internal::LayoutEntryRead(word, &entry);
@@ -128,7 +131,9 @@ void StructureInit(void* structure, LayoutDescriptor layout) {
 }
 
 void StructureClear(void* structure, LayoutDescriptor layout) {
-  if (structure == nullptr || layout == nullptr) return;
+  if (structure == nullptr || layout == nullptr) {
+    return;
+  }
   LayoutEntry entry;
   for (const int64_t* word = layout; *word != kLayoutEnd;) {
     word = internal::LayoutEntryRead(word, &entry);

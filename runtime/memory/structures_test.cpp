@@ -93,8 +93,9 @@ TEST(StructureCopy, OneStringKeepsTheOtherBytes) {
   SetString(source + 8, u"hand");
   SetString(destination + 8, u"old string");  // freed by the copy, or the leak check fails
   StructureCopy(destination, 24, kStringAt8, source);
-  for (int k : {0, 7, 16, 23})
+  for (int k : {0, 7, 16, 23}) {
     EXPECT_EQ(destination[k], k + 1) << "byte " << k;
+  }
   EXPECT_EQ(Text(destination + 8), u"hand");
   EXPECT_NE(StringAt(destination + 8), StringAt(source + 8)) << "the copy shares its string";
   StructureClear(source, kStringAt8);
@@ -129,8 +130,9 @@ TEST(StructureCopy, WithoutLayoutCopiesBytes) {
   ContainerDoubles doubles;
   unsigned char source[12];
   unsigned char destination[12] = {};
-  for (int k = 0; k < 12; ++k)
+  for (int k = 0; k < 12; ++k) {
     source[k] = static_cast<unsigned char>(0xA0 + k);
+  }
   StructureCopy(destination, 12, nullptr, source);
   EXPECT_EQ(std::memcmp(destination, source, 12), 0);
 }
@@ -158,25 +160,30 @@ TEST(StructureCopy, NestedStructuresAndFixedArrays) {
       -2, 2, 8, 24, LayoutWord(kTwoStrings), -3, 56, 24, LayoutWord(kTwoStrings), -1};
   unsigned char source[80] = {};
   unsigned char destination[80] = {};
-  for (int k = 0; k < 80; ++k)
+  for (int k = 0; k < 80; ++k) {
     source[k] = static_cast<unsigned char>(k);
+  }
   const int string_offsets[] = {8, 24, 32, 48, 56, 72};
-  for (int at : string_offsets)
+  for (int at : string_offsets) {
     std::memset(source + at, 0, 8);
-  for (int at : string_offsets)
+  }
+  for (int at : string_offsets) {
     SetString(source + at, (u"s" + std::u16string(1, u'a' + at % 26)).c_str());
+  }
   SetString(destination + 24, u"old");
   StructureCopy(destination, 80, layout, source);
   for (int at : string_offsets) {
     EXPECT_EQ(Text(destination + at), Text(source + at)) << "string at " << at;
     EXPECT_NE(StringAt(destination + at), StringAt(source + at)) << "string at " << at;
   }
-  for (int k : {0, 7, 16, 23, 40, 47, 64, 71})
+  for (int k : {0, 7, 16, 23, 40, 47, 64, 71}) {
     EXPECT_EQ(destination[k], k) << "plain byte " << k;
+  }
   StructureClear(source, layout);
   StructureClear(destination, layout);
-  for (int at : string_offsets)
+  for (int at : string_offsets) {
     EXPECT_EQ(StringAt(destination + at), nullptr) << at;
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -255,8 +262,9 @@ TEST(StructureInit, WithoutHooksLeavesFieldsNull) {
   Hooks = ContainerHooks{};
   unsigned char s[32] = {};
   StructureInit(s, layout);
-  for (int k = 0; k < 32; ++k)
+  for (int k = 0; k < 32; ++k) {
     EXPECT_EQ(s[k], 0) << "byte " << k;
+  }
   StructureClear(s, layout);
 }
 
@@ -267,8 +275,9 @@ TEST(StructureClear, FreesADynamicArrayWithItsStrings) {
   StructureInit(s, layout);
   auto* elements = static_cast<StringValue*>(PointerAt(s + 8));
   ASSERT_NE(elements, nullptr);
-  for (int k = 0; k < 4; ++k)
+  for (int k = 0; k < 4; ++k) {
     StringAssign(&elements[k], u"element");
+  }
   StructureClear(s, layout);
   EXPECT_EQ(PointerAt(s + 8), nullptr) << "the field still names the freed array";
 }
@@ -280,8 +289,9 @@ TEST(StructureClear, EmptyFieldsAndEmptyFixedArrays) {
       8, 1,  0, 0, -1};
   unsigned char s[16] = {};
   StructureClear(s, layout);  // nothing to free anywhere
-  for (int k = 0; k < 16; ++k)
+  for (int k = 0; k < 16; ++k) {
     EXPECT_EQ(s[k], 0) << "byte " << k;
+  }
   EXPECT_EQ(Calls.list_free + Calls.map_free, 0);
 }
 
@@ -324,15 +334,17 @@ TEST(StructureCopy, MultiDimensionalArrayCarriesTheMultipliers) {
   unsigned char destination[24] = {};
   StructureInit(source, layout);
   auto* from = static_cast<int32_t*>(PointerAt(source));
-  for (int k = 0; k < 10; ++k)
+  for (int k = 0; k < 10; ++k) {
     from[k] = k * 7;
+  }
   StructureCopy(destination, 24, layout, source);
   auto* to = static_cast<int32_t*>(PointerAt(destination));
   ASSERT_NE(to, nullptr);
   EXPECT_EQ(ArrayHeaderOf(to)->dimensions, 2);
   EXPECT_EQ(ArrayHeaderOf(to)->count, 10);
-  for (int k = 0; k < 10; ++k)
+  for (int k = 0; k < 10; ++k) {
     EXPECT_EQ(to[k], k * 7) << "element " << k;
+  }
   int64_t multipliers[2];
   std::memcpy(multipliers, destination + 8, sizeof multipliers);
   EXPECT_EQ(multipliers[0], 5);

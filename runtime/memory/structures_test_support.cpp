@@ -26,27 +26,39 @@ LinkedList* FakeListCreate(uint64_t value_size, ListHolder* holder, LayoutDescri
                            int32_t type) {
   ++Calls.list_create;
   auto* list = static_cast<FakeList*>(MemoryAllocZeroed(sizeof(FakeList)));
-  if (list == nullptr) return nullptr;
+  if (list == nullptr) {
+    return nullptr;
+  }
   *list = FakeList{value_size, layout, type, holder, 0};
   auto* handle = reinterpret_cast<LinkedList*>(list);
-  if (holder != nullptr) *Words(holder) = HolderWords{handle, nullptr};
+  if (holder != nullptr) {
+    *Words(holder) = HolderWords{handle, nullptr};
+  }
   return handle;
 }
 
 int32_t FakeListCopy(LinkedList* source, int64_t source_tag, LinkedList* destination,
                      int64_t destination_tag, int32_t clear_first) {
   ++Calls.list_copy;
-  if (source == nullptr || destination == nullptr || source_tag != destination_tag) return 0;
-  if (clear_first != 0) AsFake(destination)->values = 0;
+  if (source == nullptr || destination == nullptr || source_tag != destination_tag) {
+    return 0;
+  }
+  if (clear_first != 0) {
+    AsFake(destination)->values = 0;
+  }
   AsFake(destination)->values += AsFake(source)->values;
   return 1;
 }
 
 void FakeListFree(LinkedList* list) {
   ++Calls.list_free;
-  if (list == nullptr) return;
+  if (list == nullptr) {
+    return;
+  }
   FakeList* fake = AsFake(list);
-  if (fake->holder != nullptr) *Words(fake->holder) = HolderWords{nullptr, nullptr};
+  if (fake->holder != nullptr) {
+    *Words(fake->holder) = HolderWords{nullptr, nullptr};
+  }
   MemoryRelease(fake);
 }
 
@@ -58,7 +70,9 @@ HashMap* FakeMapCreate(uint64_t value_size, int32_t type, LayoutDescriptor layou
     *variable = nullptr;
   }
   auto* map = static_cast<FakeMap*>(MemoryAllocZeroed(sizeof(FakeMap)));
-  if (map == nullptr) return nullptr;
+  if (map == nullptr) {
+    return nullptr;
+  }
   *map = FakeMap{value_size, type, layout, variable, buckets, 0};
   *variable = reinterpret_cast<HashMap*>(map);
   return *variable;
@@ -66,15 +80,21 @@ HashMap* FakeMapCreate(uint64_t value_size, int32_t type, LayoutDescriptor layou
 
 int32_t FakeMapCopy(HashMap* source, HashMap* destination, int32_t clear_first) {
   ++Calls.map_copy;
-  if (source == nullptr || destination == nullptr) return 0;
-  if (clear_first != 0) AsFake(destination)->values = 0;
+  if (source == nullptr || destination == nullptr) {
+    return 0;
+  }
+  if (clear_first != 0) {
+    AsFake(destination)->values = 0;
+  }
   AsFake(destination)->values += AsFake(source)->values;
   return 1;
 }
 
 void FakeMapFree(HashMap* map) {
   ++Calls.map_free;
-  if (map == nullptr) return;
+  if (map == nullptr) {
+    return;
+  }
   FakeMap* fake = AsFake(map);
   *fake->variable = nullptr;
   MemoryRelease(fake);

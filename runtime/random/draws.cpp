@@ -26,7 +26,9 @@ uint64_t RandomUpTo(uint64_t n) {
   const internal::RandomWords words = internal::RandomStepSeeded();
   const uint64_t m = n + 1;
   // The full 64-bit range cannot be expressed as a size: the draw gives 0 there.
-  if (m == 0) return 0;
+  if (m == 0) {
+    return 0;
+  }
   return internal::RandomScale(words, m);
 }
 
@@ -36,12 +38,16 @@ uint64_t RandomBetween(uint64_t a, uint64_t b) {
   const uint64_t high = a < b ? b : a;
   const internal::RandomWords words = internal::RandomStepSeeded();
   const uint64_t m = high - low + 1;
-  if (m == 0) return low;
+  if (m == 0) {
+    return low;
+  }
   return low + internal::RandomScale(words, m);
 }
 
 void RandomFillBytes(void* destination, int64_t length) {
-  if (destination == nullptr || length <= 0) return;
+  if (destination == nullptr || length <= 0) {
+    return;
+  }
   auto* out = static_cast<unsigned char*>(destination);
   while (length > 0) {
     const internal::RandomWords words = internal::RandomStepSeeded();

@@ -50,8 +50,9 @@ void RandomSeedFrom(uint32_t v) {
   state.i = 0;
   state.j = 10;
   // The first steps still show the congruential sequence's regularity; they are thrown away.
-  for (int k = 0; k < kWarmUpSteps; ++k)
+  for (int k = 0; k < kWarmUpSteps; ++k) {
     RandomStep();
+  }
 }
 
 void RandomSeedFromClock() {
@@ -74,14 +75,18 @@ void RandomSeedFromClock() {
 namespace internal {
 
 RandomWords RandomStepSeeded() {
-  if (state.seeded == 0) RandomSeedFromClock();
+  if (state.seeded == 0) {
+    RandomSeedFromClock();
+  }
   return RandomStep();
 }
 
 }  // namespace internal
 
 void RandomSetSeed(uint32_t seed) {
-  if (state.seeded == 0) RandomSeedFromClock();
+  if (state.seeded == 0) {
+    RandomSeedFromClock();
+  }
   RandomSeedFrom(seed);
 }
 

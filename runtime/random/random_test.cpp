@@ -34,6 +34,7 @@ std::vector<Words> StepWords(uint32_t seed, int steps) {
   std::vector<unsigned char> bytes(static_cast<size_t>(steps) * 8);
   RandomFillBytes(bytes.data(), static_cast<int64_t>(bytes.size()));
   std::vector<Words> words;
+  words.reserve(static_cast<size_t>(steps));
   for (int k = 0; k < steps; ++k) {
     const unsigned char* step = bytes.data() + static_cast<size_t>(k) * 8;
     words.push_back({LittleEndian(step + 4), LittleEndian(step)});
@@ -64,15 +65,19 @@ TEST(RandomSetSeed, LeavesIndicesThreeAndThirteen) {
 TEST(RandomSetSeed, SameSeedRepeatsAndOtherSeedDiffers) {
   RandomSetSeed(42);
   std::vector<uint64_t> first;
-  for (int k = 0; k < 100; ++k)
+  first.reserve(100);
+  for (int k = 0; k < 100; ++k) {
     first.push_back(RandomUpTo(kMax64 - 1));
+  }
   RandomSetSeed(42);
-  for (int k = 0; k < 100; ++k)
+  for (int k = 0; k < 100; ++k) {
     EXPECT_EQ(RandomUpTo(kMax64 - 1), first[k]) << "draw " << k;
+  }
   RandomSetSeed(43);
   int same = 0;
-  for (int k = 0; k < 100; ++k)
+  for (int k = 0; k < 100; ++k) {
     same += RandomUpTo(kMax64 - 1) == first[k] ? 1 : 0;
+  }
   EXPECT_LT(same, 3) << "seeds 42 and 43 gave nearly the same sequence";
 }
 
@@ -121,8 +126,9 @@ TEST(RandomUpTo, BoundTwoIsEven) {
   }
   const double expected = kDraws / 3.0;
   double chi = 0;
-  for (int count : seen)
+  for (int count : seen) {
     chi += (count - expected) * (count - expected) / expected;
+  }
   EXPECT_LT(chi, 13.82) << "counts " << seen[0] << ", " << seen[1] << ", " << seen[2];
 }
 
@@ -168,8 +174,9 @@ TEST(RandomBetween, DrawsBetweenTheBoundsInEitherOrder) {
     ASSERT_LE(w, 5U) << "reversed bounds";
     ++seen[w - 3];
   }
-  for (int c = 0; c < 3; ++c)
+  for (int c = 0; c < 3; ++c) {
     EXPECT_GT(seen[c], 0) << "value " << c + 3 << " never drawn";
+  }
 }
 
 TEST(RandomBetween, EqualBoundsAndFullRange) {
@@ -198,8 +205,9 @@ TEST(RandomFillBytes, FiveBytesTakeOneStep) {
   RandomFillBytes(bytes.data(), 5);
   EXPECT_EQ(LittleEndian(bytes.data()), words[0].y);
   EXPECT_EQ(bytes[4], words[0].x & 0xFF);
-  for (int k = 5; k < 8; ++k)
+  for (int k = 5; k < 8; ++k) {
     EXPECT_EQ(bytes[k], 0xEE) << "byte " << k << " written";
+  }
   EXPECT_EQ(RandomUpTo(0xFFFFFFFFU), words[1].x) << "five bytes did not take exactly one step";
 }
 
@@ -225,8 +233,9 @@ TEST(RandomFillBytes, NothingForZeroOrNegativeLength) {
   RandomFillBytes(bytes.data(), 0);
   RandomFillBytes(bytes.data(), -5);
   RandomFillBytes(nullptr, 8);
-  for (unsigned char b : bytes)
+  for (unsigned char b : bytes) {
     EXPECT_EQ(b, 0xEE);
+  }
   EXPECT_EQ(RandomUpTo(0xFFFFFFFFU), words[0].x) << "an empty fill moved the generator";
 }
 
