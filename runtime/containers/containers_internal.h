@@ -1,0 +1,181 @@
+// Internal to the containers library: the records behind the public handles, the block header
+// helpers the pool's users share, and the probes through which tests watch rules that leave no
+// other trace (which walk a selection took, which shared pools exist). Not installed.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+
+#include "runtime/containers/containers.h"
+
+namespace zn {
+
+// ---------------------------------------------------------------------------------------------
+// Block pools.
+
+struct PoolChunk {
+  PoolChunk* next;
+  PoolChunk* previous;
+  void* free_list;  // header address of the first given-back block, or null
+  int32_t capacity;
+  int32_t cut;
+  int32_t free;
+};
+
+struct SharedPoolEntry {
+  SharedPoolEntry* next;
+  SharedPoolEntry* previous;
+  BlockPool* pool;
+  uint64_t block_size;
+  uint32_t flags;
+  int32_t references;
+};
+
+struct BlockPool {
+  PoolChunk* full;
+  PoolChunk* available;
+  SharedPoolEntry* shared;
+  uint64_t total_blocks;
+  uint64_t block_size;
+  int32_t minimum;
+  int32_t maximum;
+  int32_t locked;
+  pthread_mutex_t mutex;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The numbered-object registry.
+
+struct RegistryNode {
+  RegistryNode* next;
+  RegistryNode* previous;
+};
+static_assert(sizeof(RegistryNode) == 16, "a free-standing record lies 16 bytes into its node");
+
+struct ObjectRegistry {
+  int32_t object_size;
+  int32_t increment;
+  int64_t slot_count;
+  void** slots;
+  RegistryNode* any_id_list;
+  ObjectFreeCallback free_callback;
+  int64_t scan_index;
+  RegistryNode* list_cursor;
+  // The set of live free-standing record addresses (open addressing, linear probing), so that
+  // a lookup can tell a real id from any other number without reading memory at that address.
+  uintptr_t* live_ids;
+  int64_t live_capacity;  // a power of two, or 0 before the first free-standing record
+  int64_t live_count;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The hash map.
+
+struct MapElement {
+  MapElement* next;
+  union {
+    char16_t* text;  // a SizedBlock owned by the element
+    int64_t number;
+  } key;
+  // value_size bytes of value follow.
+};
+static_assert(sizeof(MapElement) == 16, "a map value lies 16 bytes into its element");
+
+struct HashMap {
+  MapElement* current;
+  MapElement** buckets;
+  MapElement* previous;
+  LayoutDescriptor layout;
+  int32_t current_bucket;
+  int32_t saved_bucket;
+  uint64_t value_size;
+  int32_t type;
+  uint32_t bucket_count;
+  int32_t element_count;
+  uint8_t flags;
+  HashMap** owner;
+  BlockPool* pool;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The linked list.
+
+struct ListElement {
+  ListElement* next;
+  ListElement* previous;
+  // value_size bytes of value follow.
+};
+static_assert(sizeof(ListElement) == 16, "a list value lies 16 bytes into its element");
+
+struct LinkedList {
+  ListElement* first;
+  ListElement* last;
+  ListElement* current;
+  void** current_cell;
+  int64_t count;
+  int64_t current_index;
+  LayoutDescriptor layout;
+  BlockPool* pool;
+  ListHolder* holder;
+  uint64_t element_size;
+  int32_t type;
+  uint8_t index_invalid;
+  uint8_t structured;
+  uint8_t owns_holder;
+};
+
+namespace internal {
+
+// The value that every map and list operation hands out lies 16 bytes into its element.
+inline void* ElementValue(void* element) {
+  return static_cast<char*>(element) + 16;
+}
+
+// Element payload sizes for a value size: value + 16, or false when that overflows.
+bool ElementSizeFits(uint64_t value_size, uint64_t* element_size);
+
+// The hash of a string key (null is the empty key): h = h * 65599 + unit, wrapping at 32 bits,
+// each unit lowered first when `no_case` is set.
+uint32_t MapHash(const char16_t* key, bool no_case);
+
+// Frees every chunk of the pool and leaves it empty; the caller holds the pool's mutex.
+void PoolChunksFree(BlockPool* pool);
+
+// Test seam: chunk requests for more than `blocks` blocks are refused as if the heap were
+// exhausted; -1 lifts the limit.
+void PoolTestRefuseChunksAbove(int32_t blocks);
+
+// Map helpers shared by its files. An element is taken from the pool apart from being linked
+// into its chain, so that adding, copying and deleting reuse the same linking code.
+uint32_t MapStringBucket(const HashMap* map, const char16_t* key);
+uint32_t MapIntegerBucket(const HashMap* map, int64_t key);
+void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket);
+// Frees what an unlinked element owns (its key copy, its value's heap data) and gives it back.
+void MapElementRelease(HashMap* map, MapElement* element);
+
+// The shared pool entry of this block size and flags value, or null (taken under the list lock).
+SharedPoolEntry* PoolSharedFind(uint64_t block_size, uint32_t flags);
+
+// The set of live free-standing record addresses of a registry. Insert gives false when memory
+// is exhausted (the set is unchanged); Remove of an absent address does nothing.
+bool RegistryIdsInsert(ObjectRegistry* registry, uintptr_t id);
+bool RegistryIdsContain(const ObjectRegistry* registry, uintptr_t id);
+void RegistryIdsRemove(ObjectRegistry* registry, uintptr_t id);
+
+// Which walk the last ListSelect took, and how many links it followed.
+enum class ListWalk : int32_t {
+  kNone,
+  kFromFirst,
+  kFromLast,
+  kForwardFromCurrent,
+  kBackwardFromCurrent
+};
+struct ListSelectTrace {
+  ListWalk walk;
+  int64_t steps;
+};
+ListSelectTrace ListLastSelect();
+
+}  // namespace internal
+}  // namespace zn

@@ -1,0 +1,156 @@
+// Linked lists: creating, adding, clearing, copying and freeing, and the list hooks through which
+// structure code reaches list fields.
+//
+// A list lives in a ListHolder whose second word always names the current element, so a program
+// reaches the current value without a call; every operation that moves the current element writes
+// it there too. Elements come from the shared pool of their element size.
+#include <cstring>
+
+#include "runtime/containers/containers.h"
+#include "runtime/containers/containers_internal.h"
+#include "runtime/memory/memory.h"
+
+namespace zn {
+namespace {
+
+constexpr int32_t kPoolMinimum = 16;
+constexpr int32_t kPoolMaximum = 65536;
+
+uint64_t ValueSize(const LinkedList* list) {
+  return list->element_size - sizeof(ListElement);
+}
+
+// Links `element` behind the current element, or at the front when there is none, and makes it
+// current. Kept apart from taking the element so that adding and copying share it.
+void ElementLink(LinkedList* list, ListElement* element) {
+  ListElement* current = list->current;
+  if (current != nullptr) {
+    element->previous = current;
+    element->next = current->next;
+    if (current->next != nullptr) current->next->previous = element;
+    current->next = element;
+    ++list->current_index;
+  } else {
+    element->previous = nullptr;
+    element->next = list->first;
+    if (list->first != nullptr) list->first->previous = element;
+    list->first = element;
+    list->current_index = 0;
+    list->index_invalid = 0;
+  }
+  if (element->next == nullptr) list->last = element;
+  list->current = element;
+  *list->current_cell = element;
+  ++list->count;
+}
+
+}  // namespace
+
+LinkedList* ListCreate(uint64_t value_size, ListHolder* holder, LayoutDescriptor layout,
+                       int32_t type) {
+  uint64_t element_size = 0;
+  if (!internal::ElementSizeFits(value_size, &element_size)) return nullptr;
+  auto* list = static_cast<LinkedList*>(SizedAllocZeroed(sizeof(LinkedList)));
+  if (list == nullptr) return nullptr;
+  ListHolder* own = nullptr;
+  if (holder == nullptr) {
+    own = static_cast<ListHolder*>(SizedAllocZeroed(sizeof(ListHolder)));
+    holder = own;
+  }
+  list->pool = PoolCreate(element_size, kPoolMinimum, kPoolMaximum, PoolShared);
+  if (holder == nullptr || list->pool == nullptr) {
+    PoolDestroy(list->pool);
+    SizedFree(own);
+    SizedFree(list);
+    return nullptr;
+  }
+  list->owns_holder = own != nullptr ? 1 : 0;
+  list->holder = holder;
+  list->current_cell = &holder->current;
+  list->index_invalid = 1;
+  list->element_size = element_size;
+  list->layout = layout;
+  list->type = type;
+  list->structured = LayoutNeedsInit(layout) != 0 ? 1 : 0;
+  holder->list = list;
+  holder->current = nullptr;
+  return list;
+}
+
+void* ListAdd(LinkedList* list) {
+  if (list == nullptr) return nullptr;
+  auto* element = static_cast<ListElement*>(PoolTakeZeroed(list->pool));
+  if (element == nullptr) return nullptr;
+  void* value = internal::ElementValue(element);
+  if (list->structured != 0) StructureInit(value, list->layout);
+  ElementLink(list, element);
+  return value;
+}
+
+void ListClear(LinkedList* list) {
+  if (list == nullptr) return;
+  ListElement* element = list->first;
+  while (element != nullptr) {
+    ListElement* next = element->next;  // read before the element goes back to the pool
+    if (list->layout != nullptr) StructureClear(internal::ElementValue(element), list->layout);
+    PoolGive(list->pool, element);
+    element = next;
+  }
+  list->current = nullptr;
+  *list->current_cell = nullptr;
+  list->count = 0;
+  list->first = nullptr;
+  list->last = nullptr;
+  list->index_invalid = 1;
+}
+
+void ListFree(LinkedList* list) {
+  if (list == nullptr) return;
+  ListClear(list);
+  PoolDestroy(list->pool);
+  list->holder->list = nullptr;
+  list->holder->current = nullptr;
+  if (list->owns_holder != 0) SizedFree(list->holder);
+  SizedFree(list);
+}
+
+int32_t ListCopy(LinkedList* source, int64_t source_tag, LinkedList* destination,
+                 int64_t destination_tag, int32_t clear_first) {
+  if (source_tag != destination_tag || source == nullptr || destination == nullptr) return 0;
+  // Values of another size or layout would be written past, or cleared by the wrong layout.
+  if (source->element_size != destination->element_size || source->layout != destination->layout)
+    return 0;
+  if (source == destination && clear_first != 0) return 1;  // already a copy of itself
+  if (clear_first != 0) ListClear(destination);
+  // A list copied onto itself gets its copies behind its current element: the walk jumps from
+  // that element to its original successor so that it never reaches a copy.
+  ListElement* anchor = source == destination ? destination->current : nullptr;
+  ListElement* after_anchor = anchor != nullptr ? anchor->next : nullptr;
+  const uint64_t value_size = ValueSize(source);
+  for (ListElement* element = source->first; element != nullptr;) {
+    ListElement* next = element == anchor ? after_anchor : element->next;
+    void* value = ListAdd(destination);
+    if (value == nullptr) return 0;
+    StructureCopy(value, static_cast<int64_t>(value_size), source->layout,
+                  internal::ElementValue(element));
+    element = next;
+  }
+  return 1;
+}
+
+int32_t ListCopyCleared(LinkedList* source, int64_t source_tag, LinkedList* destination,
+                        int64_t destination_tag) {
+  return ListCopy(source, source_tag, destination, destination_tag, 1);
+}
+
+int64_t ListCount(const LinkedList* list) {
+  return list == nullptr ? 0 : list->count;
+}
+
+void ListHooksRegister() {
+  Hooks.ListCreateHook = ListCreate;
+  Hooks.ListCopyHook = ListCopy;
+  Hooks.ListFreeHook = ListFree;
+}
+
+}  // namespace zn
