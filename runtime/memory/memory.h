@@ -209,9 +209,9 @@ using FatalCleanup = void (*)();
 // FatalCleanupSet: the routine FatalExit runs before it writes its line; null for none.
 void FatalCleanupSet(FatalCleanup cleanup);
 
-// FatalExit: runs the cleanup routine, writes "<program>: <message>" and a line end on standard error
-// and ends the process with a non-zero status. For exhausted memory where no caller can be told,
-// and for broken invariants that would otherwise corrupt memory.
+// FatalExit: runs the cleanup routine, writes "<program>: <message>" and a line end on standard
+// error and ends the process with a non-zero status. For exhausted memory where no caller can be
+// told, and for broken invariants that would otherwise corrupt memory.
 [[noreturn]] void FatalExit(const char* message);
 
 // ---------------------------------------------------------------------------------------------
