@@ -1,0 +1,259 @@
+// Structures that hold strings, arrays, lists and maps nested in each other, walked through the
+// real container hooks: initialised, deep-copied and cleared with every block released, and the
+// copies independent of their sources.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <iterator>
+#include <string>
+
+#include "runtime/containers/containers.h"
+#include "runtime/containers/containers_internal.h"
+#include "runtime/memory/memory.h"
+#include "runtime/strings/strings.h"
+
+namespace zn {
+namespace {
+
+struct Leaf {
+  StringValue name;
+  int64_t number;
+};
+const int64_t kLeafLayout[] = {0, -1};
+
+struct Group {
+  ListHolder items;  // a list of Leaf
+  StringValue label;
+};
+
+struct Outer {
+  StringValue title;  // 0
+  int64_t* numbers;   // 8: a dynamic array of 3 numbers
+  ListHolder leaves;  // 16: a list of Leaf
+  HashMap* index;     // 32: a map of Leaf
+  int64_t plain;      // 40
+  HashMap* groups;    // 48: a map of Group, whose values hold lists
+  Leaf* pairs;        // 56: a dynamic array of 2 Leaf
+};
+
+// Layout words that name a descriptor hold its address.
+int64_t Address(const int64_t* layout) {
+  return static_cast<int64_t>(std::bit_cast<uintptr_t>(layout));
+}
+
+struct Layouts {
+  int64_t group[7];
+  int64_t outer[40];
+};
+
+Layouts MakeLayouts() {
+  Layouts l{};
+  const int64_t group[] = {kLayoutList, 0, sizeof(Leaf), Address(kLeafLayout), 0, 16, kLayoutEnd};
+  std::copy(std::begin(group), std::end(group), l.group);
+  const int64_t outer[] = {0,
+                           kLayoutArray,
+                           8,
+                           sizeof(int64_t),
+                           3,
+                           0,
+                           0,
+                           kLayoutList,
+                           16,
+                           sizeof(Leaf),
+                           Address(kLeafLayout),
+                           0,
+                           kLayoutMap,
+                           32,
+                           sizeof(Leaf),
+                           0,
+                           Address(kLeafLayout),
+                           16,
+                           kLayoutMap,
+                           48,
+                           sizeof(Group),
+                           0,
+                           0 /* patched */,
+                           4,
+                           kLayoutArray,
+                           56,
+                           sizeof(Leaf),
+                           2,
+                           0,
+                           Address(kLeafLayout),
+                           kLayoutEnd};
+  std::copy(std::begin(outer), std::end(outer), l.outer);
+  return l;
+}
+
+Leaf* AddLeaf(void* value, const char16_t* name, int64_t number) {
+  auto* leaf = static_cast<Leaf*>(value);
+  StringAssign(&leaf->name, name);
+  leaf->number = number;
+  return leaf;
+}
+
+std::u16string Text(const char16_t* s) {
+  return s == nullptr ? std::u16string() : s;
+}
+
+class StructureWalkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ArrayHooksRegister();
+    ListHooksRegister();
+    MapHooksRegister();
+    layouts_ = MakeLayouts();
+    layouts_.outer[22] = Address(layouts_.group);
+    live_ = MemoryLiveBlocks();
+  }
+  void TearDown() override {
+    EXPECT_EQ(MemoryLiveBlocks(), live_) << "the walks left blocks behind";
+  }
+  void Fill(Outer* outer) {
+    StringAssign(&outer->title, u"title");
+    outer->numbers[0] = 11;
+    outer->numbers[2] = 33;
+    outer->plain = 99;
+    AddLeaf(ListAdd(outer->leaves.list), u"first", 1);
+    AddLeaf(ListAdd(outer->leaves.list), u"second", 2);
+    AddLeaf(MapAdd(outer->index, u"k1", 1), u"mapped", 10);
+    auto* group = static_cast<Group*>(MapAdd(outer->groups, u"g", 1));
+    ASSERT_NE(group->items.list, nullptr) << "the map value's list was not created";
+    StringAssign(&group->label, u"label");
+    AddLeaf(ListAdd(group->items.list), u"deep", 100);
+    AddLeaf(&outer->pairs[1], u"pair", 7);
+  }
+  Layouts layouts_{};
+  int64_t live_ = 0;
+};
+
+TEST_F(StructureWalkTest, InitCreatesEveryContainer) {
+  EXPECT_EQ(LayoutNeedsInit(layouts_.outer), 1);
+  EXPECT_EQ(LayoutNeedsInit(layouts_.group), 1);
+  Outer outer{};
+  StructureInit(&outer, layouts_.outer);
+  ASSERT_NE(outer.numbers, nullptr);
+  ASSERT_NE(outer.leaves.list, nullptr);
+  ASSERT_NE(outer.index, nullptr);
+  ASSERT_NE(outer.groups, nullptr);
+  EXPECT_EQ(outer.index->owner, &outer.index);
+  EXPECT_EQ(outer.leaves.list->holder, &outer.leaves);
+  EXPECT_EQ(outer.index->bucket_count, 16u);
+  EXPECT_NE(outer.groups->flags & MapStructured, 0) << "group values hold lists";
+  EXPECT_EQ(outer.index->flags & MapStructured, 0) << "leaf values hold only strings";
+  StructureClear(&outer, layouts_.outer);
+  EXPECT_EQ(outer.leaves.list, nullptr);
+  EXPECT_EQ(outer.index, nullptr);
+  EXPECT_EQ(outer.groups, nullptr);
+  EXPECT_EQ(outer.numbers, nullptr);
+}
+
+TEST_F(StructureWalkTest, DeepCopyIsIndependentOfItsSource) {
+  Outer source{};
+  Outer copy{};
+  StructureInit(&source, layouts_.outer);
+  StructureInit(&copy, layouts_.outer);
+  Fill(&source);
+  StructureCopy(&copy, sizeof(Outer), layouts_.outer, &source);
+
+  EXPECT_EQ(Text(copy.title), u"title");
+  EXPECT_NE(copy.title, source.title);
+  EXPECT_EQ(copy.plain, 99);
+  ASSERT_NE(copy.numbers, nullptr);
+  EXPECT_NE(copy.numbers, source.numbers);
+  EXPECT_EQ(copy.numbers[2], 33);
+  ASSERT_NE(copy.leaves.list, nullptr);
+  EXPECT_NE(copy.leaves.list, source.leaves.list);
+  EXPECT_EQ(ListCount(copy.leaves.list), 2);
+  auto* second = static_cast<Leaf*>(ListSelect(copy.leaves.list, 1));
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(Text(second->name), u"second");
+  ASSERT_NE(copy.index, nullptr);
+  EXPECT_EQ(copy.index->owner, &copy.index);
+  auto* mapped = static_cast<Leaf*>(MapFind(copy.index, u"k1"));
+  ASSERT_NE(mapped, nullptr);
+  EXPECT_EQ(Text(mapped->name), u"mapped");
+  auto* group = static_cast<Group*>(MapFind(copy.groups, u"g"));
+  ASSERT_NE(group, nullptr);
+  EXPECT_EQ(Text(group->label), u"label");
+  ASSERT_NE(group->items.list, nullptr);
+  auto* source_group = static_cast<Group*>(MapFind(source.groups, u"g"));
+  EXPECT_NE(group->items.list, source_group->items.list);
+  auto* deep = static_cast<Leaf*>(ListSelect(group->items.list, 0));
+  ASSERT_NE(deep, nullptr);
+  EXPECT_EQ(Text(deep->name), u"deep");
+  EXPECT_NE(deep->name, static_cast<Leaf*>(ListSelect(source_group->items.list, 0))->name);
+  EXPECT_EQ(Text(copy.pairs[1].name), u"pair");
+  EXPECT_NE(copy.pairs[1].name, source.pairs[1].name);
+
+  // Changing or clearing the source leaves the copy as it was.
+  StringAssign(&deep->name, u"changed in copy");
+  AddLeaf(MapAdd(source.index, u"k2", 1), u"late", 2);
+  StructureClear(&source, layouts_.outer);
+  EXPECT_EQ(MapElementCount(copy.index), 1);
+  EXPECT_EQ(Text(static_cast<Leaf*>(ListSelect(group->items.list, 0))->name), u"changed in copy");
+  EXPECT_EQ(Text(static_cast<Leaf*>(ListSelect(copy.leaves.list, 0))->name), u"first");
+
+  // Copying over a filled destination frees what it held.
+  Outer again{};
+  StructureInit(&again, layouts_.outer);
+  Fill(&again);
+  StructureCopy(&again, sizeof(Outer), layouts_.outer, &copy);
+  EXPECT_EQ(ListCount(again.leaves.list), 2);
+  StructureClear(&again, layouts_.outer);
+  StructureClear(&copy, layouts_.outer);
+}
+
+TEST_F(StructureWalkTest, MapAndListOfStructuredValuesClearEverything) {
+  HashMap* map = nullptr;
+  ASSERT_NE(MapCreate(sizeof(Group), 0, layouts_.group, &map, 8), nullptr);
+  for (int i = 0; i < 50; ++i) {
+    const std::u16string key = u"group" + std::u16string(1, static_cast<char16_t>(u'a' + i));
+    auto* group = static_cast<Group*>(MapAdd(map, key.c_str(), 1));
+    ASSERT_NE(group, nullptr);
+    StringAssign(&group->label, key.c_str());
+    for (int j = 0; j < 3; ++j)
+      AddLeaf(ListAdd(group->items.list), u"item", j);
+  }
+  // Mode 1 on a present key clears its value's list and creates a fresh one.
+  auto* renewed = static_cast<Group*>(MapAdd(map, u"groupa", 1));
+  ASSERT_NE(renewed->items.list, nullptr);
+  EXPECT_EQ(ListCount(renewed->items.list), 0);
+  EXPECT_EQ(renewed->label, nullptr);
+  HashMap* twin = nullptr;
+  ASSERT_NE(MapCreate(sizeof(Group), 0, layouts_.group, &twin, 8), nullptr);
+  EXPECT_EQ(MapCopy(map, twin, 1), 1);
+  EXPECT_EQ(MapElementCount(twin), 50);
+  // Delete some while iterating; their lists and strings go with them.
+  MapReset(map);
+  int step = 0;
+  while (MapNext(map) != nullptr) {
+    if (step++ % 2 == 0) MapDeleteCurrent(map);
+  }
+  EXPECT_EQ(MapElementCount(map), 25);
+  MapFree(map);
+  EXPECT_EQ(map, nullptr);
+  auto* group = static_cast<Group*>(MapFind(twin, u"groupb"));
+  ASSERT_NE(group, nullptr);
+  EXPECT_EQ(ListCount(group->items.list), 3) << "the copy keeps its own lists";
+  MapFree(twin);
+
+  ListHolder holder{nullptr, nullptr};
+  ASSERT_NE(ListCreate(sizeof(Group), &holder, layouts_.group, 0), nullptr);
+  for (int i = 0; i < 5; ++i) {
+    auto* g = static_cast<Group*>(ListAdd(holder.list));
+    ASSERT_NE(g->items.list, nullptr);
+    AddLeaf(ListAdd(g->items.list), u"x", i);
+  }
+  ListHolder other{nullptr, nullptr};
+  ASSERT_NE(ListCreate(sizeof(Group), &other, layouts_.group, 0), nullptr);
+  EXPECT_EQ(ListCopy(holder.list, 0, other.list, 0, 0), 1);
+  ListFree(holder.list);
+  EXPECT_EQ(ListCount(other.list), 5);
+  ListFree(other.list);
+}
+
+}  // namespace
+}  // namespace zn
