@@ -18,7 +18,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/desktop/desktop.h"
+
 namespace zn {
+
+struct LinkedList;
 
 // ---------------------------------------------------------------------------------------------
 // Shared values.
@@ -37,6 +41,115 @@ inline constexpr uint32_t DitherFlag = 0x100;
 inline constexpr int32_t FillNone = 0;
 inline constexpr int32_t FillColour = 1;
 inline constexpr int32_t FillClear = 2;
+
+// ---------------------------------------------------------------------------------------------
+// Numbered images: a platform image with one 32-bit RGBA bitmap representation each, kept in the
+// ImageRegistry under the program's number or, for AnyId, under the record's address.
+
+// The largest width and height an image can have: the record keeps them in 16 bits.
+inline constexpr int32_t kImageLargestSide = 32767;
+
+struct ImageRecord {
+  desktop::NSImage* image;            // owned; the record is live while this is set
+  desktop::NSBitmapImageRep* bitmap;  // owned; holds the pixels
+  int16_t width;
+  int16_t height;
+  int16_t depth;         // 32 for every image this library creates
+  int16_t source_depth;  // of the file the image was read from; 32 for a created image
+  int32_t attribute;
+  int32_t frame_count;  // 1 at creation; the frame list is consulted from 2 on
+  LinkedList* frames;   // ImageFrame values; null at creation
+  int32_t second_attribute;
+};
+
+// A further frame of an image: both objects owned.
+struct ImageFrame {
+  desktop::NSImage* image;
+  desktop::NSBitmapImageRep* bitmap;
+};
+
+// ImageLibraryInit: creates the ImageRegistry (once). Start-up step.
+void ImageLibraryInit();
+
+// ImageCreate: an image of width x height RGBA pixels under `id` (or AnyId), filled by `fill`:
+// FillNone leaves the pixels as the platform gives them, FillColour sets every pixel to the colour
+// (red in the lowest byte) with alpha 255, FillClear sets every byte to 0. An image that existed
+// under the id is freed first. The record's address, or null when a side is outside 1 ... 32767
+// or the platform refuses (no record is left behind).
+ImageRecord* ImageCreate(int64_t id, int32_t width, int32_t height, int32_t fill, int32_t colour);
+
+// ImageCreateBitmap: the platform image and, in *bitmap, its representation (both owned by the
+// caller), filled as ImageCreate says; null (nothing left behind) when the platform refuses.
+desktop::NSImage* ImageCreateBitmap(int32_t width, int32_t height, int32_t fill, int32_t colour,
+                                    desktop::NSBitmapImageRep** bitmap);
+
+// ImageFree: frees the image with this id (frames included); -1 frees every image; an id that
+// names no image does nothing.
+void ImageFree(int64_t id);
+
+// ImageFreeAll: frees every image; the registry stays. End step.
+void ImageFreeAll();
+
+// The accessors: 0 (null) for an id that names no image. ImageDepth gives the source depth for
+// mode -2 and the depth otherwise.
+int64_t ImageWidth(int64_t id);
+int64_t ImageHeight(int64_t id);
+int64_t ImageDepth(int64_t id, int32_t mode);
+int64_t ImageBitsPerPixel(int64_t id);
+desktop::NSImage* ImageHandle(int64_t id);
+
+// ---------------------------------------------------------------------------------------------
+// The drawing library's output state: the platform context being drawn into and the graphics
+// objects, transforms, buffers and saved items that drawing keeps. Everything it holds is owned
+// by it, so a reset returns every platform object and buffer.
+
+struct DrawingState;
+using DrawingEndHook = void (*)(DrawingState* state);
+
+// A saved item: next item first; its image and its two buffers (SizedBlocks) are owned.
+struct SavedDrawingItem {
+  SavedDrawingItem* next;
+  desktop::CGImage* image;
+  void* buffers[2];
+};
+
+struct DrawingState {
+  desktop::CGContext* context;  // drawn into between the start and the end of a drawing
+  void* context_value;
+  uint8_t drawing_values[44];
+  DrawingEndHook end_hook;  // called when the reset ends a drawing
+  void* end_hook_value;
+  void* hook_after_value;
+  desktop::CGColorSpace* colour_space;  // owned
+  desktop::CGAffineTransform transforms[5];
+  desktop::CGAffineTransform saved_text_matrix;  // restored on the context when drawing ends
+  desktop::CGAffineTransform sixth_transform;
+  int32_t transform_flag;
+  void* transform_value;
+  desktop::CGImage* image;  // owned
+  int32_t image_flag;
+  void* image_value;
+  int32_t image_value_flag;
+  void* buffers[2];  // SizedBlocks, owned
+  int32_t buffer_flag;
+  desktop::CGGradient* gradient;  // owned
+  SavedDrawingItem* saved_items;  // owned
+  int32_t final_flag;
+};
+
+// DrawingStateInit: creates the DrawingState slot (once). Start-up step.
+void DrawingStateInit();
+
+// DrawingStateCurrent: the calling thread's DrawingState; null before DrawingStateInit.
+DrawingState* DrawingStateCurrent();
+
+// DrawingStateReset: ends a drawing in progress (flush, text matrix back, end hook) and releases
+// every platform object, buffer and saved item; the state is then as new, with identity
+// transforms.
+void DrawingStateReset(DrawingState* state);
+
+// DrawingStateClearFill: releases the gradient and the image and clears their companion values.
+void DrawingStateClearFill(DrawingState* state);
 
 // ---------------------------------------------------------------------------------------------
 // The codec registry.

@@ -1,0 +1,244 @@
+// Cross-checks against independent decoders: files of every supported layout from the test
+// generator, decoded by ImageMagick's convert (which handles RLE8 deltas), and files from our
+// writer at every depth and width 1 to 33, decoded by Pillow. The deliberate differences are
+// allowed for: 1-bit pictures are black and white (the generated ones have that table), 16-bit
+// output is blue first with components at the top of their bytes, and alpha is dropped.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "runtime/images/bmp_test_files.h"
+#include "runtime/images/images.h"
+
+namespace zn {
+namespace {
+
+using testing_bmp::Bytes;
+using testing_bmp::TestBmp;
+
+constexpr const char* kConvert = "/usr/bin/convert";
+constexpr const char* kPython = "/usr/bin/python3";
+
+Bytes ReadAll(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const Bytes& bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+bool PillowPresent() {
+  return std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") == 0;
+}
+
+struct Ours {
+  int32_t result = -1;
+  int32_t width = 0;
+  int32_t rows = 0;
+  Bytes pixels;
+};
+
+Ours DecodeOurs(const Bytes& file) {
+  Ours ours;
+  DecodeState state{};
+  state.from_memory = 1;
+  state.memory = file.data();
+  state.memory_size = static_cast<int32_t>(file.size());
+  if (BmpProbe(&state) == 0) return ours;
+  ours.width = state.width;
+  ours.rows = std::abs(state.height);
+  ours.pixels.assign(static_cast<size_t>(ours.width) * ours.rows * 3, 0);
+  ours.result = BmpDecode(&state, ours.pixels.data(), ours.width * 3, 0);
+  BmpCleanup(&state);
+  return ours;
+}
+
+class TempFolder {
+ public:
+  TempFolder() {
+    char name[] = "/tmp/zn-crosscheck-XXXXXX";
+    path_ = mkdtemp(name) != nullptr ? name : "/tmp";
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct Generated {
+  std::string name;
+  Bytes file;
+  bool sixteen = false;
+};
+
+std::vector<Generated> GenerateLayouts() {
+  std::vector<Generated> files;
+  uint32_t seed = 17;
+  for (const int bits : {1, 4, 8, 16, 24, 32}) {
+    for (int32_t width = 1; width <= 5; ++width) {
+      for (const bool top_down : {false, true}) {
+        for (const bool partial : {false, true}) {
+          if (partial && (bits == 1 || bits > 8)) continue;
+          const int32_t rows = 3;
+          TestBmp bmp;
+          bmp.width = width;
+          bmp.height = top_down ? -rows : rows;
+          bmp.bits = static_cast<uint16_t>(bits);
+          const size_t count = static_cast<size_t>(width) * rows;
+          if (bits <= 8) {
+            const int entries = partial ? 3 : 1 << bits;
+            testing_bmp::TestPalette palette = testing_bmp::MakePalette(entries, seed);
+            if (bits == 1) palette.bytes = {0, 0, 0, 0, 255, 255, 255, 0};
+            bmp.table = palette.bytes;
+            bmp.colours_used = partial ? static_cast<uint32_t>(entries) : 0;
+            std::vector<uint8_t> indices;
+            for (size_t i = 0; i < count; ++i) {
+              indices.push_back(static_cast<uint8_t>(testing_bmp::PseudoRandom(&seed) % entries));
+            }
+            bmp.data = testing_bmp::PackIndices(indices, width, rows, bits, top_down);
+          } else if (bits == 16) {
+            bmp.compression = width % 2 == 0 ? 3 : 0;
+            if (bmp.compression == 3) {
+              bmp.header_size = 40;
+              // The masks that a bit-field file carries behind its header: 5-6-5.
+              bmp.table = {0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};
+            }
+            std::vector<uint16_t> values;
+            for (size_t i = 0; i < count; ++i) {
+              values.push_back(static_cast<uint16_t>(testing_bmp::PseudoRandom(&seed) & 0x7FFF));
+            }
+            bmp.data = testing_bmp::Pack16(values, width, rows, top_down);
+          } else {
+            std::vector<uint32_t> rgb;
+            for (size_t i = 0; i < count; ++i)
+              rgb.push_back(testing_bmp::PseudoRandom(&seed));
+            bmp.data = testing_bmp::PackRgb(rgb, width, rows, bits, top_down, 0);
+          }
+          files.push_back({"gen_" + std::to_string(bits) + "_" + std::to_string(width) +
+                               (top_down ? "_td" : "") + (partial ? "_part" : "") + ".bmp",
+                           testing_bmp::TestBmpBytes(bmp), bits == 16});
+        }
+      }
+    }
+  }
+  // RLE8: deltas, line ends, odd absolute runs; entry 0 black, so that pixels skipped by a delta
+  // look alike in both decoders.
+  testing_bmp::TestPalette palette = testing_bmp::MakePalette(8, 5);
+  palette.bytes[0] = palette.bytes[1] = palette.bytes[2] = 0;
+  const std::vector<Bytes> streams = {
+      {3, 5, 0, 0, 2, 7, 0, 0, 6, 1, 0, 0, 6, 2, 0, 1},
+      {0, 2, 2, 1, 1, 3, 0, 3, 4, 6, 1, 0, 0, 0, 6, 2, 0, 0, 2, 4, 0, 0, 0, 1},
+      {0, 5, 1, 2, 3, 4, 5, 0, 1, 7, 0, 0, 0, 4, 7, 6,
+       5, 4, 2, 1, 0, 0, 0, 2, 1, 1, 3, 3, 0, 0, 0, 1},
+  };
+  for (size_t s = 0; s < streams.size(); ++s) {
+    TestBmp bmp;
+    bmp.width = 6;
+    bmp.height = 4;
+    bmp.bits = 8;
+    bmp.compression = 1;
+    bmp.colours_used = 8;
+    bmp.table = palette.bytes;
+    bmp.data = streams[s];
+    files.push_back({"rle8_" + std::to_string(s) + ".bmp", testing_bmp::TestBmpBytes(bmp), false});
+  }
+  return files;
+}
+
+TEST(BmpDecodeCrossCheck, AgreesWithImageMagickOnEveryLayout) {
+  if (access(kConvert, X_OK) != 0) GTEST_SKIP() << "ImageMagick's convert is not installed";
+  TempFolder folder;
+  for (const Generated& generated : GenerateLayouts()) {
+    const std::string path = folder.File(generated.name);
+    const std::string raw = path + ".rgb";
+    WriteAll(path, generated.file);
+    const std::string command = std::string(kConvert) + " " + path + " -depth 8 rgb:" + raw;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const Bytes reference = ReadAll(raw);
+    const Ours ours = DecodeOurs(generated.file);
+    ASSERT_EQ(ours.result, 1) << generated.name;
+    ASSERT_EQ(reference.size(), ours.pixels.size()) << generated.name;
+    for (size_t i = 0; i < reference.size(); i += 3) {
+      for (size_t c = 0; c < 3; ++c) {
+        if (generated.sixteen) {
+          // Blue first; 5- or 6-bit components at the top of the byte against a scaled one.
+          const uint8_t ref = reference[i + 2 - c];
+          // A scaled value lies less than 8 above ours, so the top 5 bits agree (6-bit green
+          // included: ours is 4g, the scaled one at most 4g + 3).
+          ASSERT_EQ(ours.pixels[i + c] >> 3, ref >> 3)
+              << generated.name << " pixel " << i / 3 << " channel " << c;
+        } else {
+          ASSERT_EQ(ours.pixels[i + c], reference[i + c])
+              << generated.name << " pixel " << i / 3 << " channel " << c;
+        }
+      }
+    }
+  }
+}
+
+TEST(BmpSaveCrossCheck, PillowReadsWhatWeWriteAtEveryDepth) {
+  if (!PillowPresent()) GTEST_SKIP() << "python3-pil is not installed";
+  TempFolder folder;
+  std::vector<std::string> names;
+  std::vector<Bytes> files;
+  uint32_t seed = 3;
+  for (const int32_t depth : {1, 4, 8, 24, 32}) {
+    for (int32_t width = 1; width <= 33; ++width) {
+      for (const int32_t height : {1, 4}) {
+        const int32_t layout = width % 2 == 0 ? 32 : 24;
+        Bytes pixels(static_cast<size_t>(width) * height * (layout / 8));
+        for (size_t i = 0; i < pixels.size(); ++i) {
+          pixels[i] = layout == 32 && i % 4 == 3
+                          ? 255
+                          : static_cast<uint8_t>(testing_bmp::PseudoRandom(&seed));
+        }
+        const std::string name =
+            folder.File("w" + std::to_string(width) + "_h" + std::to_string(height) + "_d" +
+                        std::to_string(depth) + ".bmp");
+        ASSERT_EQ(BmpSave(name.c_str(), pixels.data(), width, height, width * (layout / 8), 0, 0,
+                          depth, layout),
+                  1)
+            << name;
+        names.push_back(name);
+      }
+    }
+  }
+  // One Python run converts every file to raw RGB beside it.
+  const std::string list = folder.File("list.txt");
+  {
+    std::ofstream out(list);
+    for (const std::string& name : names)
+      out << name << "\n";
+  }
+  const std::string command =
+      std::string(kPython) +
+      " -c \"import sys; from PIL import Image\n"
+      "for n in open(sys.argv[1]).read().split():\n"
+      "  open(n + '.rgb', 'wb').write(Image.open(n).convert('RGB').tobytes())\" " +
+      list;
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  for (const std::string& name : names) {
+    const Ours ours = DecodeOurs(ReadAll(name));
+    ASSERT_EQ(ours.result, 1) << name;
+    EXPECT_EQ(ReadAll(name + ".rgb"), ours.pixels) << name;
+  }
+}
+
+}  // namespace
+}  // namespace zn
