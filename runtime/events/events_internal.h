@@ -1,0 +1,65 @@
+// Internal to the event library: the binding table and the binding node, shared by binding,
+// unbinding and dispatch, and the lock of the threaded switch. Not installed.
+#pragma once
+
+#include <cstdint>
+
+#include "runtime/containers/containers.h"
+#include "runtime/events/events.h"
+
+namespace zn::internal {
+
+// BindingNode: one callback of a key's list, a SizedBlock. `discarded` links nodes unbound during
+// a dispatch, which stay readable until the outermost dispatch ends.
+struct BindingNode {
+  BindingNode* next;
+  EventCallback callback;
+  int64_t filter;
+  BindingNode* discarded;
+};
+
+// The 16-byte value of a binding table element.
+struct BindingList {
+  BindingNode* callbacks;
+  int64_t window;
+};
+static_assert(sizeof(BindingList) == 16, "a binding element's value is 16 bytes");
+
+// The EventBindingTable; null before EventInit.
+HashMap*& EventBindingTable();
+
+// BindingTableCreate: the table of EventInit (1024 buckets, value type code 7).
+void BindingTableCreate();
+
+// BindingNodeDiscard: a node already unlinked from its list; freed now, or at the end of the
+// outermost dispatch when one is running.
+void BindingNodeDiscard(BindingNode* node);
+
+// BindingListDiscard: every node of a list, as BindingNodeDiscard.
+void BindingListDiscard(BindingNode* first);
+
+// Dispatch depth bookkeeping: entering and leaving a dispatch; leaving the outermost one frees
+// the nodes discarded meanwhile.
+void BindingDispatchEnter();
+void BindingDispatchLeave();
+
+// EventLock: holds the recursive event mutex while alive when the threaded switch is on.
+class EventLock {
+ public:
+  EventLock();
+  ~EventLock();
+  EventLock(const EventLock&) = delete;
+  EventLock& operator=(const EventLock&) = delete;
+
+ private:
+  bool held_;
+};
+
+// PlatformEventPending: whether the platform's queue holds an event of any kind, asked without
+// waiting and without removing it.
+bool PlatformEventPending();
+
+// EventMutexInit: creates the recursive event mutex when the threaded switch is on.
+void EventMutexInit();
+
+}  // namespace zn::internal

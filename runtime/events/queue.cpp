@@ -1,0 +1,228 @@
+// The event queue: posting with coalescing and the immediate binding run, fetching into the
+// CurrentEvent, the peeks and the removals.
+//
+// Records come from the event pool. EventInit takes one block and never gives it back, so that
+// the pool's first chunk stays allocated however often the queue runs empty: posting and
+// fetching then cost no heap call.
+#include <cstdint>
+
+#include "runtime/containers/containers.h"
+#include "runtime/events/events.h"
+#include "runtime/events/events_internal.h"
+
+namespace zn {
+namespace {
+
+BlockPool* event_pool = nullptr;
+void* kept_block = nullptr;
+EventRecord* first_record = nullptr;
+EventRecord* last_record = nullptr;
+CurrentEvent current_event = {};
+
+bool ShouldWake(int32_t type, uint32_t flags) {
+  if (type == 1) {
+    return true;
+  }
+  if (type == 4) {
+    return false;
+  }
+  return (flags & EventForceWake) != 0 || !internal::PlatformEventPending();
+}
+
+void FreeData(void* data, EventDataFree free_callback) {
+  if (data != nullptr && free_callback != nullptr) {
+    free_callback(data);
+  }
+}
+
+// Unlinks every record the predicate accepts (keeping the order of the rest and the last-record
+// pointer on the last kept one), then frees their data and gives them back. The data goes last,
+// when the queue is consistent again, because a free callback may post.
+template <class Match>
+void RemoveRecords(Match match) {
+  EventRecord* removed = nullptr;
+  EventRecord* previous = nullptr;
+  EventRecord* record = first_record;
+  while (record != nullptr) {
+    EventRecord* next = record->next;
+    if (match(*record)) {
+      if (previous == nullptr) {
+        first_record = next;
+      } else {
+        previous->next = next;
+      }
+      record->next = removed;
+      removed = record;
+    } else {
+      previous = record;
+    }
+    record = next;
+  }
+  last_record = previous;
+  while (removed != nullptr) {
+    EventRecord* next = removed->next;
+    void* data = removed->data;
+    const EventDataFree free_callback = removed->free_callback;
+    PoolGive(event_pool, removed);
+    FreeData(data, free_callback);
+    removed = next;
+  }
+}
+
+}  // namespace
+
+void EventInit() {
+  if (event_pool != nullptr) {
+    return;
+  }
+  event_pool = PoolCreate(sizeof(EventRecord), 16, 256, PoolNoLock);
+  kept_block = PoolTake(event_pool);
+  internal::BindingTableCreate();
+  internal::EventMutexInit();
+}
+
+void EventEnd() {}
+
+void EventPost(int32_t type, int64_t object, int64_t window, int64_t subtype, void* data,
+               EventDataFree free_callback, uint32_t flags) {
+  internal::EventLock lock;
+  const bool deferred = (flags & EventDeferred) != 0;
+  const bool coalesced = !deferred && type <= EventCoalesceMaxType && last_record != nullptr &&
+                         last_record->type == type && last_record->object == object &&
+                         last_record->window == window && last_record->subtype == subtype;
+  EventRecord* record = nullptr;
+  if (!coalesced) {
+    record = static_cast<EventRecord*>(event_pool == nullptr ? nullptr : PoolTake(event_pool));
+    if (record == nullptr) {
+      // Dropped: nothing is queued, run or woken; only the data the caller handed over is freed.
+      FreeData(data, free_callback);
+      return;
+    }
+  }
+  if (ShouldWake(type, flags)) {
+    WakeEventLoop();
+  }
+  if (record != nullptr) {
+    *record = EventRecord{nullptr, type, flags, object, window, subtype, data, free_callback};
+    if (last_record == nullptr) {
+      first_record = record;
+    } else {
+      last_record->next = record;
+    }
+    last_record = record;
+    if (deferred) {
+      return;
+    }
+  }
+  // The immediate binding run sees the posted event as the current one; the program's own
+  // current event is back afterwards.
+  const CurrentEvent saved = current_event;
+  current_event = CurrentEvent{type, window, object, subtype, data, free_callback};
+  EventDispatch(type, window, object, subtype);
+  current_event = saved;
+  // A coalesced event's data is kept by no record: it is freed here instead of being lost.
+  if (coalesced) {
+    FreeData(data, free_callback);
+  }
+}
+
+void EventPostWithData(int32_t type, int64_t object, int64_t window, int64_t subtype, void* data,
+                       EventDataFree free_callback) {
+  EventPost(type, object, window, subtype, data, free_callback, 0);
+}
+
+void EventPostSimple(int32_t type, int64_t object, int64_t window, int64_t subtype) {
+  EventPost(type, object, window, subtype, nullptr, nullptr, 0);
+}
+
+int32_t EventFetch() {
+  internal::EventLock lock;
+  current_event.type = 0;
+  // The data of an event lives until the next fetch.
+  if (current_event.data != nullptr && current_event.free_callback != nullptr) {
+    void* data = current_event.data;
+    const EventDataFree free_callback = current_event.free_callback;
+    current_event.data = nullptr;
+    current_event.free_callback = nullptr;
+    free_callback(data);
+  }
+  current_event.subtype = -1;
+  EventRecord* record = first_record;
+  if (record == nullptr) {
+    return 0;
+  }
+  current_event = CurrentEvent{record->type,    record->window, record->object,
+                               record->subtype, record->data,   record->free_callback};
+  first_record = record->next;
+  if (first_record == nullptr) {
+    last_record = nullptr;
+  }
+  const bool deferred = (record->flags & EventDeferred) != 0;
+  PoolGive(event_pool, record);
+  if (deferred) {
+    EventDispatch(current_event.type, current_event.window, current_event.object,
+                  current_event.subtype);
+  }
+  return current_event.type;
+}
+
+int32_t EventPeekType() {
+  internal::EventLock lock;
+  return first_record == nullptr ? 0 : first_record->type;
+}
+
+int32_t EventPeek(int64_t* object, int64_t* window, int64_t* subtype) {
+  internal::EventLock lock;
+  if (first_record == nullptr) {
+    return 0;
+  }
+  *object = first_record->object;
+  *window = first_record->window;
+  *subtype = first_record->subtype;
+  return first_record->type;
+}
+
+int64_t EventCurrentType() {
+  return current_event.type;
+}
+
+const CurrentEvent& EventCurrent() {
+  return current_event;
+}
+
+void EventRemoveMatching(int32_t type, int64_t object, int64_t window, int64_t subtype) {
+  RemoveRecords([=](const EventRecord& r) {
+    return (type == -1 || r.type == type) && (object == -1 || r.object == object) &&
+           (window == -1 || r.window == window) && (subtype == -1 || r.subtype == subtype);
+  });
+}
+
+void EventRemoveForWindow(int64_t window) {
+  RemoveRecords([=](const EventRecord& r) { return r.window == window; });
+}
+
+int64_t EventQueueLength() {
+  int64_t length = 0;
+  for (const EventRecord* r = first_record; r != nullptr; r = r->next) {
+    ++length;
+  }
+  return length;
+}
+
+void EventTestReset() {
+  RemoveRecords([](const EventRecord&) { return true; });
+  FreeData(current_event.data, current_event.free_callback);
+  current_event = CurrentEvent{};
+  HashMap* table = internal::EventBindingTable();
+  if (table == nullptr) {
+    return;
+  }
+  MapReset(table);
+  while (auto* list = static_cast<internal::BindingList*>(MapNext(table))) {
+    internal::BindingNode* first = list->callbacks;
+    MapDeleteCurrent(table);
+    internal::BindingListDiscard(first);
+  }
+}
+
+}  // namespace zn
