@@ -58,7 +58,9 @@ void GameDataInit() {
   StringAssign(&box_chars, u"┏|━|┓|┃|┗|┛|╋");
   ArrayCreate(kHandArtElementSize, kHandArtCount, kStringArrayType, kHandArtLayout, &hand_art);
   // Without the array there is nothing to draw a hand from; the game cannot go on.
-  if (hand_art == nullptr) FatalExit("out of memory (hand art)");
+  if (hand_art == nullptr) {
+    FatalExit("out of memory (hand art)");
+  }
   StringAssign(&hand_art[1], kRockArt);
   StringAssign(&hand_art[2], kPaperArt);
   StringAssign(&hand_art[3], kScissorsArt);

@@ -94,10 +94,13 @@ void GameTurn() {
   KeyRead();
   // A file or pipe that has reached its end gives nothing but empty keys from now on; without
   // this the loop would poll for ever. A terminal with no key waiting is not an end.
-  if (StringEqual(PressedKey, kEscape) == 1 || ConsoleInputEnded() == 1) QuitRequested = 1;
+  if (StringEqual(PressedKey, kEscape) == 1 || ConsoleInputEnded() == 1) {
+    QuitRequested = 1;
+  }
   if (StringEqual(PressedKey, u"1") == 1 || StringEqual(PressedKey, u"2") == 1 ||
-      StringEqual(PressedKey, u"3") == 1)
+      StringEqual(PressedKey, u"3") == 1) {
     RoundPlay();
+  }
   StringAssign(&PressedKey, u"");
   SleepMilliseconds(kTurnPauseMilliseconds);
 }

@@ -66,8 +66,9 @@ void ExpectCleanEnd(const Game& game) {
 // The computer's hand, read back from the screen, or 0 when the turn drew no round.
 int64_t ComputerHandOf(const std::string& turn) {
   for (int64_t hand = 1; hand <= 3; ++hand) {
-    if (turn.find(At(45, 6, testsupport::kHandNames[hand]) + "\x1b") != std::string::npos)
+    if (turn.find(At(45, 6, testsupport::kHandNames[hand]) + "\x1b") != std::string::npos) {
       return hand;
+    }
   }
   return 0;
 }
@@ -83,7 +84,9 @@ void ExpectTurns(const Game& game, const std::string& keys) {
   ASSERT_EQ(game.turns.size(), keys.size() + 1) << "one turn per key, and one for the end";
   for (size_t i = 0; i < game.turns.size(); ++i) {
     std::string turn = game.turns[i];
-    if (i + 1 == game.turns.size()) turn = turn.substr(0, turn.size() - closing.size());
+    if (i + 1 == game.turns.size()) {
+      turn = turn.substr(0, turn.size() - closing.size());
+    }
     const char key = i < keys.size() ? keys[i] : '\0';
     if (key < '1' || key > '3') {
       EXPECT_EQ(turn, plain) << "turn " << i << " (key " << int{key} << ") changed the screen";
@@ -93,8 +96,12 @@ void ExpectTurns(const Game& game, const std::string& keys) {
     const int64_t computer = ComputerHandOf(turn);
     ASSERT_NE(computer, 0) << "turn " << i << " drew no computer hand";
     const int64_t winner = testsupport::ReferenceWinner(player, computer);
-    if (winner == 1) ++player_score;
-    if (winner == -1) ++computer_score;
+    if (winner == 1) {
+      ++player_score;
+    }
+    if (winner == -1) {
+      ++computer_score;
+    }
     const char* message =
         winner == 0 ? "It's a tie!   " : (winner == 1 ? "You win!      " : "Computer wins!");
     const std::string expected = plain + testsupport::ExpectedRound(player, computer) +
@@ -163,8 +170,9 @@ TEST(GamePlay, ArrowKeyEndsTheGame) {
 
 TEST(GamePlay, ScoresGrowInFullOverManyRounds) {
   std::string keys;
-  for (int i = 0; i < 30; ++i)
+  for (int i = 0; i < 30; ++i) {
     keys += static_cast<char>('1' + i % 3);
+  }
   const Game game = GamePlayed(keys);
   ExpectCleanEnd(game);
   ExpectTurns(game, keys);

@@ -20,15 +20,17 @@ std::string FileRead(std::FILE* file) {
   std::string bytes;
   char chunk[4096];
   size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
     bytes.append(chunk, got);
+  }
   return bytes;
 }
 
 std::string Repeat(const std::string& piece, int times) {
   std::string text;
-  for (int i = 0; i < times; ++i)
+  for (int i = 0; i < times; ++i) {
     text += piece;
+  }
   return text;
 }
 
@@ -53,7 +55,9 @@ std::string At(int64_t column, int64_t row, const std::string& text) {
 std::string StdoutCapture(const std::function<void()>& body) {
   std::fflush(stdout);
   std::FILE* sink = std::tmpfile();
-  if (sink == nullptr) return "<no temporary file>";
+  if (sink == nullptr) {
+    return "<no temporary file>";
+  }
   const int saved = ::dup(STDOUT_FILENO);
   ::dup2(::fileno(sink), STDOUT_FILENO);
   body();
@@ -82,13 +86,18 @@ ChildOutcome ChildRun(const std::string& input, const std::function<void()>& bod
                       int deadline_seconds) {
   ChildOutcome outcome;
   int pipe_ends[2];
-  if (::pipe(pipe_ends) != 0) return outcome;
-  // The whole input fits the pipe, so it can be written before the child starts reading.
-  if (::write(pipe_ends[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+  if (::pipe(pipe_ends) != 0) {
     return outcome;
+  }
+  // The whole input fits the pipe, so it can be written before the child starts reading.
+  if (::write(pipe_ends[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    return outcome;
+  }
   ::close(pipe_ends[1]);
   std::FILE* sink = std::tmpfile();
-  if (sink == nullptr) return outcome;
+  if (sink == nullptr) {
+    return outcome;
+  }
   std::fflush(stdout);
   std::fflush(stderr);
   const pid_t child = ::fork();
@@ -139,12 +148,14 @@ std::string ExpectedInstructions() {
 
 std::string ExpectedRound(int64_t player, int64_t computer) {
   std::string bytes;
-  for (int row = 4; row <= 25; ++row)
+  for (int row = 4; row <= 25; ++row) {
     bytes += At(0, row, std::string(80, ' '));
+  }
   bytes += At(5, 6, kHandNames[player]) + At(45, 6, kHandNames[computer]);
-  for (int line = 0; line < 6; ++line)
+  for (int line = 0; line < 6; ++line) {
     bytes +=
         At(5, 8 + line, kHandLines[player][line]) + At(45, 8 + line, kHandLines[computer][line]);
+  }
   return bytes;
 }
 

@@ -7,11 +7,15 @@
 namespace zn::game {
 
 int64_t DecideWinner(int64_t player_choice, int64_t computer_choice) {
-  if (player_choice == computer_choice) return 0;
+  if (player_choice == computer_choice) {
+    return 0;
+  }
   // Rock beats scissors, paper beats rock, scissors beat paper.
   if ((player_choice == 1 && computer_choice == 3) ||
-      (player_choice == 2 && computer_choice == 1) || (player_choice == 3 && computer_choice == 2))
+      (player_choice == 2 && computer_choice == 1) ||
+      (player_choice == 3 && computer_choice == 2)) {
     return 1;
+  }
   return -1;
 }
 

@@ -42,8 +42,9 @@ TEST(DecideWinner, EqualValuesOutsideTheHandsTie) {
 TEST(PickComputerChoice, FollowsTheGeneratorPlusOne) {
   RandomSetSeed(12345);
   uint64_t draws[64];
-  for (uint64_t& draw : draws)
+  for (uint64_t& draw : draws) {
     draw = RandomUpTo(2);
+  }
   RandomSetSeed(12345);
   for (int i = 0; i < 64; ++i) {
     EXPECT_EQ(PickComputerChoice(), static_cast<int64_t>(draws[i]) + 1) << "draw " << i;
@@ -61,8 +62,9 @@ TEST(PickComputerChoice, GivesEveryHandAndNothingElse) {
     ++counts[choice];
   }
   // About a third each; a bound this loose only catches a hand that never or hardly comes.
-  for (int hand = 1; hand <= 3; ++hand)
+  for (int hand = 1; hand <= 3; ++hand) {
     EXPECT_GT(counts[hand], kDraws / 5) << "hand " << hand;
+  }
 }
 
 }  // namespace

@@ -80,8 +80,9 @@ TEST(DrawFrame, SidesOnEveryRowBetweenTopAndBottom) {
   const ScreenSession session;
   const std::string out = StdoutCapture([] { DrawFrame(u"a|b|c|d|e|f|g", 10, 3, 13, 7); });
   std::string expected = At(10, 3, "abbc");
-  for (int row = 4; row <= 6; ++row)
+  for (int row = 4; row <= 6; ++row) {
     expected += At(10, row, "d") + At(13, row, "d");
+  }
   expected += At(10, 7, "ebbf");
   EXPECT_EQ(out, expected);
 }
@@ -167,8 +168,9 @@ TEST(PrintOnTitleBarRight, TextEndsInColumn78) {
 TEST(ClearArea, BlanksThePlayArea) {
   const ScreenSession session;
   std::string expected;
-  for (int row = 4; row <= 25; ++row)
+  for (int row = 4; row <= 25; ++row) {
     expected += At(0, row, std::string(80, ' '));
+  }
   EXPECT_EQ(StdoutCapture([] { ClearArea(0, 4, 80, 21); }), expected);
 }
 
@@ -259,8 +261,9 @@ TEST(GameDataInit, HandsAreAFourElementStringArray) {
   EXPECT_EQ(HandArt()[0], nullptr) << "index 0 stays empty";
   for (int64_t hand = 1; hand <= 3; ++hand) {
     std::string joined;
-    for (int line = 0; line < 6; ++line)
+    for (int line = 0; line < 6; ++line) {
       joined += std::string(line == 0 ? "" : "\n") + testsupport::kHandLines[hand][line];
+    }
     char* bytes = StringToUtf8(HandArt()[hand]);
     EXPECT_EQ(std::string(bytes), joined) << "hand " << hand;
     NarrowTextFree(bytes);

@@ -36,8 +36,9 @@ void FrameLineTake(StringValue* line, const char16_t* frame, int32_t first, int6
                    int32_t last) {
   TempTextPush();
   FrameFieldAppend(frame, first);
-  for (int64_t i = 0; i <= span - 2; ++i)
+  for (int64_t i = 0; i <= span - 2; ++i) {
     FrameFieldAppend(frame, kHorizontal);
+  }
   FrameFieldAppend(frame, last);
   TempTextTakeInto(line, TempTextPop());
 }
@@ -75,7 +76,9 @@ void DrawFrame(const char16_t* frame_chars, int8_t left, int8_t top, int8_t righ
 void DrawTitleBar(const char16_t* title, int64_t clear_first) {
   StringValue own = nullptr;
   StringDuplicate(&own, title);
-  if (clear_first == 1) ConsoleClear();
+  if (clear_first == 1) {
+    ConsoleClear();
+  }
   DrawFrame(BoxChars(), 1, 1, 80, 3);
   {
     // Blanks the bar between its two vertical edges.
@@ -94,7 +97,9 @@ void ShowTitleScreen(const char16_t* title) {
   // Until cursor control is on, clearing and cursor placement write nothing.
   ConsoleSetCursorControl(1);
   ConsoleClear();
-  if (StringEqual(own, u"") == 0) DrawTitleBar(own, 0);
+  if (StringEqual(own, u"") == 0) {
+    DrawTitleBar(own, 0);
+  }
   StringRelease(own);
 }
 

@@ -53,15 +53,19 @@ std::span<const RuntimeStep> RuntimeEndSequence() {
 }
 
 void RuntimeStartup() {
-  for (const RuntimeStep& step : RuntimeStartSequence())
+  for (const RuntimeStep& step : RuntimeStartSequence()) {
     step.run();
+  }
 }
 
 void RuntimeShutdown() {
-  if (shut_down) return;
+  if (shut_down) {
+    return;
+  }
   shut_down = true;
-  for (const RuntimeStep& step : RuntimeEndSequence())
+  for (const RuntimeStep& step : RuntimeEndSequence()) {
     step.run();
+  }
 }
 
 void ProgramEnd() {
