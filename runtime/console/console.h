@@ -27,7 +27,9 @@ void ConsoleStartup();
 void ConsoleShutdown();
 
 // ConsoleOpen: applies the console mode derived from the saved attributes; `mode` chooses the
-// output encoding (OutputModeSingleByte, or UTF-8 for any other value). Always 1.
+// output encoding (OutputModeSingleByte, or UTF-8 for any other value). Always 1. When no
+// attributes were saved (standard input is not a terminal, or the start step did not run), the
+// terminal is left alone and no signal handler is installed.
 int32_t ConsoleOpen(int32_t mode = OutputModeUtf8);
 
 // ConsoleClose: records that the console is closed; the terminal stays in the console mode until
@@ -55,7 +57,8 @@ void ConsoleReadKey(int32_t offset);
 // A terminal with no key waiting is not an end.
 int32_t ConsoleInputEnded();
 
-// SleepMilliseconds: suspends the calling thread; a signal cuts the pause short.
+// SleepMilliseconds: suspends the calling thread; a signal cuts the pause short. A count of 0 or
+// less does not pause.
 void SleepMilliseconds(int32_t milliseconds);
 
 }  // namespace zn
