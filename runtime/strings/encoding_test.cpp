@@ -438,3 +438,37 @@ TEST_F(TempTextEncoding, AppendUtf8MalformedStaysTerminatedInsideItsRoom) {
 
 }  // namespace
 }  // namespace zn
+
+namespace zn {
+namespace {
+
+TEST(Utf16ToMultiByte, LongTextCountsMatchPerClassSums) {
+  // Long runs exercise the sixteen-unit steps: blocks of ASCII, of two- and three-byte units, and
+  // blocks that hold surrogate pairs, at every alignment.
+  const char16_t classes[] = {0x41, 0x7F, 0x80, 0x7FF, 0x800, 0xD7FF, 0xE000, 0xFFFF};
+  const int32_t widths[] = {1, 1, 2, 2, 3, 3, 3, 3};
+  for (int32_t shift = 0; shift < 17; ++shift) {
+    std::u16string text(static_cast<size_t>(shift), u'a');
+    int32_t expected = shift;
+    for (int32_t i = 0; i < 200; ++i) {
+      const auto pick = static_cast<size_t>((i * 7 + shift) % 9);
+      if (pick == 8 && shift % 2 == 0) {  // odd shifts: no surrogate in any block
+        text += u"\U0001F600";
+        expected += 4;
+      } else {
+        text += classes[pick % 8];
+        expected += widths[pick % 8];
+      }
+    }
+    const auto length = static_cast<int32_t>(text.size());
+    EXPECT_EQ(Utf16ToMultiByte(CodePageUtf8, 0, text.data(), length, nullptr, 0), expected)
+        << "shift " << shift;
+    std::string out(static_cast<size_t>(expected), '\0');
+    EXPECT_EQ(Utf16ToMultiByte(CodePageUtf8, 0, text.data(), length, out.data(), expected),
+              expected)
+        << "shift " << shift;
+  }
+}
+
+}  // namespace
+}  // namespace zn

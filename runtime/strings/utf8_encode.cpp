@@ -7,9 +7,11 @@
 // Only whole characters are written: a destination too small for the next character ends the
 // conversion before it, so the bytes written are always complete UTF-8.
 //
-// Speed: ASCII goes sixteen units per step; everything else one character at a time.
+// Speed: converting takes ASCII up to sixteen units per step, counting sizes sixteen units of
+// the Basic Multilingual Plane per step; everything else goes one character at a time.
 #include <cstdint>
 
+#include "runtime/strings/ascii_blocks.h"
 #include "runtime/strings/strings_internal.h"
 
 namespace zn::internal {
@@ -59,8 +61,6 @@ void Encode(uint32_t code_point, int32_t bytes, char* destination) {
   }
 }
 
-constexpr int32_t kBlock = 16;
-
 template <bool kConvert>
 Converted EncodeAll(const char16_t* source, int32_t source_length, char* destination,
                     int32_t destination_length) {
@@ -69,28 +69,34 @@ Converted EncodeAll(const char16_t* source, int32_t source_length, char* destina
   const int64_t limit = kConvert ? destination_length : INT32_MAX;
   int32_t in = 0;
   int64_t out = 0;
+  int32_t unit_by_unit_until = 0;
   while (in < source_length) {
-    // Runs of ASCII go a block at a time: one test for the whole block, then a plain narrowing
-    // loop that the compiler turns into vector code.
-    while (source_length - in >= kBlock && limit - out >= kBlock) {
-      unsigned bits = 0;
-      for (int32_t k = 0; k < kBlock; ++k) {
-        bits |= source[in + k];
-      }
-      if (bits >= 0x80) {
-        break;
-      }
-      if (kConvert) {
-        for (int32_t k = 0; k < kBlock; ++k) {
-          destination[out + k] = static_cast<char>(source[in + k]);
-        }
-      }
-      in += kBlock;
-      out += kBlock;
-    }
     // A full destination ends the conversion before the next unit is even looked at.
-    if (in >= source_length || (kConvert && out >= limit)) {
+    if (kConvert && out >= limit) {
       break;
+    }
+    // Blocks of sixteen units: converting takes the run of ASCII at the front in one step (a
+    // block narrowed whole writes bytes past the run, inside the destination, that the
+    // characters behind it overwrite); counting sizes a whole block without surrogates at once.
+    // A block that holds a surrogate is counted unit by unit up to its end.
+    if (source_length - in >= kAsciiBlock && limit - out >= 3 * kAsciiBlock) {
+      if (kConvert) {
+        const int32_t run = AsciiPrefixUnits(source + in);
+        if (run > 0) {
+          NarrowBlock(source + in, destination + out);
+          in += run;
+          out += run;
+          continue;
+        }
+      } else if (in >= unit_by_unit_until) {
+        const int32_t bytes = Utf8BytesOfBlock(source + in);
+        if (bytes >= 0) {
+          in += kAsciiBlock;
+          out += bytes;
+          continue;
+        }
+        unit_by_unit_until = in + kAsciiBlock;
+      }
     }
     uint32_t code_point = source[in++];
     if (IsHighSurrogate(code_point)) {
