@@ -1,0 +1,29 @@
+// Fuzz target for the hash map and the linked list: the input is a string of operations played on
+// two maps and two lists, each checked after every step against a model built on the standard
+// containers. A mismatch or a leak ends the run.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "runtime/containers/containers_test_model.h"
+#include "runtime/memory/memory.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const int64_t live = zn::MemoryLiveBlocks();
+  {
+    zn::testing_model::Driver driver;
+    const std::string failure = driver.Run(data, size);
+    if (!failure.empty()) {
+      std::fprintf(stderr, "containers model mismatch: %s\n", failure.c_str());
+      std::abort();
+    }
+  }
+  if (zn::MemoryLiveBlocks() != live) {
+    std::fprintf(stderr, "containers left %lld blocks behind\n",
+                 static_cast<long long>(zn::MemoryLiveBlocks() - live));
+    std::abort();
+  }
+  return 0;
+}
