@@ -1,0 +1,192 @@
+// Benchmarks of the BMP codec against stb_image's BMP reader and writer on a 4096 x 4096 picture
+// in memory, and of palette reduction (learning plus every row) at 256 and 16 colours, with and
+// without dithering, reporting the PSNR against the original. Pictures for the reduction come
+// from ZN_BENCH_PICTURES (a folder of 24-bit BMP files), or a generated one.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include "stb_image.h"
+#include "stb_image_write.h"
+
+#include "runtime/images/images.h"
+#include "runtime/memory/memory.h"
+
+namespace {
+
+constexpr int kSide = 4096;
+
+std::vector<uint8_t> Picture(int width, int height) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 3);
+  uint32_t state = 1;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      state = state * 1664525U + 1013904223U;
+      uint8_t* p = &pixels[(static_cast<size_t>(y) * width + x) * 3];
+      p[0] = static_cast<uint8_t>(x + (state >> 29));
+      p[1] = static_cast<uint8_t>(y + (state >> 30));
+      p[2] = static_cast<uint8_t>((x ^ y) >> 2);
+    }
+  }
+  return pixels;
+}
+
+const std::vector<uint8_t>& BigPicture() {
+  static const std::vector<uint8_t> pixels = Picture(kSide, kSide);
+  return pixels;
+}
+
+std::vector<uint8_t> BigFile() {
+  const int64_t block =
+      zn::BmpSave24(nullptr, BigPicture().data(), kSide, kSide, kSide * 3, 0, 0, 24);
+  auto* bytes = reinterpret_cast<uint8_t*>(block);
+  std::vector<uint8_t> file(bytes, bytes + zn::SizedSizeOf(bytes));
+  zn::MemoryBlockFree(bytes);
+  return file;
+}
+
+void BmpDecode24(benchmark::State& state) {
+  const std::vector<uint8_t> file = BigFile();
+  std::vector<uint8_t> out(static_cast<size_t>(kSide) * kSide * 3);
+  zn::DecodeStateInit();
+  zn::BmpCodecRegister();
+  for (auto _ : state) {
+    zn::ImageDecodeStartMemory(file.data(), static_cast<int32_t>(file.size()));
+    benchmark::DoNotOptimize(zn::ImageDecodePixels(out.data(), kSide * 3, 0));
+    zn::ImageDecodeFinish();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(out.size()));
+}
+BENCHMARK(BmpDecode24)->Unit(benchmark::kMillisecond);
+
+void StbLoadFromMemory24(benchmark::State& state) {
+  const std::vector<uint8_t> file = BigFile();
+  for (auto _ : state) {
+    int w = 0;
+    int h = 0;
+    int n = 0;
+    stbi_uc* pixels =
+        stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &n, 3);
+    benchmark::DoNotOptimize(pixels);
+    stbi_image_free(pixels);
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t{kSide} * kSide * 3);
+}
+BENCHMARK(StbLoadFromMemory24)->Unit(benchmark::kMillisecond);
+
+void BmpEncode24(benchmark::State& state) {
+  const std::vector<uint8_t>& pixels = BigPicture();
+  for (auto _ : state) {
+    const int64_t block = zn::BmpSave24(nullptr, pixels.data(), kSide, kSide, kSide * 3, 0, 0, 24);
+    benchmark::DoNotOptimize(block);
+    zn::MemoryBlockFree(reinterpret_cast<void*>(block));
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(pixels.size()));
+}
+BENCHMARK(BmpEncode24)->Unit(benchmark::kMillisecond);
+
+void StbWriteBmpToFunc(benchmark::State& state) {
+  const std::vector<uint8_t>& pixels = BigPicture();
+  std::vector<uint8_t> out;
+  out.reserve(pixels.size() + 4096);
+  for (auto _ : state) {
+    out.clear();
+    stbi_write_bmp_to_func(
+        [](void* context, void* data, int size) {
+          auto* sink = static_cast<std::vector<uint8_t>*>(context);
+          const auto* bytes = static_cast<const uint8_t*>(data);
+          sink->insert(sink->end(), bytes, bytes + size);
+        },
+        &out, kSide, kSide, 3, pixels.data());
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(pixels.size()));
+}
+BENCHMARK(StbWriteBmpToFunc)->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------------
+// Palette reduction.
+
+struct Photo {
+  std::string name;
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+std::vector<Photo> Photos() {
+  std::vector<Photo> photos;
+  const char* folder = std::getenv("ZN_BENCH_PICTURES");
+  if (folder != nullptr && std::filesystem::is_directory(folder)) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().extension() != ".bmp") continue;
+      std::ifstream in(entry.path(), std::ios::binary);
+      const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
+                                      std::istreambuf_iterator<char>());
+      int w = 0;
+      int h = 0;
+      int n = 0;
+      stbi_uc* pixels =
+          stbi_load_from_memory(file.data(), static_cast<int>(file.size()), &w, &h, &n, 3);
+      if (pixels == nullptr) continue;
+      photos.push_back({entry.path().stem().string(), w, h,
+                        std::vector<uint8_t>(pixels, pixels + static_cast<size_t>(w) * h * 3)});
+      stbi_image_free(pixels);
+    }
+  }
+  if (photos.empty()) photos.push_back({"generated", 512, 512, Picture(512, 512)});
+  return photos;
+}
+
+// Reduces the picture and returns the PSNR of the palette colours against the original.
+double ReduceAndMeasure(const Photo& photo, int depth, uint32_t flags) {
+  zn::PaletteReducer* reducer = zn::PaletteReducerCreate(
+      photo.rgb.data(), photo.width, photo.height, 24, photo.width * 3, depth, flags);
+  if (reducer == nullptr) return 0;
+  double squared = 0;
+  for (int row = photo.height - 1; row >= 0; --row) {
+    const uint8_t* indices = zn::PaletteReducerRow(reducer, row);
+    const uint8_t* source = &photo.rgb[static_cast<size_t>(row) * photo.width * 3];
+    for (int x = 0; x < photo.width; ++x) {
+      const int index = depth == 8 ? indices[x] : (indices[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 15;
+      for (int c = 0; c < 3; ++c) {
+        const double d = reducer->palette[index][c] - source[3 * x + c];
+        squared += d * d;
+      }
+    }
+  }
+  zn::PaletteReducerFree(reducer);
+  const double mse = squared / (3.0 * photo.width * photo.height);
+  return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+void PaletteReduce(benchmark::State& state) {
+  static const std::vector<Photo> photos = Photos();
+  const Photo& photo = photos[static_cast<size_t>(state.range(0)) % photos.size()];
+  const int depth = static_cast<int>(state.range(1));
+  const uint32_t flags = state.range(2) != 0 ? zn::DitherFlag : 0;
+  double psnr = 0;
+  for (auto _ : state)
+    psnr = ReduceAndMeasure(photo, depth, flags);
+  state.SetLabel(photo.name);
+  state.counters["psnr_db"] = psnr;
+  state.counters["pixels"] = static_cast<double>(photo.width) * photo.height;
+}
+BENCHMARK(PaletteReduce)
+    ->ArgsProduct({{0, 1, 2, 3}, {8, 4}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
