@@ -1,0 +1,217 @@
+#!/usr/bin/python3
+"""Measures rps in an 80x25 pseudo-terminal, the way a user starts it. Not a test: it reports
+figures and compares them with the targets, and it asserts nothing.
+
+  time to title   from just before exec to the moment the complete title frame (ending in the
+                  note "Press ESC to Quit.") has been read from the terminal; median of N runs
+                  (target: at most 3 ms)
+  idle CPU        CPU time the waiting game uses over 10 s, from /proc/<pid>/schedstat
+                  (target: at most 0.1 % of one core)
+  peak memory     VmHWM of a game that has played 30 rounds (target: at most 2 MiB)
+  system calls    per idle second, counted by `strace -c` attached for 5 s (each turn re-prints
+                  two lines, reads once and sleeps once: about 60 a second)
+
+Usage: measure_rps.py [path of a Release rps] [runs]
+Build it first:
+  cmake -S . -B build/game-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZN_SANITIZE=OFF \
+        -DZN_BUILD_TESTS=OFF && cmake --build build/game-release --target rps
+"""
+
+import fcntl
+import os
+import select
+import shutil
+import signal
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DEFAULT_RPS = os.path.join(ROOT, "build", "game-release", "game", "rps")
+NOTE = b"Press ESC to Quit."
+RULES = b"Paper defeats Rock."
+
+
+class Run:
+    """rps started on a fresh pseudo-terminal with posix_spawn (no Python between fork and exec
+    to slow the start down)."""
+
+    def __init__(self, rps):
+        self.master, slave = os.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 25, 80, 0, 0))
+        os.set_blocking(self.master, False)
+        self.raw = bytearray()
+        null = os.open(os.devnull, os.O_WRONLY)
+        actions = [(os.POSIX_SPAWN_DUP2, slave, 0), (os.POSIX_SPAWN_DUP2, slave, 1),
+                   (os.POSIX_SPAWN_DUP2, null, 2), (os.POSIX_SPAWN_CLOSE, self.master)]
+        self.started = time.perf_counter()
+        self.pid = os.posix_spawn(rps, [rps], os.environ, file_actions=actions, setsid=True)
+        os.close(slave)
+        os.close(null)
+
+    def read_until(self, marker, timeout=10.0):
+        """Seconds from the start until `marker` has been read."""
+        end = time.monotonic() + timeout
+        while marker not in self.raw:
+            if time.monotonic() > end:
+                raise RuntimeError("no %r from rps" % marker)
+            ready, _, _ = select.select([self.master], [], [], 0.5)
+            if ready:
+                try:
+                    self.raw += os.read(self.master, 65536)
+                except OSError:
+                    pass
+        return time.perf_counter() - self.started
+
+    def drain(self, seconds):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            ready, _, _ = select.select([self.master], [], [], max(end - time.monotonic(), 0))
+            if ready:
+                try:
+                    self.raw += os.read(self.master, 65536)
+                except BlockingIOError:
+                    pass
+                except OSError:  # the game has gone and closed the terminal
+                    time.sleep(max(end - time.monotonic(), 0))
+                    return
+
+    def key(self, data, pause=0.2):
+        os.write(self.master, data)
+        self.drain(pause)
+
+    def end(self):
+        os.write(self.master, b"\x1b")
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            pid, status = os.waitpid(self.pid, os.WNOHANG)
+            if pid == self.pid:
+                os.close(self.master)
+                return status
+            self.drain(0.02)
+        os.kill(self.pid, signal.SIGKILL)
+        os.waitpid(self.pid, 0)
+        os.close(self.master)
+        return None
+
+
+def cpu_ns(pid):
+    with open("/proc/%d/schedstat" % pid) as stat:
+        return int(stat.read().split()[0])
+
+
+def proc_status(pid, field):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    return -1
+
+
+def measure_start(rps, runs):
+    times = []
+    for _ in range(runs):
+        run = Run(rps)
+        times.append(run.read_until(NOTE) * 1000)
+        run.read_until(RULES)
+        run.end()
+    times.sort()
+    return times
+
+
+def measure_idle(rps, seconds=10.0):
+    run = Run(rps)
+    run.read_until(RULES)
+    run.drain(0.5)
+    before = cpu_ns(run.pid)
+    wall = time.perf_counter()
+    run.drain(seconds)
+    used = cpu_ns(run.pid) - before
+    wall = time.perf_counter() - wall
+    turns = run.raw.count(RULES)
+    run.end()
+    return used, wall, turns
+
+
+def measure_memory(rps, rounds=30):
+    run = Run(rps)
+    run.read_until(RULES)
+    for i in range(rounds):
+        run.key(b"123"[i % 3:i % 3 + 1], pause=0.12)
+    run.drain(0.3)
+    peak = proc_status(run.pid, "VmHWM")
+    now = proc_status(run.pid, "VmRSS")
+    run.end()
+    return peak, now
+
+
+def measure_syscalls(rps, seconds=5.0):
+    strace = shutil.which("strace")
+    if strace is None:
+        return None
+    run = Run(rps)
+    run.read_until(RULES)
+    run.drain(0.5)
+    with tempfile.NamedTemporaryFile("r", suffix=".strace") as report:
+        tracer = subprocess.Popen([strace, "-c", "-f", "-o", report.name, "-p", str(run.pid)],
+                                  stderr=subprocess.DEVNULL)
+        run.drain(0.3)  # let strace attach
+        start = time.perf_counter()
+        run.drain(seconds)
+        tracer.send_signal(signal.SIGINT)
+        elapsed = time.perf_counter() - start
+        tracer.wait()
+        run.end()
+        text = report.read()
+    # Rows: % time, seconds, usecs/call, calls, [errors,] name; the last row is the total.
+    per_call = {}
+    for line in text.splitlines():
+        fields = line.split()
+        if len(fields) >= 5 and fields[-1].isidentifier() and fields[3].isdigit():
+            per_call[fields[-1]] = int(fields[3])
+    calls = per_call.pop("total", -1)
+    return calls, elapsed + 0.3, per_call
+
+
+def main():
+    rps = sys.argv[1] if len(sys.argv) > 1 else DEFAULT_RPS
+    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 50
+    if not os.access(rps, os.X_OK):
+        print("no rps at %s; build the Release rps first (see --help)" % rps)
+        return 2
+    print("rps: %s" % rps)
+
+    times = measure_start(rps, runs)
+    print("time to complete title frame: median %.2f ms, min %.2f, p90 %.2f, max %.2f "
+          "over %d runs (target <= 3 ms)" %
+          (statistics.median(times), times[0], times[int(len(times) * 0.9)], times[-1], runs))
+
+    used, wall, turns = measure_idle(rps)
+    print("idle CPU: %.3f ms over %.1f s = %.4f %% of a core, %d turns (target <= 0.1 %%)" %
+          (used / 1e6, wall, used / (wall * 1e9) * 100, turns))
+
+    peak, now = measure_memory(rps)
+    print("peak resident memory after 30 rounds: %d KiB (VmRSS %d KiB) (target <= 2048 KiB)" %
+          (peak, now))
+
+    counted = measure_syscalls(rps)
+    if counted is None:
+        print("system calls: strace is not installed")
+    else:
+        calls, elapsed, per_call = counted
+        print("system calls while idle: %d in %.1f s = %.1f a second (%s)" %
+              (calls, elapsed, calls / elapsed,
+               ", ".join("%s %d" % item for item in sorted(per_call.items(),
+                                                          key=lambda item: -item[1]))))
+    return 0
+
+
+if __name__ == "__main__":
+    if "--help" in sys.argv:
+        print(__doc__)
+        sys.exit(0)
+    sys.exit(main())
