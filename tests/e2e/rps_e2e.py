@@ -150,6 +150,11 @@ class Terminal:
     def attrs(self):
         return termios.tcgetattr(self.slave)
 
+    def queued(self):
+        """Bytes typed and not yet read by the program (the console mode has no lines)."""
+        count = fcntl.ioctl(self.slave, termios.FIONREAD, b"\0\0\0\0")
+        return struct.unpack("i", count)[0]
+
     def unread_input(self):
         """What a program reading the terminal next would get: a line end typed now, and
         whatever the game left unread in front of it."""
@@ -205,6 +210,20 @@ class Game:
             self.check(time.monotonic() < end, "timed out waiting for " + what)
             self.check(self.poll() is None, "the game ended while waiting for " + what)
             self.term.pump(0.02)
+
+    def wait_taken(self):
+        """Until the game has read what was typed: the bytes reach the terminal's queue a little
+        after they are written and leave it at the game's next turn. A read too quick to be seen
+        is over once a few turns have passed."""
+        start = time.monotonic()
+        seen = False
+        while time.monotonic() - start < HANG_GUARD:
+            waiting = self.term.queued()
+            seen = seen or waiting > 0
+            if waiting == 0 and (seen or time.monotonic() - start > 0.3):
+                return
+            self.term.pump(0.001)
+        self.check(False, "the game did not read its key")
 
     def poll(self):
         if self.status is None:
@@ -416,8 +435,9 @@ def case_esc(rps):
     game.play(b"3")
     check_round(game, 3, [0, 0])
     os.write(game.term.master, b"\x1b")
-    # Typed during the last pause: must not reach the shell that takes the terminal back.
-    time.sleep(0.15)
+    # As soon as the game has taken ESC from the terminal, keys typed during its last pause wait
+    # in the terminal: they must not reach the shell that gets the terminal back.
+    game.wait_taken()
     os.write(game.term.master, b"zz")
     check_closing(game, game.wait_exit())
     return "ESC after a round: closing screen, status 0, attributes and input as before"
