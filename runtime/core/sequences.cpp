@@ -29,11 +29,15 @@ void LocaleStartup() {
 void RandomNothing() {}
 
 // Libraries join both tables at their fixed numbers as they are built.
+// clang-format off
 constexpr RuntimeStep kStartSequence[] = {
-    {3, "locale", LocaleStartup},    {4, "strings", TempTextInit},
-    {5, "random", RandomNothing},    {6, "arrays", ArrayHooksRegister},
+    {3, "locale", LocaleStartup},
+    {4, "strings", TempTextInit},
+    {5, "random", RandomNothing},
+    {6, "arrays", ArrayHooksRegister},
     {17, "console", ConsoleStartup},
 };
+// clang-format on
 
 constexpr RuntimeStep kEndSequence[] = {
     {1, "console", ConsoleShutdown},
