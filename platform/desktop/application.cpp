@@ -184,6 +184,12 @@ void NSApplication::discardQueuedEvents() {
   }
 }
 
+void NSApplication::forgetDispatchedEvents() {
+  dispatched_count_ = 0;
+  objc_release(last_dispatched_);
+  last_dispatched_ = nullptr;
+}
+
 void NSApplication::dealloc() {
   if (NSApp == this) {
     NSApp = nullptr;

@@ -693,6 +693,7 @@ class NSApplication : public NSObject {
   void discardQueuedEvents();
   int64_t dispatchedEventCount() const { return dispatched_count_; }
   NSEvent* lastDispatchedEvent() const { return last_dispatched_; }
+  void forgetDispatchedEvents();
 
  protected:
   void dealloc() override;

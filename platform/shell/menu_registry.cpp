@@ -1,0 +1,83 @@
+// Program menus: the MenuRegistry, its free callback and the lookups by owner window.
+//
+// A program menu's record owns three platform objects and its menu bar. Freeing the menu whose
+// bar is showing brings the DefaultMenuBar back first, so that the application menu's item is
+// never released with a menu bar that goes away.
+#include <cstdint>
+
+#include "platform/desktop/desktop.h"
+#include "platform/shell/shell.h"
+#include "platform/shell/shell_internal.h"
+#include "runtime/containers/containers.h"
+
+namespace zn {
+
+using namespace desktop;
+
+namespace {
+
+ObjectRegistry* menu_registry = nullptr;
+ThreadSlot menu_thread_slot = nullptr;
+
+// The first record of the window (whose menu bar may be shown, when asked), with its id.
+MenuRecord* FirstMenuOf(NSWindow* window, bool showable, int64_t* id) {
+  RegistryFirst(menu_registry);
+  while (auto* record = static_cast<MenuRecord*>(RegistryNext(menu_registry, id))) {
+    if (record->owner_window == window && (!showable || record->menu_bar_skip == 0)) {
+      RegistryDone(menu_registry);
+      return record;
+    }
+  }
+  RegistryDone(menu_registry);
+  return nullptr;
+}
+
+}  // namespace
+
+void MenuStartup() {
+  menu_registry = RegistryCreate(sizeof(MenuRecord), 8, MenuFree);
+  menu_thread_slot = ThreadSlotCreate(2 * sizeof(int64_t), nullptr, nullptr);
+}
+
+void MenuEnd() {}
+
+ObjectRegistry* MenuRegistry() {
+  return menu_registry;
+}
+
+void MenuFree(int64_t menu) {
+  if (menu_registry == nullptr) return;
+  if (menu == -1) {
+    RegistryReleaseAll(menu_registry);
+    return;
+  }
+  auto* record = static_cast<MenuRecord*>(RegistryLookup(menu_registry, menu));
+  if (record == nullptr) return;
+  if (NSApp != nullptr && record->menu_bar != nullptr && NSApp->mainMenu() == record->menu_bar) {
+    InstallMenuBar(internal::ShellDefaultMenuBar(), -1);
+  }
+  objc_release(record->first);
+  objc_release(record->second);
+  objc_release(record->third);
+  objc_release(record->menu_bar);
+  RegistryRelease(menu_registry, menu);
+}
+
+void MenuFreeForWindow(NSWindow* window) {
+  if (menu_registry == nullptr) return;
+  int64_t id = 0;
+  if (FirstMenuOf(window, false, &id) != nullptr) MenuFree(id);
+}
+
+void ShowMenuBarOfWindow(NSWindow* window) {
+  if (menu_registry == nullptr) return;
+  int64_t id = 0;
+  const MenuRecord* record = FirstMenuOf(window, true, &id);
+  if (record != nullptr) InstallMenuBar(record->menu_bar, WindowIdOf(window));
+}
+
+void MenuFreeAll() {
+  if (menu_registry != nullptr) RegistryReleaseAll(menu_registry);
+}
+
+}  // namespace zn

@@ -1,0 +1,121 @@
+// Windows: the WindowRegistry, the window start step, the lookups, and WindowFree.
+//
+// WindowFree keeps a fixed order: the window's bindings and gadgets go first, while the window is
+// intact; the window that takes the key focus is chosen before the close can change which window
+// is key; the window is detached from its parent and its gadget list before it is closed (a
+// closed window is released, and nothing may point at it afterwards); its queued events go after
+// the close; the focus moves last.
+#include <cstdint>
+
+#include "platform/desktop/desktop.h"
+#include "platform/shell/shell.h"
+#include "platform/shell/shell_internal.h"
+#include "runtime/containers/containers.h"
+#include "runtime/events/events.h"
+
+namespace zn {
+
+using namespace desktop;
+
+namespace {
+
+ObjectRegistry* window_registry = nullptr;
+WindowGadgetsFree gadgets_free = nullptr;
+
+// The window to receive the key focus when `record`'s window closes: its parent, when the
+// closing window is the key window and the parent is registered and visible. A hidden or
+// unregistered parent gives none, and the closing window is never its own choice.
+NSWindow* FocusChoice(const WindowRecord* record) {
+  NSWindow* window = record->window;
+  NSWindow* parent = record->parent;
+  if (parent == nullptr || parent == window || !window->isKeyWindow()) return nullptr;
+  bool registered = false;
+  RegistryFirst(window_registry);
+  while (auto* other = static_cast<WindowRecord*>(RegistryNext(window_registry, nullptr))) {
+    if (other->window == parent) {
+      registered = true;
+      break;
+    }
+  }
+  RegistryDone(window_registry);
+  return registered && parent->isVisible() ? parent : nullptr;
+}
+
+}  // namespace
+
+void WindowStartup() {
+  window_registry = RegistryCreate(sizeof(WindowRecord), 8, WindowFree);
+  internal::WindowThreadSlotCreate();
+  ApplicationActivate();
+}
+
+void WindowEnd() {}
+
+ObjectRegistry* WindowRegistry() {
+  return window_registry;
+}
+
+void WindowGadgetsFreeSet(WindowGadgetsFree routine) {
+  gadgets_free = routine;
+}
+
+void WindowFree(int64_t id) {
+  if (window_registry == nullptr) return;
+  if (id == -1) {
+    // One window at a time, from the first live one: the focus choice walks the registry, which
+    // would disturb a walk of RegistryReleaseAll over the same registry.
+    for (;;) {
+      int64_t first = 0;
+      RegistryFirst(window_registry);
+      const void* record = RegistryNext(window_registry, &first);
+      RegistryDone(window_registry);
+      if (record == nullptr) return;
+      WindowFree(first);
+      if (RegistryLookup(window_registry, first) != nullptr)
+        RegistryRelease(window_registry, first);
+    }
+  }
+  auto* record = static_cast<WindowRecord*>(RegistryLookup(window_registry, id));
+  if (record == nullptr) return;
+  NSWindow* window = record->window;
+  EventUnbindWindow(id);
+  if (gadgets_free != nullptr) gadgets_free(id);
+  NSWindow* focus = FocusChoice(record);
+  MenuFreeForWindow(window);
+  if (window->parentWindow() != nullptr) window->parentWindow()->removeChildWindow(window);
+  // The window's gadget list would otherwise keep pointing at a window that no longer exists.
+  ZnGadgetList::removeWindow(window);
+  window->close();
+  EventRemoveForWindow(id);
+  if (focus != nullptr) focus->makeKeyWindow();
+  RegistryRelease(window_registry, id);
+}
+
+WindowRecord* WindowRecordOf(int64_t id) {
+  if (window_registry == nullptr) return nullptr;
+  return static_cast<WindowRecord*>(RegistryVerify(window_registry, id));
+}
+
+NSWindow* WindowPlatformWindowOf(int64_t id) {
+  if (window_registry == nullptr) return nullptr;
+  const auto* record = static_cast<const WindowRecord*>(RegistryLookup(window_registry, id));
+  return record == nullptr ? nullptr : record->window;
+}
+
+int64_t WindowIdOf(NSWindow* window) {
+  if (window == nullptr) return -1;
+  NSObject* delegate = window->delegate();
+  if (delegate == nullptr) return -1;
+  const SEL window_id = NSSelectorFromString("windowID");
+  if (!delegate->respondsToSelector(window_id)) return -1;
+  return objc_msgSend_integer(delegate, window_id);
+}
+
+int32_t WindowBlocksMenuEvents(NSWindow* window) {
+  const int64_t id = WindowIdOf(window);
+  if (id == -1) return 0;
+  const WindowRecord* record = WindowRecordOf(id);
+  return record != nullptr && record->menu_events_blocked != 0 ? 1 : 0;
+}
+
+}  // namespace zn
