@@ -77,6 +77,31 @@ TEST(ConsoleSignals, EndingSignalsGiveTerminalBackAndKill) {
   }
 }
 
+TEST(ConsoleSignals, BrokenOutputPipeGivesTerminalBackAndKills) {
+  const termios user = test::UnusualUserAttributes();
+  int pipe_ends[2] = {-1, -1};
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  PtyChild child(
+      [reader = pipe_ends[0]] {
+        close(reader);
+        signal(SIGPIPE, SIG_DFL);  // as a shell starts a program, whatever the test inherited
+        test::ChildStartRuntime();
+        ConsoleOpen();
+        test::ChildSend('o');
+        test::ChildReceive();
+        ConsoleWrite(u"nobody reads this");
+        return 0;
+      },
+      PtyChildOptions{.standard_output = pipe_ends[1], .initial_attributes = &user});
+  close(pipe_ends[1]);
+  ASSERT_EQ(child.Receive(), 'o');
+  test::ExpectConsoleMode(child.Attributes(), user);
+  close(pipe_ends[0]);  // the reader goes away
+  child.Send();
+  EXPECT_EQ(test::DescribeStatus(child.WaitEnd()), KilledBy(SIGPIPE));
+  test::ExpectSameAttributes(child.Attributes(), user);
+}
+
 TEST(ConsoleSignals, TypedInterruptKeyGivesTerminalBack) {
   const termios user = test::UnusualUserAttributes();
   PtyChild child(OpenAndServe,
@@ -296,7 +321,7 @@ TEST(ConsoleShutdown, PutsTheSignalActionsBack) {
     sigaction(SIGINT, nullptr, &during);
     ConsoleShutdown();
     char result = 0;
-    for (int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGABRT}) {
+    for (int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGTSTP, SIGCONT, SIGABRT}) {
       struct sigaction after {};
       sigaction(number, nullptr, &after);
       result |= after.sa_handler == SIG_DFL ? 0 : 1;

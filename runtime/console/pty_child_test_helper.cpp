@@ -77,7 +77,7 @@ void WriteFull(int fd, const void* data, size_t size) {
     setpgid(0, 0);
   }
   dup2(options.standard_input >= 0 ? options.standard_input : slave, STDIN_FILENO);
-  dup2(slave, STDOUT_FILENO);
+  dup2(options.standard_output >= 0 ? options.standard_output : slave, STDOUT_FILENO);
   if (options.stderr_to_terminal) {
     dup2(slave, STDERR_FILENO);
   } else if (options.quiet_stderr) {

@@ -29,6 +29,8 @@ struct PtyChildOptions {
   bool stderr_to_terminal = false;
   // When not negative, the child's standard input is this descriptor instead of the terminal.
   int standard_input = -1;
+  // When not negative, the child's standard output is this descriptor instead of the terminal.
+  int standard_output = -1;
   // When not null, the terminal starts with these attributes.
   const termios* initial_attributes = nullptr;
 };

@@ -1,7 +1,8 @@
 // The signal handlers that give the user's terminal back.
 //
-// Once the console mode is applied, the ending signals (interrupt, quit, terminate, hang-up) and
-// the crash signals give the saved attributes back and then pass the signal on to the action that
+// Once the console mode is applied, the ending signals (interrupt, quit, terminate, hang-up, and a
+// broken pipe on standard output, as when the reader of `rps | tee log` goes away) and the crash
+// signals give the saved attributes back and then pass the signal on to the action that
 // was in place before the console opened: by default the process dies by the signal, so its
 // parent still sees which one it was, and nothing is printed. A handler found in place (a
 // sanitizer's crash reporter, a program's own) thus still gets its signal. A signal that was
@@ -29,7 +30,7 @@
 namespace zn {
 namespace {
 
-constexpr int kAsyncSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT};
+constexpr int kAsyncSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGTSTP, SIGCONT};
 constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGABRT};
 
 struct HandledSignal {
@@ -40,8 +41,8 @@ struct HandledSignal {
 
 HandledSignal handled[] = {
     {SIGINT, false, {}},  {SIGQUIT, false, {}}, {SIGTERM, false, {}}, {SIGHUP, false, {}},
-    {SIGTSTP, false, {}}, {SIGCONT, false, {}}, {SIGSEGV, false, {}}, {SIGBUS, false, {}},
-    {SIGFPE, false, {}},  {SIGABRT, false, {}},
+    {SIGPIPE, false, {}}, {SIGTSTP, false, {}}, {SIGCONT, false, {}}, {SIGSEGV, false, {}},
+    {SIGBUS, false, {}},  {SIGFPE, false, {}},  {SIGABRT, false, {}},
 };
 
 bool installed = false;
