@@ -571,9 +571,12 @@ def case_suspend(rps):
     game.term.pump(0.3)
     os.write(game.commands, b"fg\n")
     game.check(game.event() == "continued", "the game continues after fg")
-    # Keys typed right away must be read one at a time, without a line end and without echo. An
-    # echoed "x" (a letter no text of the game holds) would stand behind the rules on row 22,
-    # where no turn writes.
+    # The game applies its mode again as it continues; until its handler has run, the terminal
+    # is still in the user's mode, as it is for any program resumed by a shell.
+    game.wait_for(lambda: not game.term.attrs()[3] & (termios.ICANON | termios.ECHO),
+                  "the console mode to be applied again")
+    # Keys typed now must be read one at a time, without a line end and without echo. An echoed
+    # "x" (a letter no text of the game holds) would appear in the output.
     mark = len(game.term.raw)
     rounds = game.rounds_drawn()
     os.write(game.term.master, b"x")
