@@ -275,6 +275,9 @@ class Driver {
       case 7: {  // copy into the other map, clearing first or not
         const int clear = in.next() & 1;
         const int other = 1 - i;
+        // Copies back and forth double the elements each time: keep the maps small enough for
+        // a check after every step.
+        if (models_[other].Size() * (clear != 0 ? 0 : 1) + model.Size() > kMaxElements) return;
         if (MapCopy(map, maps_[other], clear) != 1) return Fail("MapCopy refused");
         if (clear != 0) models_[other].Clear();
         for (const ModelEntry& entry : model.Ordered())
@@ -347,6 +350,9 @@ class Driver {
         const uint8_t how = in.next();
         const int target = (how & 2) != 0 ? i : 1 - i;
         const int clear = how & 1;
+        if (listModels_[target].items.size() * (clear != 0 ? 0 : 1) + model.items.size() >
+            kMaxElements)
+          return;
         if (ListCopy(list, 0, lists_[target].list, 0, clear) != 1) return Fail("ListCopy refused");
         if (target == i && clear != 0) return;
         ListModel& into = listModels_[target];
@@ -459,6 +465,8 @@ class Driver {
         (list->index_invalid != 0 || list->current_index != static_cast<int64_t>(*model.current)))
       return Fail("the current index differs");
   }
+
+  static constexpr size_t kMaxElements = 600;
 
   HashMap* maps_[2] = {nullptr, nullptr};
   MapModel models_[2] = {MapModel(1, false), MapModel(1, false)};

@@ -30,9 +30,25 @@ uint32_t Lowered(char16_t unit) {
       std::towlower(static_cast<wint_t>(static_cast<int32_t>(static_cast<int16_t>(unit)))));
 }
 
-bool KeyMatches(const HashMap* map, const MapElement* element, const char16_t* key) {
-  return (NoCase(map) ? StringCompareNoCase(element->key.text, key)
-                      : StringCompare(element->key.text, key)) == 0;
+// The hash of a key and, beside it, the bytes of its copy (units and terminator), in one pass.
+uint32_t KeyHash(const char16_t* key, bool no_case, uint64_t* bytes) {
+  uint32_t hash = 0;
+  const char16_t* unit = key;
+  for (; *unit != 0; ++unit) {
+    hash = hash * 65599u + (no_case ? Lowered(*unit) : static_cast<uint32_t>(*unit));
+  }
+  *bytes = static_cast<uint64_t>(unit - key + 1) * sizeof(char16_t);
+  return hash;
+}
+
+// Equal as StringCompare (or StringCompareNoCase) says. Lowering keeps the unit count, so keys
+// whose copies differ in size never match; the size sits in the copy's header and spares most
+// mismatches a walk through the units.
+bool KeyMatches(const HashMap* map, const MapElement* element, const char16_t* key,
+                uint64_t bytes) {
+  if (static_cast<uint64_t>(SizedSizeOf(element->key.text)) != bytes) return false;
+  if (NoCase(map)) return StringCompareNoCase(element->key.text, key) == 0;
+  return std::memcmp(element->key.text, key, bytes) == 0;
 }
 
 // A SizedBlock copy of the key with its terminator, or null when memory is exhausted.
@@ -85,10 +101,8 @@ void* ValueFresh(HashMap* map, MapElement* element) {
 namespace internal {
 
 uint32_t MapHash(const char16_t* key, bool no_case) {
-  uint32_t hash = 0;
-  for (const char16_t* unit = KeyOrEmpty(key); *unit != 0; ++unit)
-    hash = hash * 65599u + (no_case ? Lowered(*unit) : static_cast<uint32_t>(*unit));
-  return hash;
+  uint64_t bytes = 0;
+  return KeyHash(KeyOrEmpty(key), no_case, &bytes);
 }
 
 uint32_t MapStringBucket(const HashMap* map, const char16_t* key) {
@@ -114,8 +128,10 @@ void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket) {
 void* MapFind(HashMap* map, const char16_t* key) {
   if (map == nullptr || IntegerKeys(map)) return nullptr;
   key = KeyOrEmpty(key);
-  return MapFindIn(map, internal::MapStringBucket(map, key),
-                   [&](const MapElement* element) { return KeyMatches(map, element, key); });
+  uint64_t bytes = 0;
+  const uint32_t bucket = KeyHash(key, NoCase(map), &bytes) % map->bucket_count;
+  return MapFindIn(map, bucket,
+                   [&](const MapElement* element) { return KeyMatches(map, element, key, bytes); });
 }
 
 void* MapFindInteger(HashMap* map, int64_t key) {

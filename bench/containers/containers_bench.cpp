@@ -1,0 +1,253 @@
+// Benchmarks of the containers library with their anchors in the same binary:
+//   - PoolTake + PoolGive of 64-byte blocks against glibc malloc/free, in LIFO order and in random
+//     order with 1,000 and 100,000 live blocks, and the ping-pong of one block on an empty pool;
+//   - MapFind and MapAdd with 1,024 buckets at 100, 1,000 and 10,000 string keys against
+//     std::unordered_map<std::u16string, ...>;
+//   - ListSelect stepping by ascending index.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "runtime/containers/containers.h"
+#include "runtime/containers/containers_internal.h"
+#include "runtime/memory/memory.h"
+
+namespace {
+
+using namespace zn;
+
+constexpr uint64_t kPayload = 56;  // 64-byte blocks with the header word
+
+// ---------------------------------------------------------------------------------------------
+// Pools against malloc/free.
+
+struct PoolAllocator {
+  BlockPool* pool = PoolCreate(kPayload, 16, 65536, PoolNoLock);
+  ~PoolAllocator() { PoolDestroy(pool); }
+  void* Take() { return PoolTake(pool); }
+  void Give(void* block) { PoolGive(pool, block); }
+};
+
+struct MallocAllocator {
+  void* Take() { return std::malloc(kPayload); }
+  static void Give(void* block) { std::free(block); }
+};
+
+// LIFO in steady state: `live` blocks are taken and every fourth is given back, so every chunk
+// keeps blocks out and has free ones; then a burst of 64 blocks is taken and given back newest
+// first, again and again, with no chunk made or freed.
+template <typename Allocator>
+void BM_Lifo(benchmark::State& state) {
+  Allocator allocator;
+  const auto live = static_cast<size_t>(state.range(0));
+  std::vector<void*> held(live);
+  for (auto& block : held) {
+    block = allocator.Take();
+  }
+  for (size_t i = 0; i < live; i += 4) {
+    allocator.Give(held[i]);
+    held[i] = nullptr;
+  }
+  void* burst[64];
+  for (auto _ : state) {
+    for (auto& block : burst) {
+      block = allocator.Take();
+      benchmark::DoNotOptimize(block);
+    }
+    for (int i = 63; i >= 0; --i) {
+      allocator.Give(burst[i]);
+    }
+  }
+  for (void* block : held) {
+    if (block != nullptr) allocator.Give(block);
+  }
+  state.SetItemsProcessed(state.iterations() * 64);
+}
+
+// The same burst on a pool whose chunks are all full: each burst makes chunks and returns them
+// to the heap when its blocks come back (chunks are returned at once).
+template <typename Allocator>
+void BM_LifoFresh(benchmark::State& state) {
+  Allocator allocator;
+  std::vector<void*> held(static_cast<size_t>(state.range(0)));
+  for (auto& block : held) {
+    block = allocator.Take();
+  }
+  void* burst[64];
+  for (auto _ : state) {
+    for (auto& block : burst) {
+      block = allocator.Take();
+      benchmark::DoNotOptimize(block);
+    }
+    for (int i = 63; i >= 0; --i) {
+      allocator.Give(burst[i]);
+    }
+  }
+  for (void* block : held) {
+    allocator.Give(block);
+  }
+  state.SetItemsProcessed(state.iterations() * 64);
+}
+
+// Random: with `live` blocks out, give back a random one and take a new one in its place.
+template <typename Allocator>
+void BM_Random(benchmark::State& state) {
+  Allocator allocator;
+  const auto live = static_cast<size_t>(state.range(0));
+  std::vector<void*> held(live);
+  for (auto& block : held) {
+    block = allocator.Take();
+  }
+  std::mt19937_64 random(1);
+  std::vector<uint32_t> order(1 << 16);
+  for (auto& at : order) {
+    at = static_cast<uint32_t>(random() % live);
+  }
+  size_t k = 0;
+  for (auto _ : state) {
+    const uint32_t at = order[k++ & (order.size() - 1)];
+    allocator.Give(held[at]);
+    held[at] = allocator.Take();
+    benchmark::DoNotOptimize(held[at]);
+  }
+  for (void* block : held) {
+    allocator.Give(block);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// One block taken and given back on an otherwise empty pool: every give frees the chunk.
+template <typename Allocator>
+void BM_PingPong(benchmark::State& state) {
+  Allocator allocator;
+  const int64_t before = MemoryLiveBlocks();
+  int64_t chunk_allocations = 0;
+  for (auto _ : state) {
+    void* block = allocator.Take();
+    benchmark::DoNotOptimize(block);
+    chunk_allocations += MemoryLiveBlocks() - before;  // 1 when this take made a chunk
+    allocator.Give(block);
+  }
+  state.counters["chunk_allocs_per_op"] = benchmark::Counter(static_cast<double>(chunk_allocations),
+                                                             benchmark::Counter::kAvgIterations);
+}
+
+BENCHMARK_TEMPLATE(BM_Lifo, PoolAllocator)->Arg(1000)->Arg(100000);
+BENCHMARK_TEMPLATE(BM_Lifo, MallocAllocator)->Arg(1000)->Arg(100000);
+BENCHMARK_TEMPLATE(BM_LifoFresh, PoolAllocator)->Arg(1000);
+BENCHMARK_TEMPLATE(BM_LifoFresh, MallocAllocator)->Arg(1000);
+BENCHMARK_TEMPLATE(BM_Random, PoolAllocator)->Arg(1000)->Arg(100000);
+BENCHMARK_TEMPLATE(BM_Random, MallocAllocator)->Arg(1000)->Arg(100000);
+BENCHMARK_TEMPLATE(BM_PingPong, PoolAllocator);
+BENCHMARK_TEMPLATE(BM_PingPong, MallocAllocator);
+
+// ---------------------------------------------------------------------------------------------
+// Maps against std::unordered_map.
+
+std::vector<std::u16string> Keys(int64_t count) {
+  std::vector<std::u16string> keys;
+  keys.reserve(static_cast<size_t>(count));
+  for (int64_t i = 0; i < count; ++i) {
+    std::u16string key = u"binding_";
+    for (int64_t n = i * 2654435761u % 1000003; n > 0; n /= 26)
+      key.push_back(static_cast<char16_t>(u'a' + n % 26));
+    key.push_back(u'_');
+    key.push_back(static_cast<char16_t>(u'A' + i % 26));
+    keys.push_back(key);
+  }
+  return keys;
+}
+
+void BM_MapFind(benchmark::State& state) {
+  const auto keys = Keys(state.range(0));
+  HashMap* map = nullptr;
+  MapCreate(sizeof(int64_t), 0, nullptr, &map, 1024);
+  for (size_t i = 0; i < keys.size(); ++i)
+    *static_cast<int64_t*>(MapAdd(map, keys[i].c_str(), 1)) = static_cast<int64_t>(i);
+  size_t k = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(MapFind(map, keys[k].c_str()));
+    if (++k == keys.size()) k = 0;
+  }
+  MapFree(map);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_UnorderedFind(benchmark::State& state) {
+  const auto keys = Keys(state.range(0));
+  std::unordered_map<std::u16string, int64_t> map;
+  for (size_t i = 0; i < keys.size(); ++i)
+    map[keys[i]] = static_cast<int64_t>(i);
+  size_t k = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(map.find(keys[k]));
+    if (++k == keys.size()) k = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+// Adding every key to an empty map, the map freed between rounds (outside the timing).
+void BM_MapAdd(benchmark::State& state) {
+  const auto keys = Keys(state.range(0));
+  for (auto _ : state) {
+    HashMap* map = nullptr;
+    MapCreate(sizeof(int64_t), 0, nullptr, &map, 1024);
+    for (const auto& key : keys)
+      benchmark::DoNotOptimize(MapAdd(map, key.c_str(), 1));
+    state.PauseTiming();
+    MapFree(map);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_UnorderedAdd(benchmark::State& state) {
+  const auto keys = Keys(state.range(0));
+  for (auto _ : state) {
+    auto* map = new std::unordered_map<std::u16string, int64_t>();
+    for (const auto& key : keys)
+      benchmark::DoNotOptimize((*map)[key] = 0);
+    state.PauseTiming();
+    delete map;
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_MapFind)->Arg(100)->Arg(1000)->Arg(10000);
+BENCHMARK(BM_UnorderedFind)->Arg(100)->Arg(1000)->Arg(10000);
+BENCHMARK(BM_MapAdd)->Arg(100)->Arg(1000)->Arg(10000);
+BENCHMARK(BM_UnorderedAdd)->Arg(100)->Arg(1000)->Arg(10000);
+
+// ---------------------------------------------------------------------------------------------
+// ListSelect by ascending index: one step per call, whatever the list's length.
+
+void BM_ListSelectAscending(benchmark::State& state) {
+  ListHolder holder{nullptr, nullptr};
+  ListCreate(sizeof(int64_t), &holder, nullptr, 0);
+  const int64_t count = state.range(0);
+  for (int64_t i = 0; i < count; ++i)
+    *static_cast<int64_t*>(ListAdd(holder.list)) = i;
+  int64_t index = 0;
+  int64_t steps = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ListSelect(holder.list, index));
+    steps += internal::ListLastSelect().steps;
+    if (++index == count) index = 0;
+  }
+  state.counters["steps_per_call"] =
+      benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kAvgIterations);
+  ListFree(holder.list);
+  state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_ListSelectAscending)->Arg(1000)->Arg(100000);
+
+}  // namespace
+
+BENCHMARK_MAIN();
