@@ -4,6 +4,7 @@
 // A file is written under a temporary name in the target's folder and renamed over the target
 // only once every byte is out, so a failed save (a full disk, a size limit) leaves the file that
 // was there as it was.
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -86,51 +87,145 @@ bool BmpWriteIndexed(BmpOutput* output, const uint8_t* pixels, int32_t width, in
   return written;
 }
 
-// One file row from 3- or 4-byte pixels: blue, green, red (and 0 at depth 32); a 4-byte pixel's
-// colour is laid over white by its alpha. The padding bytes behind the pixels are left alone.
-void BmpConvertRow(const uint8_t* source, int32_t width, int32_t depth, int32_t source_layout,
-                   uint8_t* target) {
-  const int32_t out = depth / 8;
-  if (source_layout == 24) {
-    for (int32_t x = 0; x < width; ++x, source += 3, target += out) {
-      target[0] = source[2];
-      target[1] = source[1];
-      target[2] = source[0];
-      if (out == 4) target[3] = 0;
+// The row converters below move several pixels per step through 64-bit words; they read and
+// write those words in the machine's byte order, so other machines take the byte-wise path.
+constexpr bool kWordPaths = std::endian::native == std::endian::little;
+
+uint64_t WordLoad(const uint8_t* bytes) {
+  uint64_t word = 0;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+uint32_t QuadLoad(const uint8_t* bytes) {
+  uint32_t quad = 0;
+  std::memcpy(&quad, bytes, sizeof quad);
+  return quad;
+}
+
+void QuadStore(uint8_t* bytes, uint32_t quad) {
+  std::memcpy(bytes, &quad, sizeof quad);
+}
+
+// Red, green, blue to blue, green, red. Two pixels per word; the word's last two bytes belong to
+// the next pair and are rewritten by it, so the word steps stop while a whole pixel remains.
+void RowRgbToBgr(const uint8_t* source, int32_t width, uint8_t* target) {
+  int32_t x = 0;
+  if constexpr (kWordPaths) {
+    for (; x + 3 <= width; x += 2, source += 6, target += 6) {
+      const uint64_t word = WordLoad(source);
+      const uint64_t swapped = (word & 0xFFFF00FF0000FF00ULL) |
+                               ((word >> 16) & 0x00000000FF0000FFULL) |
+                               ((word << 16) & 0x0000FF0000FF0000ULL);
+      std::memcpy(target, &swapped, sizeof swapped);
     }
-    return;
   }
-  for (int32_t x = 0; x < width; ++x, source += 4, target += out) {
-    const uint32_t alpha = source[3];
-    const uint32_t white = (255 - alpha) * 255;
-    target[0] = static_cast<uint8_t>((source[2] * alpha + white) / 255);
-    target[1] = static_cast<uint8_t>((source[1] * alpha + white) / 255);
-    target[2] = static_cast<uint8_t>((source[0] * alpha + white) / 255);
-    if (out == 4) target[3] = 0;
+  for (; x < width; ++x, source += 3, target += 3) {
+    target[0] = source[2];
+    target[1] = source[1];
+    target[2] = source[0];
   }
+}
+
+// Red, green, blue to blue, green, red, 0. A pixel is read as four bytes, so the last one is
+// taken byte by byte lest the read leave the row.
+void RowRgbToBgr0(const uint8_t* source, int32_t width, uint8_t* target) {
+  int32_t x = 0;
+  if constexpr (kWordPaths) {
+    for (; x + 1 < width; ++x, source += 3, target += 4) {
+      const uint32_t quad = QuadLoad(source);
+      QuadStore(target, ((quad & 0xFFU) << 16) | (quad & 0xFF00U) | ((quad >> 16) & 0xFFU));
+    }
+  }
+  for (; x < width; ++x, source += 3, target += 4) {
+    target[0] = source[2];
+    target[1] = source[1];
+    target[2] = source[0];
+    target[3] = 0;
+  }
+}
+
+// Colour over white, (c x alpha + (255 - alpha) x 255) / 255 rounding down, for the three colours
+// of a red, green, blue, alpha pixel at once: each sits in a 16-bit lane of a word, where
+// c x alpha + (255 - alpha) x 255 stays below 65026 and so never spills into the next lane. The
+// division is floor(v / 255) = (v + 1 + (v >> 8)) >> 8, exact for every v up to 65535 - 255.
+// Result: blue, green, red in the three low bytes.
+uint32_t OverWhite(uint32_t rgba) {
+  const uint64_t alpha = rgba >> 24;
+  const uint64_t lanes = ((rgba >> 16) & 0xFFU) | (uint64_t{(rgba >> 8) & 0xFFU} << 16) |
+                         (uint64_t{rgba & 0xFFU} << 32);
+  constexpr uint64_t kOnes = 0x0000000100010001ULL;
+  const uint64_t v = lanes * alpha + (255 - alpha) * 255 * kOnes;
+  const uint64_t q =
+      ((v + kOnes + ((v >> 8) & 0x000000FF00FF00FFULL)) >> 8) & 0x000000FF00FF00FFULL;
+  return static_cast<uint32_t>((q & 0xFFU) | ((q >> 8) & 0xFF00U) | ((q >> 16) & 0xFF0000U));
+}
+
+uint32_t PixelLoad(const uint8_t* pixel) {
+  return uint32_t{pixel[0]} | uint32_t{pixel[1]} << 8 | uint32_t{pixel[2]} << 16 |
+         uint32_t{pixel[3]} << 24;
+}
+
+// Red, green, blue, alpha to blue, green, red over white. The three-byte result is stored as four
+// bytes whose last the next pixel rewrites, so the last pixel is stored byte by byte.
+void RowRgbaToBgr(const uint8_t* source, int32_t width, uint8_t* target) {
+  int32_t x = 0;
+  if constexpr (kWordPaths) {
+    for (; x + 1 < width; ++x, source += 4, target += 3)
+      QuadStore(target, OverWhite(QuadLoad(source)));
+  }
+  for (; x < width; ++x, source += 4, target += 3) {
+    const uint32_t bgr = OverWhite(PixelLoad(source));
+    target[0] = static_cast<uint8_t>(bgr);
+    target[1] = static_cast<uint8_t>(bgr >> 8);
+    target[2] = static_cast<uint8_t>(bgr >> 16);
+  }
+}
+
+// Red, green, blue, alpha to blue, green, red over white, 0.
+void RowRgbaToBgr0(const uint8_t* source, int32_t width, uint8_t* target) {
+  for (int32_t x = 0; x < width; ++x, source += 4, target += 4) {
+    const uint32_t bgr = OverWhite(PixelLoad(source));
+    target[0] = static_cast<uint8_t>(bgr);
+    target[1] = static_cast<uint8_t>(bgr >> 8);
+    target[2] = static_cast<uint8_t>(bgr >> 16);
+    target[3] = 0;
+  }
+}
+
+using BmpRowConverter = void (*)(const uint8_t*, int32_t, uint8_t*);
+
+// The converter for a source layout (24 or 32) and a file depth (24 or 32), chosen once per save.
+BmpRowConverter BmpRowConverterOf(int32_t source_layout, int32_t depth) {
+  if (source_layout == 24) return depth == 24 ? RowRgbToBgr : RowRgbToBgr0;
+  return depth == 24 ? RowRgbaToBgr : RowRgbaToBgr0;
 }
 
 bool BmpWriteDirect(BmpOutput* output, const uint8_t* pixels, int32_t width, int32_t height,
                     int32_t bytes_per_row, uint32_t row_flags, int32_t depth, int32_t source_layout,
                     const BmpLayout& layout) {
-  // Rows are converted in place in a memory block; a file gets them through one row buffer.
-  uint8_t* row_buffer = nullptr;
-  if (output->block == nullptr) {
-    row_buffer = static_cast<uint8_t*>(SizedAllocZeroed(layout.stride));
-    if (row_buffer == nullptr) return false;
+  const BmpRowConverter convert = BmpRowConverterOf(source_layout, depth);
+  const uint64_t data = static_cast<uint64_t>(width) * static_cast<uint64_t>(depth / 8);
+  const uint64_t padding = layout.stride - data;
+  // Into a memory block the rows are converted where they belong, with no copy; a file gets
+  // them through one row buffer whose padding stays zero.
+  if (output->block != nullptr) {
+    uint8_t* target = BmpOutputReserve(output, layout.stride * static_cast<uint64_t>(height));
+    if (target == nullptr) return false;  // a block is made at the file's size: not reached
+    for (int32_t i = 0; i < height; ++i, target += layout.stride) {
+      const int32_t source_row = SourceRowOf(i, height, row_flags);
+      convert(pixels + static_cast<int64_t>(source_row) * bytes_per_row, width, target);
+      if (padding != 0) std::memset(target + data, 0, padding);
+    }
+    return true;
   }
+  auto* row_buffer = static_cast<uint8_t*>(SizedAllocZeroed(layout.stride));
+  if (row_buffer == nullptr) return false;
   bool written = true;
   for (int32_t i = 0; written && i < height; ++i) {
     const int32_t source_row = SourceRowOf(i, height, row_flags);
-    const uint8_t* source = pixels + static_cast<int64_t>(source_row) * bytes_per_row;
-    uint8_t* target = row_buffer != nullptr ? row_buffer : BmpOutputReserve(output, layout.stride);
-    if (target == nullptr) return false;  // a block is made at the file's size: not reached
-    if (row_buffer == nullptr) {
-      const uint64_t data = static_cast<uint64_t>(width) * static_cast<uint64_t>(depth / 8);
-      std::memset(target + data, 0, layout.stride - data);
-    }
-    BmpConvertRow(source, width, depth, source_layout, target);
-    if (row_buffer != nullptr) written = BmpOutputWrite(output, row_buffer, layout.stride);
+    convert(pixels + static_cast<int64_t>(source_row) * bytes_per_row, width, row_buffer);
+    written = BmpOutputWrite(output, row_buffer, layout.stride);
   }
   SizedFree(row_buffer);
   return written;

@@ -165,6 +165,125 @@ TEST(BmpSave, RowOrderFollowsTheRowFlags) {
   EXPECT_EQ(Bytes(kept.begin() + 54, kept.end()), (Bytes{3, 2, 1, 0, 6, 5, 4, 0}));
 }
 
+// The file the writer must produce at depth 24 or 32, built the plain way: one pixel at a time,
+// headers field by field, colour over white by division.
+Bytes ReferenceDirectFile(const Bytes& pixels, int32_t width, int32_t height, int32_t bytes_per_row,
+                          uint32_t row_flags, int32_t depth, int32_t layout) {
+  const size_t stride = (static_cast<size_t>(width) * depth / 8 + 3) / 4 * 4;
+  const size_t size = 54 + stride * height;
+  Bytes file(size, 0);
+  auto put = [&file](size_t at, uint32_t value, int bytes) {
+    for (int k = 0; k < bytes; ++k)
+      file[at + k] = static_cast<uint8_t>(value >> (8 * k));
+  };
+  put(0, 0x4D42, 2);
+  put(2, static_cast<uint32_t>(size), 4);
+  put(10, 54, 4);
+  put(14, 40, 4);
+  put(18, static_cast<uint32_t>(width), 4);
+  put(22, static_cast<uint32_t>(height), 4);
+  put(26, 1, 2);
+  put(28, static_cast<uint32_t>(depth), 2);
+  put(34, static_cast<uint32_t>(stride * height), 4);
+  const int32_t channels = layout / 8;
+  for (int32_t i = 0; i < height; ++i) {
+    const int32_t source_row = (row_flags & RowsBottomUp) != 0 ? i : height - 1 - i;
+    for (int32_t x = 0; x < width; ++x) {
+      const uint8_t* p = &pixels[static_cast<size_t>(source_row) * bytes_per_row + x * channels];
+      uint8_t* q = &file[54 + stride * i + static_cast<size_t>(x) * depth / 8];
+      for (int c = 0; c < 3; ++c) {
+        const uint32_t colour = p[2 - c];
+        if (channels == 3) {
+          q[c] = static_cast<uint8_t>(colour);
+        } else {
+          const uint32_t alpha = p[3];
+          q[c] = static_cast<uint8_t>((colour * alpha + (255 - alpha) * 255) / 255);
+        }
+      }
+    }
+  }
+  return file;
+}
+
+TEST(BmpSave, DirectDepthsMatchAPlainEncoderByteForByte) {
+  TempFolder folder;
+  uint32_t seed = 77;
+  const int32_t widths[] = {1, 2, 3, 4, 5, 7, 9, 13, 31, 33, 64, 101};
+  for (const int32_t width : widths) {
+    for (const int32_t layout : {24, 32}) {
+      for (const int32_t depth : {24, 32}) {
+        for (const uint32_t row_flags : {0U, static_cast<uint32_t>(RowsBottomUp)}) {
+          const int32_t height = 1 + static_cast<int32_t>(testing_bmp::PseudoRandom(&seed) % 6);
+          // Source rows with slack behind them, which the writer must skip, not copy.
+          const int32_t slack = static_cast<int32_t>(testing_bmp::PseudoRandom(&seed) % 5);
+          const int32_t bytes_per_row = width * layout / 8 + slack;
+          Bytes pixels(static_cast<size_t>(bytes_per_row) * height);
+          for (uint8_t& byte : pixels) {
+            const uint32_t draw = testing_bmp::PseudoRandom(&seed);
+            // Alphas of 0 and 255 often enough to meet the ends of the formula.
+            byte = static_cast<uint8_t>(draw % 7 == 0 ? 0 : draw % 7 == 1 ? 255 : draw >> 4);
+          }
+          const std::string what = "width " + std::to_string(width) + " layout " +
+                                   std::to_string(layout) + " depth " + std::to_string(depth) +
+                                   " flags " + std::to_string(row_flags);
+          const Bytes expected =
+              ReferenceDirectFile(pixels, width, height, bytes_per_row, row_flags, depth, layout);
+          EXPECT_EQ(SaveToMemory(pixels.data(), width, height, bytes_per_row, row_flags, 0, depth,
+                                 layout),
+                    expected)
+              << "memory, " << what;
+          const std::string name = folder.File("direct.bmp");
+          ASSERT_EQ(BmpSave(name.c_str(), pixels.data(), width, height, bytes_per_row, row_flags, 0,
+                            depth, layout),
+                    1)
+              << what;
+          EXPECT_EQ(ReadFile(name), expected) << "file, " << what;
+        }
+      }
+    }
+  }
+}
+
+TEST(BmpSave, ColourOverWhiteForEveryColourAndAlpha) {
+  // Row y holds alpha y; pixel x holds red x, green 255 - x, blue x ^ y: every colour byte meets
+  // every alpha.
+  Bytes pixels(256 * 256 * 4);
+  for (int32_t y = 0; y < 256; ++y) {
+    for (int32_t x = 0; x < 256; ++x) {
+      uint8_t* p = &pixels[(static_cast<size_t>(y) * 256 + x) * 4];
+      p[0] = static_cast<uint8_t>(x);
+      p[1] = static_cast<uint8_t>(255 - x);
+      p[2] = static_cast<uint8_t>(x ^ y);
+      p[3] = static_cast<uint8_t>(y);
+    }
+  }
+  for (const int32_t depth : {24, 32}) {
+    const Bytes file = SaveToMemory(pixels.data(), 256, 256, 1024, RowsBottomUp, 0, depth, 32);
+    ASSERT_EQ(file.size(), 54U + 256U * 256U * depth / 8) << depth;
+    int32_t wrong = 0;
+    for (int32_t y = 0; y < 256 && wrong < 5; ++y) {
+      for (int32_t x = 0; x < 256 && wrong < 5; ++x) {
+        const uint8_t* p = &pixels[(static_cast<size_t>(y) * 256 + x) * 4];
+        const uint8_t* q = &file[54 + (static_cast<size_t>(y) * 256 + x) * depth / 8];
+        for (int c = 0; c < 3; ++c) {
+          const uint32_t colour = p[2 - c];
+          const uint32_t alpha = p[3];
+          const uint32_t over = (colour * alpha + (255 - alpha) * 255) / 255;
+          if (q[c] != over) {
+            ADD_FAILURE() << "depth " << depth << " colour " << colour << " alpha " << alpha << ": "
+                          << int{q[c]} << ", not " << over;
+            ++wrong;
+          }
+        }
+        if (depth == 32 && q[3] != 0) {
+          ADD_FAILURE() << "fourth byte " << int{q[3]} << " at " << x << ", " << y;
+          ++wrong;
+        }
+      }
+    }
+  }
+}
+
 TEST(BmpSave, RefusesDepthsAndSizesAndCreatesNothing) {
   TempFolder folder;
   const Bytes pixels = RgbPicture(4, 4, 4, 2);
