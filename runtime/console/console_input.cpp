@@ -17,6 +17,14 @@ namespace zn {
 namespace {
 
 int32_t input_ended = 0;
+// Whether standard input is a terminal, asked once per start (-1: not asked yet). The game reads
+// with nothing waiting ten times a second; asking each time would cost a system call a turn.
+int32_t input_is_terminal = -1;
+
+bool InputIsTerminal() {
+  if (input_is_terminal < 0) input_is_terminal = isatty(STDIN_FILENO) != 0 ? 1 : 0;
+  return input_is_terminal == 1;
+}
 
 // The follow-up bytes a lead byte announces, or -1 when it cannot start a character
 // (a continuation byte 10xxxxxx, or 11111xxx).
@@ -39,13 +47,22 @@ int FollowUpBytes(int lead) {
 // getchar, noting an end of file of a non-terminal input.
 int ReadByte() {
   const int byte = std::getchar();
-  if (byte == EOF && std::feof(stdin) != 0 && input_ended == 0 && isatty(STDIN_FILENO) == 0) {
+  if (byte == EOF && std::feof(stdin) != 0 && input_ended == 0 && !InputIsTerminal()) {
     input_ended = 1;
   }
   return byte;
 }
 
 }  // namespace
+
+namespace internal {
+
+void ConsoleInputForget() {
+  input_is_terminal = -1;
+  input_ended = 0;
+}
+
+}  // namespace internal
 
 void ConsoleReadKey(int32_t offset) {
   char bytes[5] = {};

@@ -39,6 +39,10 @@ class ConsoleSignalHold {
 // ConsoleOutputModeSet: the encoding ConsoleWrite uses from now on.
 void ConsoleOutputModeSet(int32_t mode);
 
+// ConsoleInputForget: forgets what the key input learnt about standard input (whether it is a
+// terminal, whether it has ended), so that the next start asks again.
+void ConsoleInputForget();
+
 // ConsoleSleepSpan: the pause nanosleep is asked for, for `milliseconds`.
 timespec ConsoleSleepSpan(int32_t milliseconds);
 

@@ -56,6 +56,7 @@ void ConsoleStartup() {
   std::fwide(stdin, -1);
   std::fwide(stdout, -1);
   std::fwide(stderr, -1);
+  internal::ConsoleInputForget();
   if (saved_attributes_valid == 0) {
     internal::ConsoleSignalHold hold;
     termios attributes{};
