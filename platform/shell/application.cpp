@@ -75,10 +75,14 @@ void ZnApplication::sendEvent(NSEvent* event) {
     } else if (CharactersAre(event, u"a")) {
       action = "selectAll:";
     }
-    if (!action.empty() && sendAction(action, nullptr, this)) return;
+    if (!action.empty() && sendAction(action, nullptr, this)) {
+      return;
+    }
   } else if (modifiers == (NSEventModifierFlagCommand | NSEventModifierFlagShift) &&
              CharactersAre(event, u"z")) {
-    if (sendAction("redo:", nullptr, this)) return;
+    if (sendAction("redo:", nullptr, this)) {
+      return;
+    }
   }
   NSApplication::sendEvent(event);
 }
@@ -89,7 +93,9 @@ void ZnApplication::sendEvent(NSEvent* event) {
 void ZnApplicationDelegate::application_openFiles(NSApplication* /*application*/, NSArray* paths) {
   NSString* joined =
       paths == nullptr ? NSString::string() : paths->componentsJoinedByString(NSSTR(u"\t"));
-  if (open_files_callback != nullptr) open_files_callback(joined->UTF8String());
+  if (open_files_callback != nullptr) {
+    open_files_callback(joined->UTF8String());
+  }
 }
 
 int64_t ZnApplicationDelegate::applicationShouldTerminate(NSApplication* /*application*/) {
@@ -125,7 +131,9 @@ void ShellOpenFilesCallbackSet(OpenFilesRoutine callback) {
 
 void ProcessStartup() {
   ProcessSerialNumber psn{};
-  if (GetCurrentProcess(&psn) == noErr) SetFrontProcess(&psn);
+  if (GetCurrentProcess(&psn) == noErr) {
+    SetFrontProcess(&psn);
+  }
 }
 
 void ApplicationStartup() {
@@ -138,7 +146,9 @@ void ApplicationStartup() {
     menu_delegate = objc_alloc<ZnMenuDelegate>();
     default_menu_bar = BuildApplicationMenu();
     NSMenuItem* apple_item = ApplicationMenu().apple_menu_item;
-    if (NSApp->mainMenu() != nullptr) NSApp->mainMenu()->removeItem(apple_item);
+    if (NSApp->mainMenu() != nullptr) {
+      NSApp->mainMenu()->removeItem(apple_item);
+    }
     default_menu_bar->insertItemAtIndex(apple_item, 0);
     NSApp->setMainMenu(default_menu_bar);
     menu_delegate->setWindowID(-1);
@@ -170,8 +180,12 @@ ZnMenuDelegate* MenuDelegate() {
 }
 
 void ShellTestReset() {
-  if (NSApp != nullptr && NSApp->delegate() == application_delegate) NSApp->setDelegate(nullptr);
-  if (NSApp != nullptr) NSApp->setMainMenu(nullptr);
+  if (NSApp != nullptr && NSApp->delegate() == application_delegate) {
+    NSApp->setDelegate(nullptr);
+  }
+  if (NSApp != nullptr) {
+    NSApp->setMainMenu(nullptr);
+  }
   objc_release(application_delegate);
   application_delegate = nullptr;
   objc_release(default_menu_bar);

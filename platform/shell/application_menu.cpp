@@ -56,7 +56,9 @@ ApplicationMenuItems ApplicationMenu() {
 
 NSMenu* BuildApplicationMenu() {
   auto* menu_bar = objc_alloc<NSMenu>();
-  if (items.application_menu != nullptr) return menu_bar;
+  if (items.application_menu != nullptr) {
+    return menu_bar;
+  }
   NSString* name = ProgramName();
   NSMenu* menu = objc_alloc<NSMenu>()->initWithTitle(NSSTR(u""));
   items.application_menu = menu;
@@ -98,8 +100,12 @@ void InstallMenuBar(NSMenu* menu_bar, int64_t window) {
   if (menu_bar != nullptr && items.apple_menu_item != nullptr) {
     menu_bar->insertItemAtIndex(items.apple_menu_item, 0);
   }
-  if (NSApp != nullptr) NSApp->setMainMenu(menu_bar);
-  if (internal::ShellMenuDelegate() != nullptr) internal::ShellMenuDelegate()->setWindowID(window);
+  if (NSApp != nullptr) {
+    NSApp->setMainMenu(menu_bar);
+  }
+  if (internal::ShellMenuDelegate() != nullptr) {
+    internal::ShellMenuDelegate()->setWindowID(window);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -118,13 +124,17 @@ void ZnMenuDelegate::terminate(NSObject* /*sender*/) {
 }
 
 void ZnMenuDelegate::eventHandler(NSMenuItem* item) {
-  if (item == nullptr) return;
+  if (item == nullptr) {
+    return;
+  }
   const auto* object = dynamic_cast<const ZnMenuObject*>(item->representedObject());
   const MenuRecord* menu = object == nullptr ? nullptr : object->Menu;
   // An item without a program menu behind it reports as a menu of no window.
   NSWindow* owner = menu == nullptr ? nullptr : menu->owner_window;
   if (owner != nullptr) {
-    if (WindowBlocksMenuEvents(owner) != 0) return;
+    if (WindowBlocksMenuEvents(owner) != 0) {
+      return;
+    }
     EventPostSimple(1, item->tag(), WindowIdOf(owner), 0);
     return;
   }

@@ -24,7 +24,9 @@ class EditingResponder : public NSObject {
   explicit EditingResponder(std::vector<std::string> handled) : handled_(std::move(handled)) {}
   bool respondsToSelector(SEL selector) const override {
     for (const std::string& h : handled_) {
-      if (selector == h) return true;
+      if (selector == h) {
+        return true;
+      }
     }
     return false;
   }
@@ -98,7 +100,9 @@ TEST_F(Application, ApplicationMenuOfToolItemByItem) {
     const Expected& e = expected[i];
     const bool separator = e.title.empty();
     EXPECT_EQ(item->isSeparatorItem(), separator) << "item " << i + 1;
-    if (separator) continue;
+    if (separator) {
+      continue;
+    }
     EXPECT_EQ(Title(item), e.title) << "item " << i + 1;
     EXPECT_EQ(std::string(item->action()), e.action) << "item " << i + 1;
     EXPECT_EQ(Key(item), e.key) << "item " << i + 1;

@@ -84,7 +84,9 @@ void ZnGadgetList::push(NSView* view) {
     const int64_t bytes = (static_cast<int64_t>(StackSize) + kStackStep) * 8;
     void* grown = Views == nullptr ? SizedAllocZeroed(static_cast<uint64_t>(bytes))
                                    : SizedResizeZeroed(Views, bytes);
-    if (grown == nullptr) return;
+    if (grown == nullptr) {
+      return;
+    }
     Views = static_cast<NSView**>(grown);
     StackSize += kStackStep;
   }
@@ -122,19 +124,27 @@ NSWindow* ZnGadgetList::currentWindow() {
 
 ZnGadgetList* ZnGadgetList::listFromWindow(NSWindow* window) {
   const WindowSlotData* data = Slot();
-  if (data == nullptr) return nullptr;
+  if (data == nullptr) {
+    return nullptr;
+  }
   for (int64_t i = 0; i < data->all->count(); ++i) {
     auto* list = static_cast<ZnGadgetList*>(data->all->objectAtIndex(i));
-    if (list->window() != nullptr && list->window()->isEqual(window)) return list;
+    if (list->window() != nullptr && list->window()->isEqual(window)) {
+      return list;
+    }
   }
   return nullptr;
 }
 
 NSWindow* ZnGadgetList::setWindow(NSWindow* window) {
   WindowSlotData* data = Slot();
-  if (data == nullptr) return nullptr;
+  if (data == nullptr) {
+    return nullptr;
+  }
   NSWindow* previous = data->current == nullptr ? nullptr : data->current->window();
-  if (window == nullptr) return previous;
+  if (window == nullptr) {
+    return previous;
+  }
   ZnGadgetList* list = listFromWindow(window);
   if (list == nullptr) {
     list = objc_autorelease(objc_alloc<ZnGadgetList>()->initWithWindow(window));
@@ -147,8 +157,12 @@ NSWindow* ZnGadgetList::setWindow(NSWindow* window) {
 void ZnGadgetList::removeWindow(NSWindow* window) {
   WindowSlotData* data = Slot();
   ZnGadgetList* list = listFromWindow(window);
-  if (list == nullptr) return;
-  if (list->isEqual(data->current)) data->current = nullptr;
+  if (list == nullptr) {
+    return;
+  }
+  if (list->isEqual(data->current)) {
+    data->current = nullptr;
+  }
   data->all->removeObject(list);
 }
 

@@ -46,13 +46,17 @@ ObjectRegistry* MenuRegistry() {
 }
 
 void MenuFree(int64_t menu) {
-  if (menu_registry == nullptr) return;
+  if (menu_registry == nullptr) {
+    return;
+  }
   if (menu == -1) {
     RegistryReleaseAll(menu_registry);
     return;
   }
   auto* record = static_cast<MenuRecord*>(RegistryLookup(menu_registry, menu));
-  if (record == nullptr) return;
+  if (record == nullptr) {
+    return;
+  }
   if (NSApp != nullptr && record->menu_bar != nullptr && NSApp->mainMenu() == record->menu_bar) {
     InstallMenuBar(internal::ShellDefaultMenuBar(), -1);
   }
@@ -64,20 +68,30 @@ void MenuFree(int64_t menu) {
 }
 
 void MenuFreeForWindow(NSWindow* window) {
-  if (menu_registry == nullptr) return;
+  if (menu_registry == nullptr) {
+    return;
+  }
   int64_t id = 0;
-  if (FirstMenuOf(window, false, &id) != nullptr) MenuFree(id);
+  if (FirstMenuOf(window, false, &id) != nullptr) {
+    MenuFree(id);
+  }
 }
 
 void ShowMenuBarOfWindow(NSWindow* window) {
-  if (menu_registry == nullptr) return;
+  if (menu_registry == nullptr) {
+    return;
+  }
   int64_t id = 0;
   const MenuRecord* record = FirstMenuOf(window, true, &id);
-  if (record != nullptr) InstallMenuBar(record->menu_bar, WindowIdOf(window));
+  if (record != nullptr) {
+    InstallMenuBar(record->menu_bar, WindowIdOf(window));
+  }
 }
 
 void MenuFreeAll() {
-  if (menu_registry != nullptr) RegistryReleaseAll(menu_registry);
+  if (menu_registry != nullptr) {
+    RegistryReleaseAll(menu_registry);
+  }
 }
 
 }  // namespace zn

@@ -20,8 +20,12 @@ inline void StartShell() {
   ProcessStartup();
   ApplicationStartup();
   EventInit();
-  if (WindowRegistry() == nullptr) WindowStartup();
-  if (MenuRegistry() == nullptr) MenuStartup();
+  if (WindowRegistry() == nullptr) {
+    WindowStartup();
+  }
+  if (MenuRegistry() == nullptr) {
+    MenuStartup();
+  }
   ApplicationActivate();
 }
 
@@ -63,9 +67,13 @@ class WindowIdDelegate : public desktop::NSObject {
 class ShellTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (ApplicationPool() == nullptr) StartShell();
+    if (ApplicationPool() == nullptr) {
+      StartShell();
+    }
     EventTestReset();
-    if (desktop::NSApp != nullptr) desktop::NSApp->forgetDispatchedEvents();
+    if (desktop::NSApp != nullptr) {
+      desktop::NSApp->forgetDispatchedEvents();
+    }
     pool_ = desktop::objc_alloc<desktop::NSAutoreleasePool>();
     live_ = desktop::DesktopLiveObjects();
     faults_ = desktop::DesktopFaults();

@@ -28,7 +28,9 @@ WindowGadgetsFree gadgets_free = nullptr;
 NSWindow* FocusChoice(const WindowRecord* record) {
   NSWindow* window = record->window;
   NSWindow* parent = record->parent;
-  if (parent == nullptr || parent == window || !window->isKeyWindow()) return nullptr;
+  if (parent == nullptr || parent == window || !window->isKeyWindow()) {
+    return nullptr;
+  }
   bool registered = false;
   RegistryFirst(window_registry);
   while (auto* other = static_cast<WindowRecord*>(RegistryNext(window_registry, nullptr))) {
@@ -60,7 +62,9 @@ void WindowGadgetsFreeSet(WindowGadgetsFree routine) {
 }
 
 void WindowFree(int64_t id) {
-  if (window_registry == nullptr) return;
+  if (window_registry == nullptr) {
+    return;
+  }
   if (id == -1) {
     // One window at a time, from the first live one: the focus choice walks the registry, which
     // would disturb a walk of RegistryReleaseAll over the same registry.
@@ -69,51 +73,74 @@ void WindowFree(int64_t id) {
       RegistryFirst(window_registry);
       const void* record = RegistryNext(window_registry, &first);
       RegistryDone(window_registry);
-      if (record == nullptr) return;
+      if (record == nullptr) {
+        return;
+      }
       WindowFree(first);
-      if (RegistryLookup(window_registry, first) != nullptr)
+      if (RegistryLookup(window_registry, first) != nullptr) {
         RegistryRelease(window_registry, first);
+      }
     }
   }
   auto* record = static_cast<WindowRecord*>(RegistryLookup(window_registry, id));
-  if (record == nullptr) return;
+  if (record == nullptr) {
+    return;
+  }
   NSWindow* window = record->window;
   EventUnbindWindow(id);
-  if (gadgets_free != nullptr) gadgets_free(id);
+  if (gadgets_free != nullptr) {
+    gadgets_free(id);
+  }
   NSWindow* focus = FocusChoice(record);
   MenuFreeForWindow(window);
-  if (window->parentWindow() != nullptr) window->parentWindow()->removeChildWindow(window);
+  if (window->parentWindow() != nullptr) {
+    window->parentWindow()->removeChildWindow(window);
+  }
   // The window's gadget list would otherwise keep pointing at a window that no longer exists.
   ZnGadgetList::removeWindow(window);
   window->close();
   EventRemoveForWindow(id);
-  if (focus != nullptr) focus->makeKeyWindow();
+  if (focus != nullptr) {
+    focus->makeKeyWindow();
+  }
   RegistryRelease(window_registry, id);
 }
 
 WindowRecord* WindowRecordOf(int64_t id) {
-  if (window_registry == nullptr) return nullptr;
+  if (window_registry == nullptr) {
+    return nullptr;
+  }
   return static_cast<WindowRecord*>(RegistryVerify(window_registry, id));
 }
 
 NSWindow* WindowPlatformWindowOf(int64_t id) {
-  if (window_registry == nullptr) return nullptr;
+  if (window_registry == nullptr) {
+    return nullptr;
+  }
   const auto* record = static_cast<const WindowRecord*>(RegistryLookup(window_registry, id));
   return record == nullptr ? nullptr : record->window;
 }
 
 int64_t WindowIdOf(NSWindow* window) {
-  if (window == nullptr) return -1;
+  if (window == nullptr) {
+    return -1;
+  }
   NSObject* delegate = window->delegate();
-  if (delegate == nullptr) return -1;
+  if (delegate == nullptr) {
+    return -1;
+  }
   const SEL window_id = NSSelectorFromString("windowID");
-  if (!delegate->respondsToSelector(window_id)) return -1;
+  if (!delegate->respondsToSelector(window_id)) {
+    return -1;
+  }
   return objc_msgSend_integer(delegate, window_id);
 }
 
 int32_t WindowBlocksMenuEvents(NSWindow* window) {
   const int64_t id = WindowIdOf(window);
-  if (id == -1) return 0;
+  if (id == -1) {
+    return 0;
+  }
   const WindowRecord* record = WindowRecordOf(id);
   return record != nullptr && record->menu_events_blocked != 0 ? 1 : 0;
 }

@@ -36,7 +36,9 @@ TestWindow OpenWindow(int64_t id, NSWindow* parent = nullptr) {
   auto* record = static_cast<WindowRecord*>(RegistryAllocate(WindowRegistry(), id));
   record->window = window;
   record->parent = parent;
-  if (parent != nullptr) parent->addChildWindow(window, 1);
+  if (parent != nullptr) {
+    parent->addChildWindow(window, 1);
+  }
   return {window, delegate, record};
 }
 
@@ -54,8 +56,9 @@ MenuRecord* MakeMenu(int64_t id, NSWindow* owner, int32_t skip = 0) {
 
 int64_t WindowEventCount(int64_t window) {
   int64_t n = 0;
-  for (const QueuedEvent& e : DrainEvents())
+  for (const QueuedEvent& e : DrainEvents()) {
     n += e.window == window ? 1 : 0;
+  }
   return n;
 }
 
@@ -140,15 +143,17 @@ TEST_F(Windows, ElevenPushesGrowTheStackAndPopsComeBackInReverse) {
   list->pop();
   EXPECT_EQ(list->stackIndex(), 0) << "a twelfth pop stays at 0";
   EXPECT_EQ(list->top(), content);
-  for (int i = 0; i < 20; ++i)
+  for (int i = 0; i < 20; ++i) {
     EXPECT_EQ(list->Views[i], nullptr) << "entry " << i << " cleared";
+  }
   list->pushNoView();
   EXPECT_EQ(list->top(), nullptr);
   list->set(views[3]);
   EXPECT_EQ(list->top(), views[3]);
   EXPECT_EQ(list->stackIndex(), 1) << "set leaves the stack alone";
-  for (NSView* v : views)
+  for (NSView* v : views) {
     objc_release(v);
+  }
   WindowFree(1);
   objc_release(w.delegate);
 }
@@ -287,8 +292,9 @@ TEST_F(Windows, FreeAllFreesEveryWindowOnce) {
   b.window->makeKeyWindow();
   EventPostSimple(1, 1, 7, 0);
   WindowFree(-1);
-  for (int64_t id : {0, 1, 7})
+  for (int64_t id : {0, 1, 7}) {
     EXPECT_EQ(WindowRecordOf(id), nullptr) << "window " << id;
+  }
   int64_t left = 0;
   RegistryFirst(WindowRegistry());
   EXPECT_EQ(RegistryNext(WindowRegistry(), &left), nullptr) << "the free-standing one too";
@@ -296,8 +302,9 @@ TEST_F(Windows, FreeAllFreesEveryWindowOnce) {
   EXPECT_EQ(EventQueueLength(), 0);
   WindowFree(-1);
   WindowFree(1);
-  for (auto* x : {a.delegate, b.delegate, c.delegate, d.delegate})
+  for (auto* x : {a.delegate, b.delegate, c.delegate, d.delegate}) {
     objc_release(x);
+  }
 }
 
 TEST_F(Windows, FreeingOneWindowKeepsTheOthersEventsAndBindings) {
