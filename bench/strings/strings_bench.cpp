@@ -90,8 +90,9 @@ const Sample& SampleOf(int kind) {
   };
   static bool encoded = false;
   if (!encoded) {
-    for (const Sample& sample : samples)
+    for (const Sample& sample : samples) {
       const_cast<Sample&>(sample).utf8 = EncodeWithIcu(sample.units);
+    }
     encoded = true;
   }
   return samples[kind];
@@ -109,7 +110,7 @@ void Label(benchmark::State& state, int kind) {
 void BM_StringToUtf8(benchmark::State& state) {
   const auto kind = static_cast<int>(state.range(0));
   const char16_t* s = SampleOf(kind).units.c_str();
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     char* text = zn::StringToUtf8(s);
     benchmark::DoNotOptimize(text);
     zn::NarrowTextFree(text);
@@ -120,7 +121,7 @@ void BM_StringToUtf8(benchmark::State& state) {
 void BM_IcuToUtf8(benchmark::State& state) {
   const auto kind = static_cast<int>(state.range(0));
   const auto* s = reinterpret_cast<const UChar*>(SampleOf(kind).units.c_str());
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     UErrorCode status = U_ZERO_ERROR;
     int32_t length = 0;
     u_strToUTF8(nullptr, 0, &length, s, -1, &status);
@@ -136,7 +137,7 @@ void BM_IcuToUtf8(benchmark::State& state) {
 void BM_StringFromUtf8(benchmark::State& state) {
   const auto kind = static_cast<int>(state.range(0));
   const char* text = SampleOf(kind).utf8.c_str();
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     zn::StringValue s = zn::StringFromUtf8(text);
     benchmark::DoNotOptimize(s);
     zn::StringRelease(s);
@@ -147,7 +148,7 @@ void BM_StringFromUtf8(benchmark::State& state) {
 void BM_IcuFromUtf8(benchmark::State& state) {
   const auto kind = static_cast<int>(state.range(0));
   const char* text = SampleOf(kind).utf8.c_str();
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     UErrorCode status = U_ZERO_ERROR;
     int32_t length = 0;
     u_strFromUTF8(nullptr, 0, &length, text, -1, &status);
@@ -164,7 +165,7 @@ void BM_TempTextAppendUtf8(benchmark::State& state) {
   const auto kind = static_cast<int>(state.range(0));
   const char* text = SampleOf(kind).utf8.c_str();
   zn::TempTextReset();
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     zn::TempTextPush();
     zn::TempTextPush();
     zn::TempTextAppendUtf8(text, zn::TempTextPop());
@@ -176,7 +177,7 @@ void BM_TempTextAppendUtf8(benchmark::State& state) {
 void BM_StringToSingleByte(benchmark::State& state) {
   const auto kind = static_cast<int>(state.range(0));
   const char16_t* s = SampleOf(kind).units.c_str();
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     char* text = zn::StringToSingleByte(s);
     benchmark::DoNotOptimize(text);
     zn::NarrowTextFree(text);
@@ -188,7 +189,7 @@ void BM_Memcpy(benchmark::State& state) {
   const auto kind = static_cast<int>(state.range(0));
   const std::string& source = SampleOf(kind).utf8;
   std::string destination(source.size(), '\0');
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     std::memcpy(destination.data(), source.data(), source.size());
     benchmark::DoNotOptimize(destination.data());
     benchmark::ClobberMemory();
@@ -201,7 +202,7 @@ void BM_Memcpy(benchmark::State& state) {
 void BM_TempTextAppendInteger(benchmark::State& state) {
   zn::TempTextReset();
   int64_t value = -9223372036854775807LL;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     zn::TempTextPush();
     zn::TempTextPush();
     zn::TempTextAppendInteger(value, zn::TempTextPop());
@@ -233,7 +234,7 @@ void BM_ScoreLine(benchmark::State& state) {
   zn::TempTextPopRewind();
   const uint64_t before = zn_bench_allocations;
   int64_t score = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     benchmark::DoNotOptimize(BuildScoreLine(score, score / 2));
     zn::TempTextPopRewind();
     ++score;
@@ -245,7 +246,7 @@ void BM_StringFieldAt(benchmark::State& state) {
   zn::TempTextReset();
   const char16_t* frame = u"┏|━|┓|┃|┗|┛|╋";
   int32_t n = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     zn::TempTextPush();
     zn::TempTextPush();
     zn::StringFieldAt(frame, n % 7 + 1, u"|", zn::TempTextPop());

@@ -25,7 +25,9 @@ std::vector<std::u16string> Split(const std::u16string& source, const std::u16st
   size_t start = 0;
   for (;;) {
     const size_t at = source.find(separator, start);
-    if (at == std::u16string::npos) break;
+    if (at == std::u16string::npos) {
+      break;
+    }
     fields.push_back(source.substr(start, at - start));
     start = at + separator.size();
   }
@@ -40,7 +42,7 @@ std::u16string Field(const char16_t* source, int32_t n, const char16_t* separato
   zn::StringFieldAt(source, n, separator, offset);
   const int64_t position = zn::TempTextPosition();
   Require(*zn::TempTextAddress(static_cast<int32_t>(position)) == 0, "terminated at the position");
-  const std::u16string field = zn::TempTextPopPiece();
+  std::u16string field = zn::TempTextPopPiece();
   Require(position == offset + 2 * static_cast<int64_t>(field.size()), "position on terminator");
   return field;
 }
@@ -49,10 +51,12 @@ std::u16string Field(const char16_t* source, int32_t n, const char16_t* separato
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zn::fuzz::StartInput();
-  if (size < 2 || size > 4096) return 0;
+  if (size < 2 || size > 4096) {
+    return 0;
+  }
   static const char16_t* const kSeparators[] = {u"|", u",",  u"::", u"\u2501",
                                                 u"",  u"ab", u"aa", u"\U0001F600"};
-  const int32_t n = static_cast<int8_t>(data[0]);
+  const int32_t n = data[0] < 128 ? data[0] : data[0] - 256;  // the first byte as a signed count
   const std::u16string separator = kSeparators[data[1] % 8];
   const std::u16string source = zn::fuzz::UnitsOf(data + 2, size - 2).c_str();
 
@@ -66,7 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Joining every field gives the source back.
   std::u16string joined;
   for (int32_t k = 1; k <= static_cast<int32_t>(fields.size()); ++k) {
-    if (k > 1) joined += separator;
+    if (k > 1) {
+      joined += separator;
+    }
     joined += Field(source.c_str(), k, separator.c_str());
   }
   Require(joined == source, "the fields joined give the source");

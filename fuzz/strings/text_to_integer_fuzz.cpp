@@ -18,8 +18,9 @@ namespace {
 
 std::u16string Wide(const char* text) {
   std::u16string out;
-  for (; *text != 0; ++text)
+  for (; *text != 0; ++text) {
     out += static_cast<char16_t>(static_cast<unsigned char>(*text));
+  }
   return out;
 }
 
@@ -31,8 +32,9 @@ void CheckValue(int64_t value) {
   std::snprintf(hex, sizeof hex, "$%" PRIx64, static_cast<uint64_t>(value));
   Require(zn::TextToInteger(Wide(hex).c_str()) == value, "hexadecimal round trip");
   std::u16string binary = u"%";
-  for (int bit = 63; bit >= 0; --bit)
+  for (int bit = 63; bit >= 0; --bit) {
     binary += (static_cast<uint64_t>(value) >> bit & 1) ? u'1' : u'0';
+  }
   Require(zn::TextToInteger(binary.c_str()) == value, "binary round trip");
   char16_t unsigned_text[22];
   zn::UnsignedToText(unsigned_text, static_cast<uint64_t>(value));
@@ -43,7 +45,9 @@ void CheckValue(int64_t value) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zn::fuzz::StartInput();
-  if (size > 4096) return 0;
+  if (size > 4096) {
+    return 0;
+  }
   if (size >= 8) {
     int64_t value = 0;
     std::memcpy(&value, data, sizeof value);

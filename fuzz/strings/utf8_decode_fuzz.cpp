@@ -14,7 +14,9 @@ using zn::fuzz::Require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zn::fuzz::StartInput();
-  if (size > 4096) return 0;
+  if (size > 4096) {
+    return 0;
+  }
   const auto* text = reinterpret_cast<const char*>(data);
   const auto length = static_cast<int32_t>(size);
 
@@ -32,10 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char16_t> part(static_cast<size_t>(room) + 1, 0xBEEF);
     const int32_t got = zn::MultiByteToUtf16(zn::CodePageUtf8, 0, text, length, part.data(), room);
     Require(part[static_cast<size_t>(room)] == 0xBEEF, "a small destination is a hard limit");
-    if (faulted) continue;
+    if (faulted) {
+      continue;
+    }
     Require(got == room || got == room - 1, "a small destination is filled up to a pair");
-    for (int32_t i = 0; i < got; ++i)
+    for (int32_t i = 0; i < got; ++i) {
       Require(part[static_cast<size_t>(i)] == full[static_cast<size_t>(i)], "a prefix");
+    }
   }
 
   // The operations take the text up to its first 0 byte.

@@ -26,7 +26,9 @@ void CheckSingleByte(const std::u16string& units) {
   Require(out[static_cast<size_t>(counted)] == '\x5A', "single-byte destination is a hard limit");
   size_t at = 0;
   for (char16_t unit : units) {
-    if (unit < 256) Require(static_cast<unsigned char>(out[at++]) == unit, "units below 256 kept");
+    if (unit < 256) {
+      Require(static_cast<unsigned char>(out[at++]) == unit, "units below 256 kept");
+    }
   }
 }
 
@@ -34,7 +36,9 @@ void CheckSingleByte(const std::u16string& units) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zn::fuzz::StartInput();
-  if (size > 8192) return 0;
+  if (size > 8192) {
+    return 0;
+  }
   const std::u16string units = zn::fuzz::UnitsOf(data, size);
   const auto length = static_cast<int32_t>(units.size());
 
@@ -70,8 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 back,
             "encoded text decodes");
     Require(back <= length, "no more units than encoded");
-    for (int32_t i = 0; i < back; ++i)
+    for (int32_t i = 0; i < back; ++i) {
       Require(decoded[static_cast<size_t>(i)] == units[static_cast<size_t>(i)], "round trip");
+    }
   }
 
   // StringToUtf8 takes the units up to the first 0 unit.

@@ -45,17 +45,25 @@ Result ReferenceDecode(const Bytes& s, int32_t room) {
     } else {
       return {counting ? static_cast<int32_t>(out.size()) : 0, out};
     }
-    if (s.size() - i - 1 < static_cast<size_t>(need)) break;
+    if (s.size() - i - 1 < static_cast<size_t>(need)) {
+      break;
+    }
     size_t j = i + 1;
     for (int k = 0; k < need; ++k) {
       const unsigned c = s[j++];
-      if (c < 0x80 || c > 0xBF) break;
+      if (c < 0x80 || c > 0xBF) {
+        break;
+      }
       v = (v << 6) + (c - 0x80);
     }
     i = j;
-    if (v > 0x10FFFF) break;
+    if (v > 0x10FFFF) {
+      break;
+    }
     const size_t width = v > 0xFFFF ? 2 : 1;
-    if (!counting && out.size() + width > static_cast<size_t>(room)) break;
+    if (!counting && out.size() + width > static_cast<size_t>(room)) {
+      break;
+    }
     if (width == 2) {
       out.push_back(static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10)));
       out.push_back(static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF)));
@@ -75,10 +83,14 @@ ByteResult ReferenceEncode(const Units& s, int32_t room) {
   Bytes out;
   const bool counting = room < 0;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (!counting && out.size() >= static_cast<size_t>(room)) break;
+    if (!counting && out.size() >= static_cast<size_t>(room)) {
+      break;
+    }
     uint32_t v = s[i];
     if (v >= 0xD800 && v <= 0xDBFF) {
-      if (i + 1 == s.size()) break;
+      if (i + 1 == s.size()) {
+        break;
+      }
       if (s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) {
         return {counting ? static_cast<int32_t>(out.size()) : 0, out};
       }
@@ -100,7 +112,9 @@ ByteResult ReferenceEncode(const Units& s, int32_t room) {
              static_cast<unsigned char>(0x80 + (v >> 6) % 64),
              static_cast<unsigned char>(0x80 + v % 64)};
     }
-    if (!counting && out.size() + one.size() > static_cast<size_t>(room)) break;
+    if (!counting && out.size() + one.size() > static_cast<size_t>(room)) {
+      break;
+    }
     out.insert(out.end(), one.begin(), one.end());
   }
   return {static_cast<int32_t>(out.size()), out};
@@ -130,14 +144,17 @@ Bytes RandomBytes(std::mt19937& random) {
   for (int p = 0; p < parts; ++p) {
     if (random() % 2 == 0) {
       const size_t run = random() % 40;
-      for (size_t k = 0; k < run; ++k)
+      for (size_t k = 0; k < run; ++k) {
         s.push_back(static_cast<unsigned char>(0x20 + random() % 95));
+      }
     } else if (random() % 4 == 0) {
       s.push_back(static_cast<unsigned char>(random()));
     } else {
       const Bytes& piece = kPieces[random() % std::size(kPieces)];
       // Mostly well-formed pieces, with the faulty ones less often so decoding goes on.
-      if (random() % 3 != 0 && (piece.size() == 1 || piece[0] == 0xF4)) continue;
+      if (random() % 3 != 0 && (piece.size() == 1 || piece[0] == 0xF4)) {
+        continue;
+      }
       s.insert(s.end(), piece.begin(), piece.end());
     }
   }
@@ -151,8 +168,9 @@ Units RandomUnits(std::mt19937& random) {
     switch (random() % 6) {
       case 0: {
         const size_t run = random() % 40;
-        for (size_t k = 0; k < run; ++k)
+        for (size_t k = 0; k < run; ++k) {
           s.push_back(static_cast<char16_t>(0x20 + random() % 95));
+        }
         break;
       }
       case 1:
@@ -166,7 +184,9 @@ Units RandomUnits(std::mt19937& random) {
         s.push_back(static_cast<char16_t>(0xDC00 + random() % 0x400));
         break;
       case 4:
-        if (random() % 3 == 0) s.push_back(static_cast<char16_t>(0xD800 + random() % 0x800));
+        if (random() % 3 == 0) {
+          s.push_back(static_cast<char16_t>(0xD800 + random() % 0x800));
+        }
         break;
       default:
         s.push_back(static_cast<char16_t>(random()));
@@ -227,11 +247,15 @@ TEST(Utf16ToMultiByte, SingleByteAgreesWithReferenceOnRandomInput) {
   for (int trial = 0; trial < 1000; ++trial) {
     Units s = RandomUnits(random);
     for (char16_t& u : s) {
-      if (random() % 2 == 0) u = static_cast<char16_t>(u & 0xFF);
+      if (random() % 2 == 0) {
+        u = static_cast<char16_t>(u & 0xFF);
+      }
     }
     Bytes expected;
     for (char16_t u : s) {
-      if (u < 256) expected.push_back(static_cast<unsigned char>(u));
+      if (u < 256) {
+        expected.push_back(static_cast<unsigned char>(u));
+      }
     }
     const auto length = static_cast<int32_t>(s.size());
     ASSERT_EQ(Utf16ToMultiByte(CodePageSingleByte, 0, s.data(), length, nullptr, 0),

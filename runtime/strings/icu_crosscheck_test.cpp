@@ -21,8 +21,12 @@ namespace {
 uint32_t RandomScalar(std::mt19937& random, uint32_t plane) {
   for (;;) {
     uint32_t v = (plane << 16) | (random() & 0xFFFF);
-    if (plane == 0 && random() % 3 == 0) v &= 0x7FF;  // more one- and two-byte characters
-    if (v < 0xD800 || v > 0xDFFF) return v;
+    if (plane == 0 && random() % 3 == 0) {
+      v &= 0x7FF;  // more one- and two-byte characters
+    }
+    if (v < 0xD800 || v > 0xDFFF) {
+      return v;
+    }
   }
 }
 
@@ -31,7 +35,9 @@ std::u16string RandomText(std::mt19937& random) {
   const size_t length = random() % 200;
   for (size_t i = 0; i < length; ++i) {
     const uint32_t v = RandomScalar(random, random() % 17);
-    if (v == 0) continue;
+    if (v == 0) {
+      continue;
+    }
     if (v >= 0x10000) {
       s += static_cast<char16_t>(0xD800 + ((v - 0x10000) >> 10));
       s += static_cast<char16_t>(0xDC00 + ((v - 0x10000) & 0x3FF));
@@ -60,7 +66,9 @@ std::u16string IcuFromUtf8(const std::string& s, UErrorCode* status) {
   *status = U_ZERO_ERROR;
   int32_t length = 0;
   u_strFromUTF8(nullptr, 0, &length, s.data(), static_cast<int32_t>(s.size()), status);
-  if (*status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(*status)) return {};
+  if (*status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(*status)) {
+    return {};
+  }
   std::u16string out(static_cast<size_t>(length), u'\0');
   *status = U_ZERO_ERROR;
   u_strFromUTF8(reinterpret_cast<UChar*>(out.data()), length, &length, s.data(),

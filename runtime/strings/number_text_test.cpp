@@ -15,8 +15,9 @@ namespace {
 
 std::string Narrow(const char16_t* s) {
   std::string out;
-  for (; *s != 0; ++s)
+  for (; *s != 0; ++s) {
     out += static_cast<char>(*s);
+  }
   return out;
 }
 
@@ -30,8 +31,9 @@ constexpr int64_t kMax64 = std::numeric_limits<int64_t>::max();
 TEST(IntegerToText, AgreesWithToString) {
   std::mt19937_64 random(7);
   std::vector<int64_t> values = {0, 1, -1, 9, 10, -10, 99, 100, kMax64, kMin64, kMin64 + 1};
-  for (int i = 0; i < 2000; ++i)
+  for (int i = 0; i < 2000; ++i) {
     values.push_back(static_cast<int64_t>(random()) >> (random() % 64));
+  }
   for (int64_t value : values) {
     char16_t out[22];
     std::fill(out, out + 22, char16_t{0x5555});
@@ -50,8 +52,9 @@ TEST(IntegerToText, MostNegativeHasTwentyUnits) {
 TEST(UnsignedToText, AgreesWithToString) {
   std::mt19937_64 random(11);
   std::vector<uint64_t> values = {0, 9, 10, std::numeric_limits<uint64_t>::max()};
-  for (int i = 0; i < 2000; ++i)
+  for (int i = 0; i < 2000; ++i) {
     values.push_back(random() >> (random() % 64));
+  }
   for (uint64_t value : values) {
     char16_t out[21];
     EXPECT_EQ(UnsignedToText(out, value), out);
@@ -139,8 +142,9 @@ TEST(TextToInteger, FormsSignsAndBlanks) {
       {u"3", 3},          {u" \t 12 3", 12}, {u"+-1", 0}, {u"--1", 0},       {u"\n1", 0},
       {u"007", 7},        {u"$0aBc", 0xABC}, {u"% 1", 0}, {u"12\u0663", 12}, {u"\uFF11", 0},
   };
-  for (const auto& c : cases)
+  for (const auto& c : cases) {
     EXPECT_EQ(TextToInteger(c.text), c.value) << Narrow(c.text);
+  }
   EXPECT_EQ(TextToInteger(nullptr), 0);
 }
 

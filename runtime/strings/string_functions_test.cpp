@@ -54,8 +54,9 @@ TEST(StringLength, CountsUnits) {
 TEST_F(StringFunctions, FieldAtFrameCharacters) {
   const char16_t* frame = u"┏|━|┓|┃|┗|┛|╋";
   const std::u16string expected[] = {u"┏", u"━", u"┓", u"┃", u"┗", u"┛", u"╋"};
-  for (int32_t n = 1; n <= 7; ++n)
+  for (int32_t n = 1; n <= 7; ++n) {
     EXPECT_EQ(Field(frame, n, u"|"), expected[n - 1]) << n;
+  }
   EXPECT_EQ(Field(frame, 8, u"|"), u"");
   EXPECT_EQ(Field(frame, 0, u"|"), u"");
   EXPECT_EQ(Field(frame, -1, u"|"), u"");
@@ -103,8 +104,9 @@ TEST_F(StringFunctions, FieldAtMultiUnitSeparator) {
       {u"a::::b", 2, u""},   {u"a::::b", 3, u"b"},  {u"a:", 1, u"a:"},     {u"a:", 2, u""},
       {u"", 1, u""},         {u"::", 2, u""},       {u"::", 3, u""},
   };
-  for (const auto& c : cases)
+  for (const auto& c : cases) {
     EXPECT_EQ(Field(c.source, c.n, u"::"), c.field) << Narrow(c.source) << " field " << c.n;
+  }
   EXPECT_EQ(Field(u"x<->y<-z<->", 2, u"<->"), u"y<-z");
 }
 
@@ -212,7 +214,9 @@ TEST(StringCompareNoCase, LowerCasesBothSides) {
 TEST(StringCompareNoCase, FollowsTheLocale) {
   const char* saved = std::setlocale(LC_CTYPE, nullptr);
   const std::string restore = saved == nullptr ? "C" : saved;
-  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP() << "no C.UTF-8 locale";
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
+    GTEST_SKIP() << "no C.UTF-8 locale";
+  }
   EXPECT_EQ(StringCompareNoCase(u"\u00C9t\u00C9", u"\u00E9T\u00E9"), 0);
   EXPECT_EQ(StringCompareNoCase(u"\u0391", u"\u03B1"), 0) << "Greek alpha";
   std::setlocale(LC_CTYPE, restore.c_str());
