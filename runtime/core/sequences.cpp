@@ -8,7 +8,9 @@
 #include <cstdlib>
 
 #include "runtime/console/console.h"
+#include "runtime/containers/containers.h"
 #include "runtime/core/core.h"
+#include "runtime/images/images.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 
@@ -24,9 +26,12 @@ void LocaleStartup() {
   std::setlocale(LC_NUMERIC, "C");
 }
 
-// The random generator seeds itself on first use, so its steps have nothing to do; they keep
-// their places so that the tables show the whole order.
+// Libraries whose start or end step has nothing to do (the random generator seeds itself on first
+// use; drawing and the object registry keep their state until the process ends) keep their
+// places, so that the tables show the whole order.
 void RandomNothing() {}
+void DrawingNothing() {}
+void RegistryNothing() {}
 
 // Libraries join both tables at their fixed numbers as they are built.
 // clang-format off
@@ -35,12 +40,19 @@ constexpr RuntimeStep kStartSequence[] = {
     {4, "strings", TempTextInit},
     {5, "random", RandomNothing},
     {6, "arrays", ArrayHooksRegister},
+    {7, "lists", ListHooksRegister},
+    {9, "drawing", DrawingStateInit},
+    {10, "images", DecodeStateInit},
+    {11, "bmp codec", BmpCodecRegister},
+    {12, "images", ImageLibraryInit},
+    {13, "maps", MapHooksRegister},
     {17, "console", ConsoleStartup},
 };
 // clang-format on
 
 constexpr RuntimeStep kEndSequence[] = {
-    {1, "console", ConsoleShutdown},
+    {1, "console", ConsoleShutdown}, {5, "images", ImageFreeAll},
+    {6, "drawing", DrawingNothing},  {8, "object registry", RegistryNothing},
     {9, "random", RandomNothing},
 };
 
