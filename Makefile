@@ -8,6 +8,7 @@ TEST_DIR := build/asan
 FUZZ_DIR := build/fuzz
 BENCH_DIR := build/bench
 FUZZ_SECONDS ?= 600
+FUZZ_ONLY ?=
 
 .PHONY: play test deps-build deps-test bench fuzz format tidy clean
 
@@ -34,12 +35,13 @@ bench: deps-test
 	cmake --build $(BENCH_DIR) -j $(JOBS)
 	@echo "Benchmarks are in $(BENCH_DIR)/bench; run each one by hand."
 
-# Real fuzzing with libFuzzer: every target runs FUZZ_SECONDS on its seed corpus.
+# Real fuzzing with libFuzzer: every target (or those matching FUZZ_ONLY) runs FUZZ_SECONDS on
+# its seed corpus.
 fuzz: deps-test
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DZN_BUILD_TESTS=OFF -DZN_BUILD_FUZZ=ON -DZN_SANITIZE=ON
 	cmake --build $(FUZZ_DIR) -j $(JOBS)
-	scripts/run-fuzzers $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)
+	scripts/run-fuzzers $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS) '$(FUZZ_ONLY)'
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
