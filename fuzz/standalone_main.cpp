@@ -48,7 +48,8 @@ Input Mutate(Input input, std::mt19937_64& random) {
         if (!input.empty()) input[at] = static_cast<uint8_t>(random());
         break;
       case 2:
-        input.insert(input.begin() + static_cast<std::ptrdiff_t>(at), static_cast<uint8_t>(random()));
+        input.insert(input.begin() + static_cast<std::ptrdiff_t>(at),
+                     static_cast<uint8_t>(random()));
         break;
       case 3:
         if (!input.empty()) input.erase(input.begin() + static_cast<std::ptrdiff_t>(at));
@@ -79,7 +80,8 @@ int main(int argc, char** argv) {
     }
   }
   if (corpus.empty()) corpus.emplace_back();
-  for (const Input& input : corpus) Run(input);
+  for (const Input& input : corpus)
+    Run(input);
 
   std::mt19937_64 random(20261207);
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -88,7 +90,7 @@ int main(int argc, char** argv) {
     for (int batch = 0; batch < 64; ++batch, ++runs)
       Run(Mutate(corpus[random() % corpus.size()], random));
   }
-  std::printf("%llu inputs run, %zu from the seed corpus\n",
-              static_cast<unsigned long long>(runs), corpus.size());
+  std::printf("%llu inputs run, %zu from the seed corpus\n", static_cast<unsigned long long>(runs),
+              corpus.size());
   return 0;
 }

@@ -14,7 +14,9 @@ namespace {
 
 static_assert(sizeof(int64_t) == kSizedHeaderBytes, "the size header is one 64-bit word");
 
-char* HeaderOf(void* block) { return static_cast<char*>(block) - kSizedHeaderBytes; }
+char* HeaderOf(void* block) {
+  return static_cast<char*>(block) - kSizedHeaderBytes;
+}
 
 void* UserOf(void* header, int64_t size) {
   std::memcpy(header, &size, sizeof size);
@@ -40,7 +42,9 @@ void* SizedResizeImpl(void* block, int64_t new_size, bool zero) {
 
 }  // namespace
 
-void* MemoryAlloc(uint64_t size) { return internal::HeapAlloc(size); }
+void* MemoryAlloc(uint64_t size) {
+  return internal::HeapAlloc(size);
+}
 
 void* MemoryAllocZeroed(uint64_t size) {
   void* block = internal::HeapAlloc(size);
@@ -53,11 +57,14 @@ void* MemoryResizeZeroed(void* block, int64_t old_size, int64_t new_size) {
   void* resized = internal::HeapResize(block, static_cast<uint64_t>(new_size));
   if (resized == nullptr) return nullptr;
   if (old_size < 0) old_size = 0;
-  if (old_size < new_size) std::memset(static_cast<char*>(resized) + old_size, 0, new_size - old_size);
+  if (old_size < new_size)
+    std::memset(static_cast<char*>(resized) + old_size, 0, new_size - old_size);
   return resized;
 }
 
-void MemoryRelease(void* block) { internal::HeapFree(block); }
+void MemoryRelease(void* block) {
+  internal::HeapFree(block);
+}
 
 void* SizedAllocZeroed(uint64_t size) {
   uint64_t bytes = 0;
@@ -80,7 +87,9 @@ void* SizedResizeZeroed(void* block, int64_t new_size) {
   return SizedResizeImpl(block, new_size, true);
 }
 
-void* SizedResize(void* block, int64_t new_size) { return SizedResizeImpl(block, new_size, false); }
+void* SizedResize(void* block, int64_t new_size) {
+  return SizedResizeImpl(block, new_size, false);
+}
 
 void SizedFree(void* block) {
   if (block != nullptr) internal::HeapFree(HeaderOf(block));
@@ -103,6 +112,8 @@ void* MemoryBlockAllocateCleared(int64_t size) {
   return SizedAllocZeroed(static_cast<uint64_t>(size));
 }
 
-void MemoryBlockFree(void* block) { SizedFree(block); }
+void MemoryBlockFree(void* block) {
+  SizedFree(block);
+}
 
 }  // namespace zn

@@ -40,7 +40,8 @@ TEST(SizedAllocZeroed, WritesHeaderAndZeroes) {
 TEST(SizedResizeZeroed, GrowsWithZeroesAndShrinksKeepingPrefix) {
   auto* block = static_cast<unsigned char*>(SizedAllocZeroed(10));
   ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 10; ++i) block[i] = static_cast<unsigned char>(i + 1);
+  for (int i = 0; i < 10; ++i)
+    block[i] = static_cast<unsigned char>(i + 1);
   // Dirty the heap's spare bytes as far as we own them so that zeroing is really observed.
   block = static_cast<unsigned char*>(SizedResize(block, 20));
   ASSERT_NE(block, nullptr);
@@ -49,12 +50,14 @@ TEST(SizedResizeZeroed, GrowsWithZeroesAndShrinksKeepingPrefix) {
   block = static_cast<unsigned char*>(SizedResizeZeroed(block, 20));
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(SizedSizeOf(block), 20);
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(block[i], i + 1) << "byte " << i;
+  for (int i = 0; i < 10; ++i)
+    EXPECT_EQ(block[i], i + 1) << "byte " << i;
   EXPECT_TRUE(AllZero(block + 10, 10));
   block = static_cast<unsigned char*>(SizedResizeZeroed(block, 4));
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(SizedSizeOf(block), 4);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(block[i], i + 1);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(block[i], i + 1);
   SizedFree(block);
 }
 
@@ -95,7 +98,8 @@ TEST(MemoryResizeZeroed, ZeroesOnlyTheNewPart) {
   std::memset(block, 7, 4);
   block = static_cast<unsigned char*>(MemoryResizeZeroed(block, 4, 12));
   ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(block[i], 7);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(block[i], 7);
   EXPECT_TRUE(AllZero(block + 4, 8));
   MemoryRelease(block);
 }

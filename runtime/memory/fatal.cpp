@@ -26,7 +26,9 @@ void WriteAll(const char* text, size_t length) {
 
 }  // namespace
 
-void FatalCleanupSet(FatalCleanup cleanup) { cleanup_routine.store(cleanup); }
+void FatalCleanupSet(FatalCleanup cleanup) {
+  cleanup_routine.store(cleanup);
+}
 
 void FatalExit(const char* message) {
   if (FatalCleanup cleanup = cleanup_routine.load(); cleanup != nullptr) cleanup();

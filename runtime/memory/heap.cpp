@@ -64,6 +64,8 @@ void MemoryTestFailAfter(int64_t successes) {
   fail_after.store(successes < 0 ? -1 : successes, std::memory_order_relaxed);
 }
 
-int64_t MemoryLiveBlocks() { return live_blocks.load(std::memory_order_relaxed); }
+int64_t MemoryLiveBlocks() {
+  return live_blocks.load(std::memory_order_relaxed);
+}
 
 }  // namespace zn

@@ -38,7 +38,8 @@ size_t StringBlockBytes(int64_t units, int64_t margin_units) {
 
 int64_t StringCountUnits(const char16_t* s) {
   const char16_t* end = s;
-  while (*end != 0) ++end;
+  while (*end != 0)
+    ++end;
   return end - s;
 }
 
@@ -65,9 +66,9 @@ int32_t StringAssign(StringValue* variable, const char16_t* source) {
   char16_t* old = *variable;
   // A source inside the variable's own block would move with a resize: copy into a fresh block.
   const bool inside = old != nullptr && source > old && source <= old + StringCountUnits(old);
-  char16_t* block = static_cast<char16_t*>(
-      old == nullptr || inside ? internal::StringHeapAlloc(bytes)
-                               : internal::StringHeapResize(old, bytes));
+  char16_t* block =
+      static_cast<char16_t*>(old == nullptr || inside ? internal::StringHeapAlloc(bytes)
+                                                      : internal::StringHeapResize(old, bytes));
   StringCopyUnits(block, source, static_cast<int32_t>(n));
   if (inside) std::free(old);
   *variable = block;
@@ -82,6 +83,8 @@ void StringDuplicate(StringValue* variable, const char16_t* source) {
   *variable = block;
 }
 
-void StringRelease(StringValue s) { std::free(s); }
+void StringRelease(StringValue s) {
+  std::free(s);
+}
 
 }  // namespace zn

@@ -102,7 +102,9 @@ void TempTextAppend(const char16_t* s) {
   StringCopyUnits(destination, s, static_cast<int32_t>(n));
 }
 
-char16_t* TempTextAddress(int32_t offset) { return reinterpret_cast<char16_t*>(base + offset); }
+char16_t* TempTextAddress(int32_t offset) {
+  return reinterpret_cast<char16_t*>(base + offset);
+}
 
 int32_t TempTextOffsetOf(const void* address) {
   const auto at = reinterpret_cast<uintptr_t>(address);
@@ -116,7 +118,9 @@ void TempTextCut(int32_t offset) {
   position = offset;
 }
 
-void TempTextUnreserve(int32_t n) { position -= 2 * static_cast<int64_t>(n); }
+void TempTextUnreserve(int32_t n) {
+  position -= 2 * static_cast<int64_t>(n);
+}
 
 void TempTextTakeInto(StringValue* variable, int32_t offset) {
   const int64_t length = position - offset;
@@ -130,9 +134,15 @@ void TempTextTakeInto(StringValue* variable, int32_t offset) {
   position = offset;
 }
 
-int64_t TempTextPosition() { return position; }
-int64_t TempTextCapacity() { return capacity; }
-int64_t TempTextBlockBytes() { return block_bytes; }
+int64_t TempTextPosition() {
+  return position;
+}
+int64_t TempTextCapacity() {
+  return capacity;
+}
+int64_t TempTextBlockBytes() {
+  return block_bytes;
+}
 
 void TempTextPush() {
   if (stack_top >= kPositionStackEntries) FatalExit("temporary text stack overflow");
@@ -150,15 +160,21 @@ int32_t TempTextPopRewind() {
   return saved;
 }
 
-char16_t* TempTextPopRewindAddress() { return TempTextAddress(TempTextPopRewind()); }
+char16_t* TempTextPopRewindAddress() {
+  return TempTextAddress(TempTextPopRewind());
+}
 
-char16_t* TempTextPopPiece() { return TempTextAddress(TempTextPop()); }
+char16_t* TempTextPopPiece() {
+  return TempTextAddress(TempTextPop());
+}
 
 int32_t TempTextPeek() {
   if (stack_top <= 0) FatalExit("temporary text stack underflow");
   return static_cast<int32_t>(saved_positions[stack_top - 1]);
 }
 
-int32_t TempTextStackDepth() { return stack_top; }
+int32_t TempTextStackDepth() {
+  return stack_top;
+}
 
 }  // namespace zn

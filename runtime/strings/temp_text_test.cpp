@@ -16,7 +16,9 @@ class TempText : public ::testing::Test {
   void SetUp() override { TempTextReset(); }
 };
 
-std::u16string Text(const char16_t* s) { return s == nullptr ? u"" : std::u16string(s); }
+std::u16string Text(const char16_t* s) {
+  return s == nullptr ? u"" : std::u16string(s);
+}
 
 TEST(StringAssign, NullFreesAndReturnsTwo) {
   StringValue v = nullptr;
@@ -194,14 +196,17 @@ using TempTextDeathTest = TempText;
 TEST_F(TempTextDeathTest, StackOverflowAndUnderflowEndTheProcess) {
   EXPECT_EXIT(
       {
-        for (int i = 0; i <= kPositionStackEntries; ++i) TempTextPush();
+        for (int i = 0; i <= kPositionStackEntries; ++i)
+          TempTextPush();
       },
       ::testing::ExitedWithCode(EXIT_FAILURE), "temporary text stack overflow");
   EXPECT_EXIT(TempTextPop(), ::testing::ExitedWithCode(EXIT_FAILURE),
               "temporary text stack underflow");
-  for (int i = 0; i < kPositionStackEntries; ++i) TempTextPush();
+  for (int i = 0; i < kPositionStackEntries; ++i)
+    TempTextPush();
   EXPECT_EQ(TempTextStackDepth(), kPositionStackEntries) << "100 entries are allowed";
-  for (int i = 0; i < kPositionStackEntries; ++i) TempTextPop();
+  for (int i = 0; i < kPositionStackEntries; ++i)
+    TempTextPop();
 }
 
 }  // namespace
