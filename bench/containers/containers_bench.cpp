@@ -54,7 +54,7 @@ void BM_Lifo(benchmark::State& state) {
     held[i] = nullptr;
   }
   void* burst[64];
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     for (auto& block : burst) {
       block = allocator.Take();
       benchmark::DoNotOptimize(block);
@@ -64,7 +64,9 @@ void BM_Lifo(benchmark::State& state) {
     }
   }
   for (void* block : held) {
-    if (block != nullptr) allocator.Give(block);
+    if (block != nullptr) {
+      allocator.Give(block);
+    }
   }
   state.SetItemsProcessed(state.iterations() * 64);
 }
@@ -79,7 +81,7 @@ void BM_LifoFresh(benchmark::State& state) {
     block = allocator.Take();
   }
   void* burst[64];
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     for (auto& block : burst) {
       block = allocator.Take();
       benchmark::DoNotOptimize(block);
@@ -109,7 +111,7 @@ void BM_Random(benchmark::State& state) {
     at = static_cast<uint32_t>(random() % live);
   }
   size_t k = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     const uint32_t at = order[k++ & (order.size() - 1)];
     allocator.Give(held[at]);
     held[at] = allocator.Take();
@@ -127,7 +129,7 @@ void BM_PingPong(benchmark::State& state) {
   Allocator allocator;
   const int64_t before = MemoryLiveBlocks();
   int64_t chunk_allocations = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     void* block = allocator.Take();
     benchmark::DoNotOptimize(block);
     chunk_allocations += MemoryLiveBlocks() - before;  // 1 when this take made a chunk
@@ -154,8 +156,9 @@ std::vector<std::u16string> Keys(int64_t count) {
   keys.reserve(static_cast<size_t>(count));
   for (int64_t i = 0; i < count; ++i) {
     std::u16string key = u"binding_";
-    for (int64_t n = i * 2654435761u % 1000003; n > 0; n /= 26)
+    for (int64_t n = i * 2654435761u % 1000003; n > 0; n /= 26) {
       key.push_back(static_cast<char16_t>(u'a' + n % 26));
+    }
     key.push_back(u'_');
     key.push_back(static_cast<char16_t>(u'A' + i % 26));
     keys.push_back(key);
@@ -167,12 +170,15 @@ void BM_MapFind(benchmark::State& state) {
   const auto keys = Keys(state.range(0));
   HashMap* map = nullptr;
   MapCreate(sizeof(int64_t), 0, nullptr, &map, 1024);
-  for (size_t i = 0; i < keys.size(); ++i)
+  for (size_t i = 0; i < keys.size(); ++i) {
     *static_cast<int64_t*>(MapAdd(map, keys[i].c_str(), 1)) = static_cast<int64_t>(i);
+  }
   size_t k = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     benchmark::DoNotOptimize(MapFind(map, keys[k].c_str()));
-    if (++k == keys.size()) k = 0;
+    if (++k == keys.size()) {
+      k = 0;
+    }
   }
   MapFree(map);
   state.SetItemsProcessed(state.iterations());
@@ -181,12 +187,15 @@ void BM_MapFind(benchmark::State& state) {
 void BM_UnorderedFind(benchmark::State& state) {
   const auto keys = Keys(state.range(0));
   std::unordered_map<std::u16string, int64_t> map;
-  for (size_t i = 0; i < keys.size(); ++i)
+  for (size_t i = 0; i < keys.size(); ++i) {
     map[keys[i]] = static_cast<int64_t>(i);
+  }
   size_t k = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     benchmark::DoNotOptimize(map.find(keys[k]));
-    if (++k == keys.size()) k = 0;
+    if (++k == keys.size()) {
+      k = 0;
+    }
   }
   state.SetItemsProcessed(state.iterations());
 }
@@ -194,11 +203,12 @@ void BM_UnorderedFind(benchmark::State& state) {
 // Adding every key to an empty map, the map freed between rounds (outside the timing).
 void BM_MapAdd(benchmark::State& state) {
   const auto keys = Keys(state.range(0));
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     HashMap* map = nullptr;
     MapCreate(sizeof(int64_t), 0, nullptr, &map, 1024);
-    for (const auto& key : keys)
+    for (const auto& key : keys) {
       benchmark::DoNotOptimize(MapAdd(map, key.c_str(), 1));
+    }
     state.PauseTiming();
     MapFree(map);
     state.ResumeTiming();
@@ -208,10 +218,11 @@ void BM_MapAdd(benchmark::State& state) {
 
 void BM_UnorderedAdd(benchmark::State& state) {
   const auto keys = Keys(state.range(0));
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     auto* map = new std::unordered_map<std::u16string, int64_t>();
-    for (const auto& key : keys)
+    for (const auto& key : keys) {
       benchmark::DoNotOptimize((*map)[key] = 0);
+    }
     state.PauseTiming();
     delete map;
     state.ResumeTiming();
@@ -231,14 +242,17 @@ void BM_ListSelectAscending(benchmark::State& state) {
   ListHolder holder{nullptr, nullptr};
   ListCreate(sizeof(int64_t), &holder, nullptr, 0);
   const int64_t count = state.range(0);
-  for (int64_t i = 0; i < count; ++i)
+  for (int64_t i = 0; i < count; ++i) {
     *static_cast<int64_t*>(ListAdd(holder.list)) = i;
+  }
   int64_t index = 0;
   int64_t steps = 0;
-  for (auto _ : state) {
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     benchmark::DoNotOptimize(ListSelect(holder.list, index));
     steps += internal::ListLastSelect().steps;
-    if (++index == count) index = 0;
+    if (++index == count) {
+      index = 0;
+    }
   }
   state.counters["steps_per_call"] =
       benchmark::Counter(static_cast<double>(steps), benchmark::Counter::kAvgIterations);

@@ -56,14 +56,20 @@ class MapModel {
   uint32_t Bucket(const std::u16string& key) const {
     // An independent reference: the recurrence in 64-bit arithmetic, reduced to 32 bits.
     uint64_t hash = 0;
-    for (char16_t unit : key)
+    for (char16_t unit : key) {
       hash = (hash * 65599 + (no_case_ ? FoldAscii(unit) : unit)) & 0xFFFFFFFFu;
+    }
     return static_cast<uint32_t>(hash % chains_.size());
   }
   bool Same(const std::u16string& a, const std::u16string& b) const {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-      if ((no_case_ ? FoldAscii(a[i]) : a[i]) != (no_case_ ? FoldAscii(b[i]) : b[i])) return false;
+    if (a.size() != b.size()) {
+      return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+      if ((no_case_ ? FoldAscii(a[i]) : a[i]) != (no_case_ ? FoldAscii(b[i]) : b[i])) {
+        return false;
+      }
+    }
     return true;
   }
   ModelEntry& At(Position p) { return chains_[p.bucket][p.index]; }
@@ -105,12 +111,16 @@ class MapModel {
       }
       return ScanFrom(current_->bucket + 1);
     }
-    if (current_bucket_ == -1) return ScanFrom(0);
+    if (current_bucket_ == -1) {
+      return ScanFrom(0);
+    }
     return std::nullopt;
   }
   // Deletes the current element; the element visited before it becomes current.
   std::optional<Position> DeleteCurrent() {
-    if (!current_) return std::nullopt;
+    if (!current_) {
+      return std::nullopt;
+    }
     auto& chain = chains_[current_->bucket];
     chain.erase(chain.begin() + static_cast<std::ptrdiff_t>(current_->index));
     current_ = previous_;
@@ -119,22 +129,25 @@ class MapModel {
     return current_;
   }
   void Clear() {
-    for (auto& chain : chains_)
+    for (auto& chain : chains_) {
       chain.clear();
+    }
     Reset();
     saved_bucket_ = -1;
   }
   // Every element in iteration order.
   std::vector<ModelEntry> Ordered() const {
     std::vector<ModelEntry> all;
-    for (const auto& chain : chains_)
+    for (const auto& chain : chains_) {
       all.insert(all.end(), chain.begin(), chain.end());
+    }
     return all;
   }
   size_t Size() const {
     size_t n = 0;
-    for (const auto& chain : chains_)
+    for (const auto& chain : chains_) {
       n += chain.size();
+    }
     return n;
   }
   std::vector<std::deque<ModelEntry>>& chains() { return chains_; }
@@ -201,8 +214,12 @@ class Driver {
       } else {
         ListStep(op & 0x3F, which, in);
       }
-      if (failure_.empty()) CheckAll();
-      if (!failure_.empty()) failure_ = "step " + std::to_string(step) + ": " + failure_;
+      if (failure_.empty()) {
+        CheckAll();
+      }
+      if (!failure_.empty()) {
+        failure_ = "step " + std::to_string(step) + ": " + failure_;
+      }
     }
     return failure_;
   }
@@ -212,26 +229,33 @@ class Driver {
     const uint8_t b = in.next();
     std::u16string key;
     const char16_t alphabet[] = {u'a', u'b', u'A', u'B'};
-    for (int i = 0; i < (b & 3); ++i)
+    for (int i = 0; i < (b & 3); ++i) {
       key.push_back(alphabet[(b >> (2 + 2 * i)) & 3]);
+    }
     return key;
   }
   static int64_t& Stamp(void* value) { return *static_cast<int64_t*>(value); }
 
   void Fail(const std::string& what) {
-    if (failure_.empty()) failure_ = what;
+    if (failure_.empty()) {
+      failure_ = what;
+    }
   }
 
   void MakeMap(int i, uint32_t buckets, bool no_case) {
     MapCreate(sizeof(int64_t), 0, nullptr, &maps_[i], static_cast<int32_t>(buckets),
               no_case ? MapKeyNoCase : 0);
     models_[i] = MapModel(maps_[i] != nullptr ? maps_[i]->bucket_count : 1, no_case);
-    if (maps_[i] == nullptr) Fail("MapCreate failed");
+    if (maps_[i] == nullptr) {
+      Fail("MapCreate failed");
+    }
   }
 
   void ExpectValue(void* got, std::optional<Position> want, MapModel& model, const char* op) {
     void* expected = want ? model.At(*want).value : nullptr;
-    if (got != expected) Fail(std::string(op) + " returned another value than the model");
+    if (got != expected) {
+      Fail(std::string(op) + " returned another value than the model");
+    }
   }
 
   void MapStep(int op, int i, ByteReader& in) {
@@ -243,11 +267,17 @@ class Driver {
         const std::u16string key = KeyFrom(in);
         const int32_t mode = op % 9 == 0 ? 1 : 0;
         void* value = MapAdd(map, key.c_str(), mode);
-        if (value == nullptr) return Fail("MapAdd gave null");
+        if (value == nullptr) {
+          return Fail("MapAdd gave null");
+        }
         if (mode == 1) {
           if (auto found = model.Find(key)) {
-            if (model.At(*found).value != value) return Fail("mode 1 did not find the element");
-            if (Stamp(value) != 0) return Fail("mode 1 did not zero the value");
+            if (model.At(*found).value != value) {
+              return Fail("mode 1 did not find the element");
+            }
+            if (Stamp(value) != 0) {
+              return Fail("mode 1 did not zero the value");
+            }
             model.At(*found).stamp = Stamp(value) = ++stamp_;
             return;
           }
@@ -277,11 +307,18 @@ class Driver {
         const int other = 1 - i;
         // Copies back and forth double the elements each time: keep the maps small enough for
         // a check after every step.
-        if (models_[other].Size() * (clear != 0 ? 0 : 1) + model.Size() > kMaxElements) return;
-        if (MapCopy(map, maps_[other], clear) != 1) return Fail("MapCopy refused");
-        if (clear != 0) models_[other].Clear();
-        for (const ModelEntry& entry : model.Ordered())
+        if (models_[other].Size() * (clear != 0 ? 0 : 1) + model.Size() > kMaxElements) {
+          return;
+        }
+        if (MapCopy(map, maps_[other], clear) != 1) {
+          return Fail("MapCopy refused");
+        }
+        if (clear != 0) {
+          models_[other].Clear();
+        }
+        for (const ModelEntry& entry : model.Ordered()) {
           models_[other].Add(entry.key, entry.stamp, nullptr);
+        }
         LearnValues(other);
         return;
       }
@@ -293,7 +330,9 @@ class Driver {
           return;
         }
         MapFree(map);
-        if (maps_[i] != nullptr) return Fail("MapFree left the variable set");
+        if (maps_[i] != nullptr) {
+          return Fail("MapFree left the variable set");
+        }
         const uint32_t shapes[] = {1, 2, 3, 7, 16, 64};
         MakeMap(i, shapes[(how >> 1) % 6], (how & 0x80) != 0);
         return;
@@ -307,8 +346,12 @@ class Driver {
     for (uint32_t b = 0; b < chains.size(); ++b) {
       MapElement* element = maps_[i]->buckets[b];
       for (ModelEntry& entry : chains[b]) {
-        if (element == nullptr) return Fail("a chain is shorter than the model's");
-        if (entry.value == nullptr) entry.value = internal::ElementValue(element);
+        if (element == nullptr) {
+          return Fail("a chain is shorter than the model's");
+        }
+        if (entry.value == nullptr) {
+          entry.value = internal::ElementValue(element);
+        }
         element = element->next;
       }
     }
@@ -321,8 +364,12 @@ class Driver {
       case 0:
       case 1: {  // add behind the current element
         void* value = ListAdd(list);
-        if (value == nullptr) return Fail("ListAdd gave null");
-        if (Stamp(value) != 0) return Fail("ListAdd gave a value that is not zero");
+        if (value == nullptr) {
+          return Fail("ListAdd gave null");
+        }
+        if (Stamp(value) != 0) {
+          return Fail("ListAdd gave a value that is not zero");
+        }
         Stamp(value) = ++stamp_;
         const size_t at = model.current ? *model.current + 1 : 0;
         model.items.insert(model.items.begin() + static_cast<std::ptrdiff_t>(at), {stamp_, value});
@@ -337,12 +384,15 @@ class Driver {
         void* got = ListSelect(list, n);
         if (n < 0 || n >= count) {
           model.current.reset();
-          if (got != nullptr) Fail("ListSelect out of range gave a value");
+          if (got != nullptr) {
+            Fail("ListSelect out of range gave a value");
+          }
           return;
         }
         model.current = static_cast<size_t>(n);
-        if (got != model.items[*model.current].second)
+        if (got != model.items[*model.current].second) {
           return Fail("ListSelect reached another element");
+        }
         CheckSteps(n, previous, count);
         return;
       }
@@ -351,10 +401,15 @@ class Driver {
         const int target = (how & 2) != 0 ? i : 1 - i;
         const int clear = how & 1;
         if (listModels_[target].items.size() * (clear != 0 ? 0 : 1) + model.items.size() >
-            kMaxElements)
+            kMaxElements) {
           return;
-        if (ListCopy(list, 0, lists_[target].list, 0, clear) != 1) return Fail("ListCopy refused");
-        if (target == i && clear != 0) return;
+        }
+        if (ListCopy(list, 0, lists_[target].list, 0, clear) != 1) {
+          return Fail("ListCopy refused");
+        }
+        if (target == i && clear != 0) {
+          return;
+        }
         ListModel& into = listModels_[target];
         const auto source = model.items;  // a snapshot: the copy may be onto itself
         if (clear != 0) {
@@ -369,8 +424,11 @@ class Driver {
         }
         size_t k = 0;
         for (ListElement* e = lists_[target].list->first; e != nullptr && k < into.items.size();
-             e = e->next, ++k)
-          if (into.items[k].second == nullptr) into.items[k].second = internal::ElementValue(e);
+             e = e->next, ++k) {
+          if (into.items[k].second == nullptr) {
+            into.items[k].second = internal::ElementValue(e);
+          }
+        }
         return;
       }
       default: {  // clear, or free and re-create
@@ -378,10 +436,12 @@ class Driver {
           ListClear(list);
         } else {
           ListFree(list);
-          if (lists_[i].list != nullptr || lists_[i].current != nullptr)
+          if (lists_[i].list != nullptr || lists_[i].current != nullptr) {
             return Fail("ListFree left the holder set");
-          if (ListCreate(sizeof(int64_t), &lists_[i], nullptr, 0) == nullptr)
+          }
+          if (ListCreate(sizeof(int64_t), &lists_[i], nullptr, 0) == nullptr) {
             return Fail("ListCreate failed");
+          }
         }
         model.items.clear();
         model.current.reset();
@@ -403,9 +463,10 @@ class Driver {
         expected = c - n >= n ? n : c - n;
       }
     }
-    if (internal::ListLastSelect().steps != expected)
+    if (internal::ListLastSelect().steps != expected) {
       Fail("ListSelect took " + std::to_string(internal::ListLastSelect().steps) +
            " steps instead of " + std::to_string(expected));
+    }
   }
 
   void CheckAll() {
@@ -418,52 +479,84 @@ class Driver {
   void CheckMap(int i) {
     HashMap* map = maps_[i];
     MapModel& model = models_[i];
-    if (map == nullptr) return Fail("a map is missing");
-    if (static_cast<size_t>(map->element_count) != model.Size())
+    if (map == nullptr) {
+      return Fail("a map is missing");
+    }
+    if (static_cast<size_t>(map->element_count) != model.Size()) {
       return Fail("element count differs");
+    }
     auto& chains = model.chains();
     for (uint32_t b = 0; b < map->bucket_count; ++b) {
       MapElement* element = map->buckets[b];
       for (const ModelEntry& entry : chains[b]) {
-        if (element == nullptr) return Fail("chain " + std::to_string(b) + " is too short");
-        if (internal::ElementValue(element) != entry.value) return Fail("chain order differs");
-        if (std::u16string(element->key.text) != entry.key) return Fail("a key copy differs");
-        if (Stamp(entry.value) != entry.stamp) return Fail("a value changed");
+        if (element == nullptr) {
+          return Fail("chain " + std::to_string(b) + " is too short");
+        }
+        if (internal::ElementValue(element) != entry.value) {
+          return Fail("chain order differs");
+        }
+        if (std::u16string(element->key.text) != entry.key) {
+          return Fail("a key copy differs");
+        }
+        if (Stamp(entry.value) != entry.stamp) {
+          return Fail("a value changed");
+        }
         element = element->next;
       }
-      if (element != nullptr) return Fail("chain " + std::to_string(b) + " is too long");
+      if (element != nullptr) {
+        return Fail("chain " + std::to_string(b) + " is too long");
+      }
     }
     const auto& current = model.current();
     if ((current ? model.At(*current).value : nullptr) !=
-        (map->current != nullptr ? internal::ElementValue(map->current) : nullptr))
+        (map->current != nullptr ? internal::ElementValue(map->current) : nullptr)) {
       return Fail("the current element differs");
+    }
   }
 
   void CheckList(int i) {
     const ListHolder& holder = lists_[i];
     LinkedList* list = holder.list;
     const ListModel& model = listModels_[i];
-    if (list == nullptr) return Fail("a list is missing");
-    if (static_cast<size_t>(list->count) != model.items.size()) return Fail("list count differs");
+    if (list == nullptr) {
+      return Fail("a list is missing");
+    }
+    if (static_cast<size_t>(list->count) != model.items.size()) {
+      return Fail("list count differs");
+    }
     ListElement* previous = nullptr;
     size_t k = 0;
     for (ListElement* e = list->first; e != nullptr; previous = e, e = e->next, ++k) {
-      if (k >= model.items.size()) return Fail("the list is too long");
-      if (e->previous != previous) return Fail("a backward link is wrong");
-      if (internal::ElementValue(e) != model.items[k].second) return Fail("list order differs");
-      if (Stamp(model.items[k].second) != model.items[k].first) return Fail("a list value changed");
+      if (k >= model.items.size()) {
+        return Fail("the list is too long");
+      }
+      if (e->previous != previous) {
+        return Fail("a backward link is wrong");
+      }
+      if (internal::ElementValue(e) != model.items[k].second) {
+        return Fail("list order differs");
+      }
+      if (Stamp(model.items[k].second) != model.items[k].first) {
+        return Fail("a list value changed");
+      }
     }
-    if (k != model.items.size()) return Fail("the list is too short");
-    if (list->last != previous) return Fail("the last element is wrong");
+    if (k != model.items.size()) {
+      return Fail("the list is too short");
+    }
+    if (list->last != previous) {
+      return Fail("the last element is wrong");
+    }
     ListElement* expected = model.current
                                 ? static_cast<ListElement*>(static_cast<void*>(
                                       static_cast<char*>(model.items[*model.current].second) - 16))
                                 : nullptr;
-    if (list->current != expected || holder.current != expected)
+    if (list->current != expected || holder.current != expected) {
       return Fail("the current element differs");
+    }
     if (model.current &&
-        (list->index_invalid != 0 || list->current_index != static_cast<int64_t>(*model.current)))
+        (list->index_invalid != 0 || list->current_index != static_cast<int64_t>(*model.current))) {
       return Fail("the current index differs");
+    }
   }
 
   static constexpr size_t kMaxElements = 600;

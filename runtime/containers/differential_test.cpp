@@ -23,8 +23,9 @@ namespace {
 // grow, finds of keys that exist, iteration with deletes.
 std::vector<uint8_t> RandomProgram(std::mt19937_64& random, size_t length) {
   std::vector<uint8_t> bytes(length);
-  for (auto& byte : bytes)
+  for (auto& byte : bytes) {
     byte = static_cast<uint8_t>(random());
+  }
   return bytes;
 }
 
@@ -52,8 +53,9 @@ TEST(MapAndListModel, IterationWithDeletesMatchesTheModel) {
       }
       const uint8_t which = static_cast<uint8_t>((random() % 2) << 7);
       program.push_back(which | 4);  // reset
-      for (int i = 0; i < 20; ++i)
+      for (int i = 0; i < 20; ++i) {
         program.push_back(which | ((random() % 3 == 0) ? 6 : 5));
+      }
     }
     testing_model::Driver driver;
     ASSERT_EQ(driver.Run(program.data(), program.size()), "") << "seed " << seed;
@@ -125,11 +127,14 @@ TEST(PoolWorkload, RandomTakesAndGivesKeepTheBookkeeping) {
       }
       if (step % 7 == 0 || order.size() < 40) {
         CheckPool(pool, outstanding, growing ? "growing" : "shrinking");
-        if (::testing::Test::HasFatalFailure()) return;
+        if (::testing::Test::HasFatalFailure()) {
+          return;
+        }
       }
     }
-    for (void* block : order)
+    for (void* block : order) {
       PoolGive(pool, block);
+    }
     EXPECT_EQ(pool->total_blocks, 0u) << "every chunk goes when its blocks come back";
     PoolDestroy(pool);
   }

@@ -27,18 +27,24 @@ void ElementLink(LinkedList* list, ListElement* element) {
   if (current != nullptr) {
     element->previous = current;
     element->next = current->next;
-    if (current->next != nullptr) current->next->previous = element;
+    if (current->next != nullptr) {
+      current->next->previous = element;
+    }
     current->next = element;
     ++list->current_index;
   } else {
     element->previous = nullptr;
     element->next = list->first;
-    if (list->first != nullptr) list->first->previous = element;
+    if (list->first != nullptr) {
+      list->first->previous = element;
+    }
     list->first = element;
     list->current_index = 0;
     list->index_invalid = 0;
   }
-  if (element->next == nullptr) list->last = element;
+  if (element->next == nullptr) {
+    list->last = element;
+  }
   list->current = element;
   *list->current_cell = element;
   ++list->count;
@@ -49,9 +55,13 @@ void ElementLink(LinkedList* list, ListElement* element) {
 LinkedList* ListCreate(uint64_t value_size, ListHolder* holder, LayoutDescriptor layout,
                        int32_t type) {
   uint64_t element_size = 0;
-  if (!internal::ElementSizeFits(value_size, &element_size)) return nullptr;
+  if (!internal::ElementSizeFits(value_size, &element_size)) {
+    return nullptr;
+  }
   auto* list = static_cast<LinkedList*>(SizedAllocZeroed(sizeof(LinkedList)));
-  if (list == nullptr) return nullptr;
+  if (list == nullptr) {
+    return nullptr;
+  }
   ListHolder* own = nullptr;
   if (holder == nullptr) {
     own = static_cast<ListHolder*>(SizedAllocZeroed(sizeof(ListHolder)));
@@ -78,21 +88,31 @@ LinkedList* ListCreate(uint64_t value_size, ListHolder* holder, LayoutDescriptor
 }
 
 void* ListAdd(LinkedList* list) {
-  if (list == nullptr) return nullptr;
+  if (list == nullptr) {
+    return nullptr;
+  }
   auto* element = static_cast<ListElement*>(PoolTakeZeroed(list->pool));
-  if (element == nullptr) return nullptr;
+  if (element == nullptr) {
+    return nullptr;
+  }
   void* value = internal::ElementValue(element);
-  if (list->structured != 0) StructureInit(value, list->layout);
+  if (list->structured != 0) {
+    StructureInit(value, list->layout);
+  }
   ElementLink(list, element);
   return value;
 }
 
 void ListClear(LinkedList* list) {
-  if (list == nullptr) return;
+  if (list == nullptr) {
+    return;
+  }
   ListElement* element = list->first;
   while (element != nullptr) {
     ListElement* next = element->next;  // read before the element goes back to the pool
-    if (list->layout != nullptr) StructureClear(internal::ElementValue(element), list->layout);
+    if (list->layout != nullptr) {
+      StructureClear(internal::ElementValue(element), list->layout);
+    }
     PoolGive(list->pool, element);
     element = next;
   }
@@ -105,23 +125,34 @@ void ListClear(LinkedList* list) {
 }
 
 void ListFree(LinkedList* list) {
-  if (list == nullptr) return;
+  if (list == nullptr) {
+    return;
+  }
   ListClear(list);
   PoolDestroy(list->pool);
   list->holder->list = nullptr;
   list->holder->current = nullptr;
-  if (list->owns_holder != 0) SizedFree(list->holder);
+  if (list->owns_holder != 0) {
+    SizedFree(list->holder);
+  }
   SizedFree(list);
 }
 
 int32_t ListCopy(LinkedList* source, int64_t source_tag, LinkedList* destination,
                  int64_t destination_tag, int32_t clear_first) {
-  if (source_tag != destination_tag || source == nullptr || destination == nullptr) return 0;
-  // Values of another size or layout would be written past, or cleared by the wrong layout.
-  if (source->element_size != destination->element_size || source->layout != destination->layout)
+  if (source_tag != destination_tag || source == nullptr || destination == nullptr) {
     return 0;
-  if (source == destination && clear_first != 0) return 1;  // already a copy of itself
-  if (clear_first != 0) ListClear(destination);
+  }
+  // Values of another size or layout would be written past, or cleared by the wrong layout.
+  if (source->element_size != destination->element_size || source->layout != destination->layout) {
+    return 0;
+  }
+  if (source == destination && clear_first != 0) {
+    return 1;  // already a copy of itself
+  }
+  if (clear_first != 0) {
+    ListClear(destination);
+  }
   // A list copied onto itself gets its copies behind its current element: the walk jumps from
   // that element to its original successor so that it never reaches a copy.
   ListElement* anchor = source == destination ? destination->current : nullptr;
@@ -130,7 +161,9 @@ int32_t ListCopy(LinkedList* source, int64_t source_tag, LinkedList* destination
   for (ListElement* element = source->first; element != nullptr;) {
     ListElement* next = element == anchor ? after_anchor : element->next;
     void* value = ListAdd(destination);
-    if (value == nullptr) return 0;
+    if (value == nullptr) {
+      return 0;
+    }
     StructureCopy(value, static_cast<int64_t>(value_size), source->layout,
                   internal::ElementValue(element));
     element = next;

@@ -12,15 +12,17 @@ namespace {
 internal::ListSelectTrace last_select{internal::ListWalk::kNone, 0};
 
 ListElement* Forward(ListElement* element, int64_t steps) {
-  for (int64_t i = 0; i < steps; ++i)
+  for (int64_t i = 0; i < steps; ++i) {
     element = element->next;
+  }
   last_select.steps = steps;
   return element;
 }
 
 ListElement* Backward(ListElement* element, int64_t steps) {
-  for (int64_t i = 0; i < steps; ++i)
+  for (int64_t i = 0; i < steps; ++i) {
     element = element->previous;
+  }
   last_select.steps = steps;
   return element;
 }
@@ -47,7 +49,9 @@ ListSelectTrace ListLastSelect() {
 
 void* ListSelect(LinkedList* list, int64_t index) {
   last_select = {internal::ListWalk::kNone, 0};
-  if (list == nullptr) return nullptr;
+  if (list == nullptr) {
+    return nullptr;
+  }
   const int64_t n = index;
   const int64_t c = list->current_index;
   list->current_index = n;

@@ -28,14 +28,16 @@ class ListTest : public ::testing::Test {
   LinkedList* Make(int64_t count) {
     LinkedList* list = ListCreate(sizeof(int64_t), &holder_, nullptr, 0);
     EXPECT_NE(list, nullptr);
-    for (int64_t i = 0; i < count; ++i)
+    for (int64_t i = 0; i < count; ++i) {
       *static_cast<int64_t*>(ListAdd(list)) = i;
+    }
     return list;
   }
   static std::vector<int64_t> Values(const LinkedList* list) {
     std::vector<int64_t> values;
-    for (ListElement* e = list->first; e != nullptr; e = e->next)
+    for (ListElement* e = list->first; e != nullptr; e = e->next) {
       values.push_back(*static_cast<int64_t*>(internal::ElementValue(e)));
+    }
     return values;
   }
   static int64_t Value(void* value) { return *static_cast<int64_t*>(value); }
@@ -70,8 +72,9 @@ TEST_F(ListAddTest, AppendsInOrderAndInsertsBehindTheCurrentElement) {
   EXPECT_EQ(ListCount(list), 6);
   // The backward links mirror the forward ones.
   std::vector<int64_t> backward;
-  for (ListElement* e = list->last; e != nullptr; e = e->previous)
+  for (ListElement* e = list->last; e != nullptr; e = e->previous) {
     backward.insert(backward.begin(), Value(internal::ElementValue(e)));
+  }
   EXPECT_EQ(backward, Values(list));
 }
 
@@ -85,12 +88,14 @@ TEST_F(ListAddTest, NewValuesAreZeroAndExhaustedMemoryChangesNothing) {
   EXPECT_EQ(list->first, nullptr);
   auto* bytes = static_cast<unsigned char*>(ListAdd(list));
   ASSERT_NE(bytes, nullptr);
-  for (int i = 0; i < 200; ++i)
+  for (int i = 0; i < 200; ++i) {
     bytes[i] = 0xEE;
+  }
   ListClear(list);
   bytes = static_cast<unsigned char*>(ListAdd(list));  // the same block comes back
-  for (int i = 0; i < 200; ++i)
+  for (int i = 0; i < 200; ++i) {
     ASSERT_EQ(bytes[i], 0) << "byte " << i << " not zeroed";
+  }
   EXPECT_EQ(ListAdd(nullptr), nullptr);
 }
 
@@ -167,8 +172,9 @@ TEST_F(ListCopyTest, TagsMustMatchAndCopiesFollowTheCurrentElement) {
   LinkedList* destination = Make(2);  // 0 1, current = 1
   ListHolder other{nullptr, nullptr};
   LinkedList* source = ListCreate(sizeof(int64_t), &other, nullptr, 0);
-  for (int64_t v : {7, 8, 9})
+  for (int64_t v : {7, 8, 9}) {
     *static_cast<int64_t*>(ListAdd(source)) = v;
+  }
   EXPECT_EQ(ListCopy(source, 1, destination, 2, 0), 0) << "different tags";
   EXPECT_EQ(Values(destination), (std::vector<int64_t>{0, 1}));
   EXPECT_EQ(ListCopy(nullptr, 0, destination, 0, 0), 0);
@@ -193,8 +199,9 @@ TEST_F(ListCopyTest, OntoItselfAndMismatchedSizes) {
   EXPECT_EQ(ListCount(list), 6) << "a list copied onto itself after clearing stays as it was";
   ListSelect(list, -1);
   ListClear(list);
-  for (int64_t v : {4, 5})
+  for (int64_t v : {4, 5}) {
     *static_cast<int64_t*>(ListAdd(list)) = v;
+  }
   ListSelect(list, -1);
   EXPECT_EQ(ListCopy(list, 0, list, 0, 0), 1);  // no current element: copies go to the front
   EXPECT_EQ(Values(list), (std::vector<int64_t>{4, 5, 4, 5}));

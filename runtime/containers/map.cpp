@@ -31,7 +31,9 @@ bool IntegerKeys(const HashMap* map) {
 bool ElementCopyInto(const HashMap* source, MapElement* element, HashMap* destination) {
   void* value = IntegerKeys(source) ? MapAddInteger(destination, element->key.number, 0)
                                     : MapAdd(destination, element->key.text, 0);
-  if (value == nullptr) return false;
+  if (value == nullptr) {
+    return false;
+  }
   StructureCopy(value, static_cast<int64_t>(source->value_size), source->layout,
                 internal::ElementValue(element));
   return true;
@@ -42,8 +44,12 @@ bool ElementCopyInto(const HashMap* source, MapElement* element, HashMap* destin
 namespace internal {
 
 void MapElementRelease(HashMap* map, MapElement* element) {
-  if (!IntegerKeys(map)) SizedFree(element->key.text);
-  if (map->layout != nullptr) StructureClear(ElementValue(element), map->layout);
+  if (!IntegerKeys(map)) {
+    SizedFree(element->key.text);
+  }
+  if (map->layout != nullptr) {
+    StructureClear(ElementValue(element), map->layout);
+  }
   PoolGive(map->pool, element);
 }
 
@@ -51,14 +57,22 @@ void MapElementRelease(HashMap* map, MapElement* element) {
 
 HashMap* MapCreate(uint64_t value_size, int32_t type, LayoutDescriptor layout, HashMap** variable,
                    int32_t buckets, uint8_t flags) {
-  if (variable != nullptr) MapFree(*variable);
+  if (variable != nullptr) {
+    MapFree(*variable);
+  }
   uint64_t element_size = 0;
-  if (!internal::ElementSizeFits(value_size, &element_size)) return nullptr;
+  if (!internal::ElementSizeFits(value_size, &element_size)) {
+    return nullptr;
+  }
   const uint32_t bucket_count = buckets >= 2 ? static_cast<uint32_t>(buckets) : 1;
   uint64_t bucket_bytes = 0;
-  if (!MemorySizeFits(bucket_count, sizeof(MapElement*), 0, &bucket_bytes)) return nullptr;
+  if (!MemorySizeFits(bucket_count, sizeof(void*), 0, &bucket_bytes)) {
+    return nullptr;
+  }
   auto* map = static_cast<HashMap*>(SizedAllocZeroed(sizeof(HashMap)));
-  if (map == nullptr) return nullptr;
+  if (map == nullptr) {
+    return nullptr;
+  }
   map->buckets = static_cast<MapElement**>(SizedAllocZeroed(bucket_bytes));
   map->pool = PoolCreate(element_size, kPoolMinimum, kPoolMaximum, PoolShared);
   if (map->buckets == nullptr || map->pool == nullptr) {
@@ -75,13 +89,19 @@ HashMap* MapCreate(uint64_t value_size, int32_t type, LayoutDescriptor layout, H
   map->current_bucket = -1;
   map->saved_bucket = -1;
   map->flags = flags & (MapKeyNoCase | MapIntegerKeys);
-  if (LayoutNeedsInit(layout) != 0) map->flags |= MapStructured;
-  if (variable != nullptr) *variable = map;
+  if (LayoutNeedsInit(layout) != 0) {
+    map->flags |= MapStructured;
+  }
+  if (variable != nullptr) {
+    *variable = map;
+  }
   return map;
 }
 
 void MapClear(HashMap* map) {
-  if (map == nullptr) return;
+  if (map == nullptr) {
+    return;
+  }
   // Each element's successor is read before the element goes back to the pool.
   for (uint32_t bucket = 0; bucket < map->bucket_count; ++bucket) {
     MapElement* element = map->buckets[bucket];
@@ -98,25 +118,36 @@ void MapClear(HashMap* map) {
 }
 
 void MapFree(HashMap* map) {
-  if (map == nullptr) return;
+  if (map == nullptr) {
+    return;
+  }
   MapClear(map);
   PoolDestroy(map->pool);
   SizedFree(map->buckets);
-  if (map->owner != nullptr && *map->owner == map) *map->owner = nullptr;
+  if (map->owner != nullptr && *map->owner == map) {
+    *map->owner = nullptr;
+  }
   SizedFree(map);
 }
 
 int32_t MapCopy(HashMap* source, HashMap* destination, int32_t clear_first) {
-  if (source == nullptr || destination == nullptr) return 0;
+  if (source == nullptr || destination == nullptr) {
+    return 0;
+  }
   // Copying values of another size, key kind or layout would write past the destination's
   // values or free keys that are numbers: such copies are refused.
   if (source->value_size != destination->value_size ||
-      IntegerKeys(source) != IntegerKeys(destination) || source->layout != destination->layout)
+      IntegerKeys(source) != IntegerKeys(destination) || source->layout != destination->layout) {
     return 0;
+  }
   // A map copied onto itself after clearing is the map as it was.
-  if (source == destination && clear_first != 0) return 1;
+  if (source == destination && clear_first != 0) {
+    return 1;
+  }
   const HashMap saved = *source;
-  if (clear_first != 0) MapClear(destination);
+  if (clear_first != 0) {
+    MapClear(destination);
+  }
   // Copies land at the head of their key's chain, behind this walk's position, so a map copied
   // onto itself has each of its elements copied exactly once.
   int32_t result = 1;

@@ -46,8 +46,12 @@ uint32_t KeyHash(const char16_t* key, bool no_case, uint64_t* bytes) {
 // mismatches a walk through the units.
 bool KeyMatches(const HashMap* map, const MapElement* element, const char16_t* key,
                 uint64_t bytes) {
-  if (static_cast<uint64_t>(SizedSizeOf(element->key.text)) != bytes) return false;
-  if (NoCase(map)) return StringCompareNoCase(element->key.text, key) == 0;
+  if (static_cast<uint64_t>(SizedSizeOf(element->key.text)) != bytes) {
+    return false;
+  }
+  if (NoCase(map)) {
+    return StringCompareNoCase(element->key.text, key) == 0;
+  }
   return std::memcmp(element->key.text, key, bytes) == 0;
 }
 
@@ -55,9 +59,13 @@ bool KeyMatches(const HashMap* map, const MapElement* element, const char16_t* k
 char16_t* KeyCopy(const char16_t* key) {
   const auto units = static_cast<uint64_t>(StringCountUnits(key));
   uint64_t bytes = 0;
-  if (!MemorySizeFits(units + 1, sizeof(char16_t), 0, &bytes)) return nullptr;
+  if (!MemorySizeFits(units + 1, sizeof(char16_t), 0, &bytes)) {
+    return nullptr;
+  }
   auto* copy = static_cast<char16_t*>(SizedAlloc(bytes));
-  if (copy != nullptr) std::memcpy(copy, key, bytes);
+  if (copy != nullptr) {
+    std::memcpy(copy, key, bytes);
+  }
   return copy;
 }
 
@@ -83,16 +91,22 @@ void* MapFindIn(HashMap* map, uint32_t bucket, Matches matches) {
 
 // Mode 1 on a key that is there: its value is cleared and initialised as if new.
 void* ValueRenew(HashMap* map, void* value) {
-  if (map->layout != nullptr) StructureClear(value, map->layout);
+  if (map->layout != nullptr) {
+    StructureClear(value, map->layout);
+  }
   std::memset(value, 0, map->value_size);
-  if ((map->flags & MapStructured) != 0) StructureInit(value, map->layout);
+  if ((map->flags & MapStructured) != 0) {
+    StructureInit(value, map->layout);
+  }
   return value;
 }
 
 void* ValueFresh(HashMap* map, MapElement* element) {
   void* value = internal::ElementValue(element);
   std::memset(value, 0, map->value_size);
-  if ((map->flags & MapStructured) != 0) StructureInit(value, map->layout);
+  if ((map->flags & MapStructured) != 0) {
+    StructureInit(value, map->layout);
+  }
   return value;
 }
 
@@ -126,7 +140,9 @@ void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket) {
 }  // namespace internal
 
 void* MapFind(HashMap* map, const char16_t* key) {
-  if (map == nullptr || IntegerKeys(map)) return nullptr;
+  if (map == nullptr || IntegerKeys(map)) {
+    return nullptr;
+  }
   key = KeyOrEmpty(key);
   uint64_t bytes = 0;
   const uint32_t bucket = KeyHash(key, NoCase(map), &bytes) % map->bucket_count;
@@ -135,7 +151,9 @@ void* MapFind(HashMap* map, const char16_t* key) {
 }
 
 void* MapFindInteger(HashMap* map, int64_t key) {
-  if (map == nullptr || !IntegerKeys(map)) return nullptr;
+  if (map == nullptr || !IntegerKeys(map)) {
+    return nullptr;
+  }
   return MapFindIn(map, internal::MapIntegerBucket(map, key),
                    [&](const MapElement* element) { return element->key.number == key; });
 }
@@ -143,13 +161,19 @@ void* MapFindInteger(HashMap* map, int64_t key) {
 void* MapAdd(HashMap* map, const char16_t* key, int32_t mode) {
   // A string key on an integer-keyed map would be stored as a number and never freed (or the
   // other way round, freed as a pointer): such calls are refused.
-  if (map == nullptr || IntegerKeys(map)) return nullptr;
+  if (map == nullptr || IntegerKeys(map)) {
+    return nullptr;
+  }
   key = KeyOrEmpty(key);
   if (mode != 0) {
-    if (void* value = MapFind(map, key)) return ValueRenew(map, value);
+    if (void* value = MapFind(map, key)) {
+      return ValueRenew(map, value);
+    }
   }
   auto* element = static_cast<MapElement*>(PoolTake(map->pool));
-  if (element == nullptr) return nullptr;
+  if (element == nullptr) {
+    return nullptr;
+  }
   element->key.text = KeyCopy(key);
   if (element->key.text == nullptr) {
     PoolGive(map->pool, element);
@@ -160,12 +184,18 @@ void* MapAdd(HashMap* map, const char16_t* key, int32_t mode) {
 }
 
 void* MapAddInteger(HashMap* map, int64_t key, int32_t mode) {
-  if (map == nullptr || !IntegerKeys(map)) return nullptr;
+  if (map == nullptr || !IntegerKeys(map)) {
+    return nullptr;
+  }
   if (mode != 0) {
-    if (void* value = MapFindInteger(map, key)) return ValueRenew(map, value);
+    if (void* value = MapFindInteger(map, key)) {
+      return ValueRenew(map, value);
+    }
   }
   auto* element = static_cast<MapElement*>(PoolTake(map->pool));
-  if (element == nullptr) return nullptr;
+  if (element == nullptr) {
+    return nullptr;
+  }
   element->key.number = key;
   internal::MapElementLink(map, element, internal::MapIntegerBucket(map, key));
   return ValueFresh(map, element);

@@ -34,10 +34,13 @@ void ChainUnlink(HashMap* map, MapElement* element, uint32_t bucket) {
     MapElement* before = map->previous;
     if (before == nullptr || before->next != element) {
       before = *link;
-      while (before != nullptr && before->next != element)
+      while (before != nullptr && before->next != element) {
         before = before->next;
+      }
     }
-    if (before == nullptr) return;  // not in this chain: nothing to unlink
+    if (before == nullptr) {
+      return;  // not in this chain: nothing to unlink
+    }
     link = &before->next;
   }
   *link = element->next;
@@ -46,14 +49,18 @@ void ChainUnlink(HashMap* map, MapElement* element, uint32_t bucket) {
 }  // namespace
 
 void MapReset(HashMap* map) {
-  if (map == nullptr) return;
+  if (map == nullptr) {
+    return;
+  }
   map->current = nullptr;
   map->current_bucket = -1;
   map->previous = nullptr;
 }
 
 void* MapNext(HashMap* map) {
-  if (map == nullptr) return nullptr;
+  if (map == nullptr) {
+    return nullptr;
+  }
   map->previous = map->current;
   map->saved_bucket = map->current_bucket;
   if (map->current != nullptr) {
@@ -63,12 +70,16 @@ void* MapNext(HashMap* map) {
     }
     return ScanFrom(map, static_cast<uint32_t>(map->current_bucket) + 1);
   }
-  if (map->current_bucket == -1) return ScanFrom(map, 0);
+  if (map->current_bucket == -1) {
+    return ScanFrom(map, 0);
+  }
   return nullptr;  // the iteration is over
 }
 
 void* MapDeleteCurrent(HashMap* map) {
-  if (map == nullptr || map->current == nullptr) return nullptr;
+  if (map == nullptr || map->current == nullptr) {
+    return nullptr;
+  }
   MapElement* element = map->current;
   ChainUnlink(map, element, static_cast<uint32_t>(map->current_bucket));
   map->current = map->previous;

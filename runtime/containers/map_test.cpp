@@ -46,8 +46,9 @@ using MapCopyTest = MapTest;
 // An independent reference for the hash: the same recurrence, done in 64 bits and reduced.
 uint32_t ReferenceHash(const std::u16string& key) {
   uint64_t hash = 0;
-  for (char16_t unit : key)
+  for (char16_t unit : key) {
     hash = (hash * 65599u + unit) % (uint64_t{1} << 32);
+  }
   return static_cast<uint32_t>(hash);
 }
 
@@ -57,9 +58,10 @@ TEST_F(MapHashTest, MatchesTheRecurrence) {
   EXPECT_EQ(internal::MapHash(u"ab", false), 97u * 65599u + 98u);
   const std::u16string keys[] = {u"a", u"Hello, world", u"\u00e9t\u00e9", u"\xffff\x8000",
                                  u"a long key that wraps the thirty-two bits many times over"};
-  for (const auto& key : keys)
+  for (const auto& key : keys) {
     EXPECT_EQ(internal::MapHash(key.c_str(), false), ReferenceHash(key))
         << "key size " << key.size();
+  }
   EXPECT_EQ(internal::MapHash(u"AbC", true), internal::MapHash(u"abc", false));
   EXPECT_NE(internal::MapHash(u"AbC", false), internal::MapHash(u"abc", false));
 }
@@ -207,16 +209,18 @@ TEST_F(MapAddTest, IntegerKeysIncludingNegativeOnesNameABucket) {
 
 TEST_F(MapFindTest, MissLeavesTheCurrentElementAndDeleteStillWorks) {
   HashMap* map = Make(1);  // one chain: every find walks past other elements
-  for (const char16_t* key : {u"a", u"b", u"c", u"d"})
+  for (const char16_t* key : {u"a", u"b", u"c", u"d"}) {
     At(MapAdd(map, key, 1)) = key[0];
+  }
   ASSERT_NE(MapFind(map, u"b"), nullptr);
   MapElement* found = map->current;
   EXPECT_EQ(MapFind(map, u"zz"), nullptr);
   EXPECT_EQ(map->current, found);
   MapDeleteCurrent(map);
   EXPECT_EQ(MapFind(map, u"b"), nullptr);
-  for (const char16_t* key : {u"a", u"c", u"d"})
+  for (const char16_t* key : {u"a", u"c", u"d"}) {
     EXPECT_NE(MapFind(map, key), nullptr) << static_cast<char>(key[0]);
+  }
   EXPECT_EQ(MapElementCount(map), 3);
 }
 
@@ -247,14 +251,16 @@ TEST_F(MapDeleteCurrentTest, DeletingEveryElementWhileIteratingVisitsEachOnce) {
   EXPECT_EQ(std::set<int64_t>(visited.begin(), visited.end()), expected);
   EXPECT_EQ(visited.size(), expected.size()) << "an element was visited twice";
   EXPECT_EQ(MapElementCount(map), 0);
-  for (uint32_t b = 0; b < map->bucket_count; ++b)
+  for (uint32_t b = 0; b < map->bucket_count; ++b) {
     EXPECT_EQ(map->buckets[b], nullptr);
+  }
 }
 
 TEST_F(MapDeleteCurrentTest, TwoDeletesInARowAndDeleteWithoutCurrent) {
   HashMap* map = Make(1);
-  for (const char16_t* key : {u"a", u"b", u"c", u"d"})
+  for (const char16_t* key : {u"a", u"b", u"c", u"d"}) {
     MapAdd(map, key, 1);  // chain d c b a
+  }
   EXPECT_EQ(MapDeleteCurrent(nullptr), nullptr);
   ASSERT_NE(MapFind(map, u"b"), nullptr);
   void* now = MapDeleteCurrent(map);  // b goes; c becomes current

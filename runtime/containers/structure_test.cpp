@@ -214,8 +214,9 @@ TEST_F(StructureWalkTest, MapAndListOfStructuredValuesClearEverything) {
     auto* group = static_cast<Group*>(MapAdd(map, key.c_str(), 1));
     ASSERT_NE(group, nullptr);
     StringAssign(&group->label, key.c_str());
-    for (int j = 0; j < 3; ++j)
+    for (int j = 0; j < 3; ++j) {
       AddLeaf(ListAdd(group->items.list), u"item", j);
+    }
   }
   // Mode 1 on a present key clears its value's list and creates a fresh one.
   auto* renewed = static_cast<Group*>(MapAdd(map, u"groupa", 1));
@@ -230,7 +231,9 @@ TEST_F(StructureWalkTest, MapAndListOfStructuredValuesClearEverything) {
   MapReset(map);
   int step = 0;
   while (MapNext(map) != nullptr) {
-    if (step++ % 2 == 0) MapDeleteCurrent(map);
+    if (step++ % 2 == 0) {
+      MapDeleteCurrent(map);
+    }
   }
   EXPECT_EQ(MapElementCount(map), 25);
   MapFree(map);
