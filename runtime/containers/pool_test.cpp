@@ -2,8 +2,10 @@
 // when their blocks come back, the one-block fallback, sharing and resource balance.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "runtime/containers/containers.h"
@@ -332,6 +334,50 @@ TEST_F(PoolSharedTest, MatchIsByBlockSizeAndFullFlags) {
   EXPECT_EQ(internal::PoolSharedFind(56, PoolShared), nullptr);
   EXPECT_EQ(internal::PoolSharedFind(48, PoolShared), nullptr);
   EXPECT_EQ(internal::PoolSharedFind(56, PoolShared | PoolThreadSafe), nullptr);
+}
+
+TEST_F(PoolSharedTest, ThreadSafePoolServesTwoThreads) {
+  BlockPool* pool = PoolCreate(16, 16, 64, PoolThreadSafe);
+  ASSERT_NE(pool, nullptr);
+  ASSERT_EQ(pool->locked, 1);
+  // Each thread stamps its blocks and checks the stamp before giving them back: a block handed
+  // to both threads at once, or a corrupted free list, breaks a stamp.
+  std::atomic<int> broken{0};
+  auto work = [&](int64_t stamp) {
+    std::vector<int64_t*> mine;
+    for (int i = 0; i < 20000; ++i) {
+      if (mine.size() < 50 && (i % 3 != 2 || mine.empty())) {
+        auto* block = static_cast<int64_t*>(PoolTake(pool));
+        if (block == nullptr) {
+          ++broken;
+          return;
+        }
+        block[0] = stamp;
+        block[1] = i;
+        mine.push_back(block);
+      } else {
+        int64_t* block = mine.back();
+        mine.pop_back();
+        if (block[0] != stamp) {
+          ++broken;
+        }
+        PoolGive(pool, block);
+      }
+    }
+    for (int64_t* block : mine) {
+      if (block[0] != stamp) {
+        ++broken;
+      }
+      PoolGive(pool, block);
+    }
+  };
+  std::thread first(work, 1);
+  std::thread second(work, 2);
+  first.join();
+  second.join();
+  EXPECT_EQ(broken.load(), 0);
+  EXPECT_EQ(pool->total_blocks, 0u) << "every chunk went back when its blocks did";
+  PoolDestroy(pool);
 }
 
 TEST(ThreadSlotCreate, GivesZeroedBlockRunThroughConstructor) {
