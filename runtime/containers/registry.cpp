@@ -129,6 +129,9 @@ ObjectRegistry* RegistryCreate(int32_t object_size, int32_t increment,
 
 void RegistryCreateOnce(ObjectRegistry** variable, int32_t object_size, int32_t increment,
                         ObjectFreeCallback free_callback) {
+  if (variable == nullptr) {
+    return;
+  }
   pthread_once(&create_once, CreateMutexInit);
   pthread_mutex_lock(&create_mutex);
   if (*variable == nullptr) {

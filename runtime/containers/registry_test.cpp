@@ -291,6 +291,7 @@ TEST(RegistryCreateOnce, CreatesOnlyIntoAnEmptyVariable) {
   EXPECT_EQ(variable, first);
   EXPECT_EQ(variable->object_size, 16);
   EXPECT_EQ(variable->increment, 8);
+  RegistryCreateOnce(nullptr, 16, 8, nullptr);  // nowhere to create into: nothing happens
   SizedFree(variable->slots);
   SizedFree(variable);
   EXPECT_EQ(MemoryLiveBlocks(), live);
