@@ -72,7 +72,9 @@ void NSEvent::dealloc() {
 }
 
 NSString* NSDefaultRunLoopMode() {
-  return NSSTR(u"kCFRunLoopDefaultMode");
+  // A constant: looked up once, as the framework's global is.
+  static NSString* const mode = NSSTR(u"kCFRunLoopDefaultMode");
+  return mode;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -46,7 +46,8 @@ void DesktopTestFailImageCreation(int64_t successes) {
 }
 
 NSString* NSDeviceRGBColorSpace() {
-  return NSSTR(u"NSDeviceRGBColorSpace");
+  static NSString* const name = NSSTR(u"NSDeviceRGBColorSpace");
+  return name;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -27,6 +27,9 @@ static_assert(sizeof(WindowSlotData) == 2 * sizeof(int64_t), "two 64-bit words")
 ThreadSlot window_thread_slot = nullptr;
 
 constexpr int32_t kStackStep = 10;
+// One saved view per 64-bit entry.
+constexpr int64_t kEntryBytes = 8;
+static_assert(sizeof(NSView*) == kEntryBytes, "a saved view fills one entry");
 
 void SlotConstruct(void* block) {
   auto* data = static_cast<WindowSlotData*>(block);
@@ -62,7 +65,7 @@ ZnGadgetList* ZnGadgetList::initWithWindow(NSWindow* window) {
     window->setContentView(flipped);
     TopView = flipped;
   }
-  Views = static_cast<NSView**>(SizedAllocZeroed(kStackStep * sizeof(NSView*)));
+  Views = static_cast<NSView**>(SizedAllocZeroed(kStackStep * kEntryBytes));
   StackSize = Views == nullptr ? 0 : kStackStep;
   StackIndex = 0;
   return this;
@@ -81,7 +84,7 @@ void ZnGadgetList::dealloc() {
 void ZnGadgetList::push(NSView* view) {
   if (StackIndex >= StackSize) {
     // The growth rule: ten more entries, the new ones zeroed; nothing changes when refused.
-    const int64_t bytes = (static_cast<int64_t>(StackSize) + kStackStep) * 8;
+    const int64_t bytes = (static_cast<int64_t>(StackSize) + kStackStep) * kEntryBytes;
     void* grown = Views == nullptr ? SizedAllocZeroed(static_cast<uint64_t>(bytes))
                                    : SizedResizeZeroed(Views, bytes);
     if (grown == nullptr) {
