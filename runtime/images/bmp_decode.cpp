@@ -94,8 +94,9 @@ void BmpConvertRow(BmpPicture* picture, const uint8_t* data, int64_t count, uint
       }
       break;
     case 8:
-      for (int64_t x = 0; x < count; ++x, out += 3)
+      for (int64_t x = 0; x < count; ++x, out += 3) {
         BmpPutIndexed(picture, data[x], out);
+      }
       break;
     case 16: {
       const bool six_bit_green = picture->compression == kCompressionBitFields;
@@ -142,8 +143,12 @@ void BmpDecodeRows(BmpPicture* picture) {
 // run of `value`.
 void BmpRleWrite(BmpPicture* picture, int64_t x, int64_t y, int64_t count, uint32_t value,
                  const uint8_t* indices) {
-  if (y >= picture->rows || x + count > picture->width) picture->complete = false;
-  if (y >= picture->rows || x >= picture->width) return;
+  if (y >= picture->rows || x + count > picture->width) {
+    picture->complete = false;
+  }
+  if (y >= picture->rows || x >= picture->width) {
+    return;
+  }
   const int64_t inside = std::min(count, picture->width - x);
   uint8_t* out = BmpDestinationRow(*picture, y) + 3 * x;
   for (int64_t i = 0; i < inside; ++i, out += 3) {
@@ -168,21 +173,29 @@ void BmpDecodeRle8(BmpPicture* picture) {
       BmpRleWrite(picture, x, y, n, v, nullptr);
       x += n;
     } else if (v == 0) {
-      if (y >= picture->rows) picture->complete = false;  // more line ends than rows
+      if (y >= picture->rows) {
+        picture->complete = false;  // more line ends than rows
+      }
       ++y;
       x = 0;
     } else if (v == 1) {
       return;
     } else if (v == 2) {
-      if (size - position < 2) break;
+      if (size - position < 2) {
+        break;
+      }
       x += source[position];
       y += source[position + 1];
       position += 2;
-      if (x > picture->width || y > picture->rows) picture->complete = false;
+      if (x > picture->width || y > picture->rows) {
+        picture->complete = false;
+      }
     } else {
       const uint64_t inside = std::min<uint64_t>(v, size - position);
       BmpRleWrite(picture, x, y, static_cast<int64_t>(inside), 0, source + position);
-      if (inside < v) break;
+      if (inside < v) {
+        break;
+      }
       x += v;
       position += v + (v & 1U);
     }
@@ -193,7 +206,9 @@ void BmpDecodeRle8(BmpPicture* picture) {
 // The colour table: biClrUsed entries (or 2^bits when 0), at most 2^bits, and only those that lie
 // wholly inside the source.
 void BmpFindTable(BmpPicture* picture, uint32_t header_size, uint32_t colours_used) {
-  if (picture->bits > 8) return;
+  if (picture->bits > 8) {
+    return;
+  }
   const uint64_t largest = uint64_t{1} << picture->bits;
   uint64_t entries = colours_used == 0 ? largest : std::min<uint64_t>(colours_used, largest);
   const uint64_t start = uint64_t{kBmpFileHeaderBytes} + header_size;
@@ -207,7 +222,9 @@ void BmpFindTable(BmpPicture* picture, uint32_t header_size, uint32_t colours_us
 
 int32_t BmpDecode(DecodeState* state, void* destination, int32_t bytes_per_row, uint32_t flags) {
   const auto* source = static_cast<const uint8_t*>(state->scratch[kBmpScratchHeader]);
-  if (source == nullptr || destination == nullptr) return 0;
+  if (source == nullptr || destination == nullptr) {
+    return 0;
+  }
   const auto* copy = static_cast<const uint8_t*>(state->scratch[kBmpScratchCopy]);
   uint64_t size = 0;
   if (copy != nullptr) {
@@ -215,7 +232,9 @@ int32_t BmpDecode(DecodeState* state, void* destination, int32_t bytes_per_row, 
   } else if (state->memory_size > 0) {
     size = static_cast<uint64_t>(state->memory_size);
   }
-  if (size < kBmpHeadersBytes) return 0;
+  if (size < kBmpHeadersBytes) {
+    return 0;
+  }
 
   BmpPicture picture{};
   picture.source = source;
@@ -233,9 +252,13 @@ int32_t BmpDecode(DecodeState* state, void* destination, int32_t bytes_per_row, 
   const uint32_t header_size = BmpRead32(source, size, 14);
   const auto offset = static_cast<int32_t>(BmpRead32(source, size, 10));
 
-  if (!BmpConvertible(picture.bits, picture.compression) || picture.width < 0) return 0;
+  if (!BmpConvertible(picture.bits, picture.compression) || picture.width < 0) {
+    return 0;
+  }
   // Rows must hold the width, or a row's pixels would run into the next row or past the end.
-  if (static_cast<int64_t>(bytes_per_row) < 3 * picture.width) return 0;
+  if (static_cast<int64_t>(bytes_per_row) < 3 * picture.width) {
+    return 0;
+  }
   // Pixel data that starts inside the headers is no picture.
   if (offset < 0 || static_cast<uint64_t>(offset) < kBmpHeadersBytes ||
       static_cast<uint64_t>(offset) < uint64_t{kBmpFileHeaderBytes} + header_size) {

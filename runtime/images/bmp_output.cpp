@@ -31,14 +31,18 @@ std::atomic<uint32_t> temporary_counter{0};
 char* TextCopy(const char* text) {
   const size_t length = std::strlen(text);
   auto* copy = static_cast<char*>(SizedAlloc(length + 1));
-  if (copy != nullptr) std::memcpy(copy, text, length + 1);
+  if (copy != nullptr) {
+    std::memcpy(copy, text, length + 1);
+  }
   return copy;
 }
 
 // The file the save replaces: the target of a symbolic link, or the name as given.
 char* OutputTargetName(const char* file_name) {
   char* resolved = realpath(file_name, nullptr);
-  if (resolved == nullptr) return TextCopy(file_name);
+  if (resolved == nullptr) {
+    return TextCopy(file_name);
+  }
   char* copy = TextCopy(resolved);
   std::free(resolved);  // realpath's block comes from malloc
   return copy;
@@ -50,7 +54,9 @@ int OutputCreateTemporary(const char* target, char** temp_name) {
   const size_t folder = slash == nullptr ? 0 : static_cast<size_t>(slash - target) + 1;
   const size_t bytes = folder + 48;
   auto* name = static_cast<char*>(SizedAlloc(bytes));
-  if (name == nullptr) return -1;
+  if (name == nullptr) {
+    return -1;
+  }
   std::memcpy(name, target, folder);
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
     std::snprintf(name + folder, bytes - folder, ".zn-bmp-%ld-%u.tmp", static_cast<long>(getpid()),
@@ -60,7 +66,9 @@ int OutputCreateTemporary(const char* target, char** temp_name) {
       *temp_name = name;
       return fd;
     }
-    if (errno != EEXIST) break;
+    if (errno != EEXIST) {
+      break;
+    }
   }
   SizedFree(name);
   return -1;
@@ -76,7 +84,9 @@ void OutputRelease(BmpOutput* output) {
 
 bool OutputOpenFile(BmpOutput* output, const char* file_name) {
   output->target_name = OutputTargetName(file_name);
-  if (output->target_name == nullptr) return false;
+  if (output->target_name == nullptr) {
+    return false;
+  }
   struct stat existing {};
   const bool exists = stat(output->target_name, &existing) == 0;
   if (exists && (!S_ISREG(existing.st_mode) || access(output->target_name, W_OK) != 0)) {
@@ -88,7 +98,9 @@ bool OutputOpenFile(BmpOutput* output, const char* file_name) {
     OutputRelease(output);
     return false;
   }
-  if (exists) fchmod(fd, existing.st_mode & 07777);  // best effort, like the owner's own copy
+  if (exists) {
+    fchmod(fd, existing.st_mode & 07777);  // best effort, like the owner's own copy
+  }
   output->file = fdopen(fd, "wb");
   if (output->file == nullptr) {
     close(fd);
@@ -104,8 +116,12 @@ bool OutputOpenFile(BmpOutput* output, const char* file_name) {
 bool BmpOutputOpen(BmpOutput* output, const char* file_name, uint64_t size) {
   *output = BmpOutput{};
   output->size = size;
-  if (file_name != nullptr) return OutputOpenFile(output, file_name);
-  if (size > INT64_MAX) return false;
+  if (file_name != nullptr) {
+    return OutputOpenFile(output, file_name);
+  }
+  if (size > INT64_MAX) {
+    return false;
+  }
   output->block =
       static_cast<uint8_t*>(MemoryBlockAllocate(static_cast<int64_t>(size), kMemoryBlockNoClear));
   return output->block != nullptr;
@@ -115,14 +131,18 @@ bool BmpOutputWrite(BmpOutput* output, const void* bytes, uint64_t count) {
   if (output->block == nullptr) {
     return count == 0 || std::fwrite(bytes, 1, count, output->file) == count;
   }
-  if (count > output->size - output->position) return false;  // never past the block
+  if (count > output->size - output->position) {
+    return false;  // never past the block
+  }
   std::memcpy(output->block + output->position, bytes, count);
   output->position += count;
   return true;
 }
 
 uint8_t* BmpOutputReserve(BmpOutput* output, uint64_t count) {
-  if (output->block == nullptr || count > output->size - output->position) return nullptr;
+  if (output->block == nullptr || count > output->size - output->position) {
+    return nullptr;
+  }
   uint8_t* place = output->block + output->position;
   output->position += count;
   return place;
@@ -130,8 +150,9 @@ uint8_t* BmpOutputReserve(BmpOutput* output, uint64_t count) {
 
 int64_t BmpOutputFinish(BmpOutput* output, bool written) {
   if (output->block != nullptr) {
-    if (written && output->position == output->size)
+    if (written && output->position == output->size) {
       return reinterpret_cast<int64_t>(output->block);
+    }
     MemoryBlockFree(output->block);
     output->block = nullptr;
     return 0;
@@ -139,7 +160,9 @@ int64_t BmpOutputFinish(BmpOutput* output, bool written) {
   // fclose reports the errors of the last buffered writes (a full disk shows up here).
   const bool closed = std::fclose(output->file) == 0;
   bool placed = written && closed && std::rename(output->temp_name, output->target_name) == 0;
-  if (!placed) unlink(output->temp_name);
+  if (!placed) {
+    unlink(output->temp_name);
+  }
   OutputRelease(output);
   return placed ? 1 : 0;
 }

@@ -18,12 +18,18 @@ const ImageDecoder kBmpDecoder = {BmpProbe, BmpDecode, BmpCleanup, BmpFormatTag}
 // header or one that cannot be held. Short reads leave zero bytes, which the decoder's bounds
 // treat like any other data.
 uint8_t* BmpLoadFile(std::FILE* stream) {
-  if (stream == nullptr || fseeko(stream, 0, SEEK_END) != 0) return nullptr;
+  if (stream == nullptr || fseeko(stream, 0, SEEK_END) != 0) {
+    return nullptr;
+  }
   const off_t size = ftello(stream);
   fseeko(stream, 0, SEEK_SET);
-  if (size < static_cast<off_t>(kBmpFileHeaderBytes)) return nullptr;
+  if (size < static_cast<off_t>(kBmpFileHeaderBytes)) {
+    return nullptr;
+  }
   auto* copy = static_cast<uint8_t*>(SizedAllocZeroed(static_cast<uint64_t>(size)));
-  if (copy == nullptr) return nullptr;
+  if (copy == nullptr) {
+    return nullptr;
+  }
   if (std::fread(copy, 1, kBmpFileHeaderBytes, stream) != kBmpFileHeaderBytes) {
     SizedFree(copy);
     return nullptr;
@@ -41,10 +47,14 @@ int32_t BmpProbe(DecodeState* state) {
     header = static_cast<const uint8_t*>(state->memory);
     size = state->memory_size < 0 ? 0 : static_cast<uint64_t>(state->memory_size);
     // A block shorter than the file header is refused, as a file of that size is.
-    if (header == nullptr || size < kBmpFileHeaderBytes) return 0;
+    if (header == nullptr || size < kBmpFileHeaderBytes) {
+      return 0;
+    }
   } else {
     copy = BmpLoadFile(state->stream);
-    if (copy == nullptr) return 0;
+    if (copy == nullptr) {
+      return 0;
+    }
     header = copy;
     size = static_cast<uint64_t>(SizedSizeOf(copy));
   }

@@ -35,11 +35,15 @@ Decoded Decode(const Bytes& file, uint32_t flags = 0, int64_t extra_per_row = 0,
   d.state.memory_size = static_cast<int32_t>(size >= 0 ? size : static_cast<int64_t>(file.size()));
   d.state.frame_count = 1;
   d.accepted = BmpProbe(&d.state);
-  if (d.accepted == 0) return d;
+  if (d.accepted == 0) {
+    return d;
+  }
   const int64_t width = d.state.width < 0 ? 0 : d.state.width;
   const int64_t rows = d.state.height < 0 ? -static_cast<int64_t>(d.state.height) : d.state.height;
   const int64_t bytes_per_row = 3 * width + extra_per_row;
-  if (rows * bytes_per_row > (int64_t{1} << 26)) return d;  // keep damaged giants small
+  if (rows * bytes_per_row > (int64_t{1} << 26)) {
+    return d;  // keep damaged giants small
+  }
   d.pixels.assign(static_cast<size_t>(rows * bytes_per_row), kUntouched);
   d.result = BmpDecode(&d.state, d.pixels.empty() ? nullptr : d.pixels.data(),
                        static_cast<int32_t>(bytes_per_row), flags);
@@ -131,8 +135,9 @@ TEST(BmpDecode, ThreePixelRowsSkipTheirPadding) {
   const std::vector<uint8_t> expected = Expected(picture);
   for (int r = 0; r < 2; ++r) {
     EXPECT_EQ(std::memcmp(&d.pixels[r * 14], &expected[r * 9], 9), 0) << "row " << r;
-    for (int i = 9; i < 14; ++i)
+    for (int i = 9; i < 14; ++i) {
       EXPECT_EQ(d.pixels[r * 14 + i], kUntouched) << "row " << r;
+    }
   }
 
   // 4 bits, 3 pixels: 2 data bytes and 2 of padding, exactly 3 pixels per row.
@@ -154,8 +159,9 @@ TEST(BmpDecode, ThreePixelRowsSkipTheirPadding) {
       const uint8_t* p = &d4.pixels[r * 12 + 3 * x];
       EXPECT_EQ((p[0] << 16) | (p[1] << 8) | p[2], static_cast<int>(c)) << r << "," << x;
     }
-    for (int i = 9; i < 12; ++i)
+    for (int i = 9; i < 12; ++i) {
       EXPECT_EQ(d4.pixels[r * 12 + i], kUntouched) << "row " << r;
+    }
   }
 }
 
@@ -231,11 +237,13 @@ TEST(BmpDecode, Rle8SampleAndEscapes) {
   ASSERT_EQ(d.result, 1);
   const std::vector<uint8_t> five = Expected({palette.rgb[5]});
   const std::vector<uint8_t> seven = Expected({palette.rgb[7]});
-  for (int x = 0; x < 3; ++x)
+  for (int x = 0; x < 3; ++x) {
     EXPECT_EQ(std::memcmp(&d.pixels[3 * x], five.data(), 3), 0) << x;
+  }
   EXPECT_EQ(d.pixels[9], kUntouched) << "the fourth pixel of the first row is not written";
-  for (int x = 0; x < 2; ++x)
+  for (int x = 0; x < 2; ++x) {
     EXPECT_EQ(std::memcmp(&d.pixels[12 + 3 * x], seven.data(), 3), 0);
+  }
   EXPECT_EQ(d.pixels[18], kUntouched);
 
   // A delta, an odd absolute run with its padding byte, a line end after the last row.
@@ -287,8 +295,9 @@ TEST(BmpDecode, RefusesLayoutsItCannotConvertWithoutWriting) {
     Decoded d = Decode(testing_bmp::TestBmpBytes(bmp));
     EXPECT_EQ(d.accepted, 1) << "the probe accepts depth " << layout.bits;
     EXPECT_EQ(d.result, 0) << "depth " << layout.bits << " compression " << layout.compression;
-    for (const uint8_t byte : d.pixels)
+    for (const uint8_t byte : d.pixels) {
       ASSERT_EQ(byte, kUntouched) << "depth " << layout.bits;
+    }
   }
 }
 
@@ -332,8 +341,9 @@ TEST(BmpDecode, AgreesWithTheGeneratorOnEveryLayout) {
           }
           bmp.data = testing_bmp::Pack16(values, width, rows, top_down);
         } else {
-          for (size_t i = 0; i < count; ++i)
+          for (size_t i = 0; i < count; ++i) {
             rgb.push_back(testing_bmp::PseudoRandom(&seed) & 0xFFFFFF);
+          }
           bmp.data = testing_bmp::PackRgb(rgb, width, rows, bits, top_down);
         }
         Decoded d = Decode(testing_bmp::TestBmpBytes(bmp));
@@ -355,7 +365,9 @@ Bytes SampleFile(int bits, uint32_t compression = 0) {
   bmp.height = 5;
   bmp.bits = static_cast<uint16_t>(bits);
   bmp.compression = compression;
-  if (bits <= 8) bmp.table = testing_bmp::MakePalette(1 << bits, 4).bytes;
+  if (bits <= 8) {
+    bmp.table = testing_bmp::MakePalette(1 << bits, 4).bytes;
+  }
   if (compression == 1) {
     bmp.data = {9, 1, 0, 0, 0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 0, 2, 3, 1, 4, 2, 0, 1};
   } else {
@@ -374,7 +386,9 @@ Decoded DecodeExact(const Bytes& file, uint32_t flags = 0) {
 TEST(BmpDecode, TruncatedFilesGiveZeroAndStayInside) {
   for (const int bits : {1, 4, 8, 16, 24, 32}) {
     for (const uint32_t compression : {0U, 1U}) {
-      if (compression == 1 && bits != 8) continue;
+      if (compression == 1 && bits != 8) {
+        continue;
+      }
       const Bytes file = SampleFile(bits, compression);
       ASSERT_EQ(DecodeExact(file).result, 1) << bits << " bits, whole file";
       for (size_t length = 0; length < file.size(); ++length) {
@@ -383,7 +397,9 @@ TEST(BmpDecode, TruncatedFilesGiveZeroAndStayInside) {
         if (length < 14) {
           EXPECT_EQ(d.accepted, 0) << "length " << length;
         }
-        if (d.accepted == 0) continue;
+        if (d.accepted == 0) {
+          continue;
+        }
         // A stored row without its padding is still whole; anything shorter is incomplete.
         const bool whole = compression == 0 && file.size() - length < 4 &&
                            (file.size() - length) <= testing_bmp::RowBytes(9, bits) -
@@ -435,8 +451,9 @@ TEST(BmpDecode, DamagedFieldsGiveZeroAndStayInside) {
   ASSERT_EQ(BmpProbe(&d.state), 1);
   std::vector<uint8_t> small(5 * 26, kUntouched);
   EXPECT_EQ(BmpDecode(&d.state, small.data(), 26, 0), 0);
-  for (const uint8_t byte : small)
+  for (const uint8_t byte : small) {
     ASSERT_EQ(byte, kUntouched);
+  }
   EXPECT_EQ(BmpDecode(&d.state, nullptr, 27, 0), 0);
   BmpCleanup(&d.state);
 

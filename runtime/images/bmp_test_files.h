@@ -39,7 +39,9 @@ inline Bytes TestBmpBytes(const TestBmp& bmp) {
   Bytes out(14 + bmp.header_size, 0);
   out.insert(out.end(), bmp.table.begin(), bmp.table.end());
   const size_t data_at = bmp.offset >= 0 ? static_cast<size_t>(bmp.offset) : out.size();
-  if (out.size() < data_at) out.resize(data_at, 0);
+  if (out.size() < data_at) {
+    out.resize(data_at, 0);
+  }
   out.insert(out.end(), bmp.data.begin(), bmp.data.end());
   out[0] = 'B';
   out[1] = 'M';
@@ -114,7 +116,9 @@ inline Bytes PackRgb(const std::vector<uint32_t>& pixels, int32_t width, int32_t
       *out++ = static_cast<uint8_t>(rgb);
       *out++ = static_cast<uint8_t>(rgb >> 8);
       *out++ = static_cast<uint8_t>(rgb >> 16);
-      if (bits == 32) *out++ = fourth;
+      if (bits == 32) {
+        *out++ = fourth;
+      }
     }
   }
   return data;

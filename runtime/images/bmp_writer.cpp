@@ -34,7 +34,9 @@ bool BmpLayoutOf(int32_t width, int32_t height, int32_t depth, BmpLayout* layout
   } else {
     const uint64_t data = depth == 1 ? (w + 7) / 8 : depth == 4 ? (w + 1) / 2 : w;
     layout->stride = (data + 3) & ~uint64_t{3};
-    if (layout->stride == 0) layout->stride = 4;
+    if (layout->stride == 0) {
+      layout->stride = 4;
+    }
     layout->offset = kBmpHeadersBytes + 4U * (1U << depth);
   }
   uint64_t size = 0;
@@ -69,7 +71,9 @@ bool BmpWriteIndexed(BmpOutput* output, const uint8_t* pixels, int32_t width, in
                      int32_t depth, int32_t source_layout, const BmpLayout& layout) {
   PaletteReducer* reducer = PaletteReducerCreate(pixels, width, height, source_layout,
                                                  bytes_per_row, depth, palette_flags);
-  if (reducer == nullptr) return false;
+  if (reducer == nullptr) {
+    return false;
+  }
   uint8_t table[256 * 4];
   const int32_t colours = 1 << depth;
   for (int32_t k = 0; k < colours; ++k) {
@@ -171,8 +175,9 @@ uint32_t PixelLoad(const uint8_t* pixel) {
 void RowRgbaToBgr(const uint8_t* source, int32_t width, uint8_t* target) {
   int32_t x = 0;
   if constexpr (kWordPaths) {
-    for (; x + 1 < width; ++x, source += 4, target += 3)
+    for (; x + 1 < width; ++x, source += 4, target += 3) {
       QuadStore(target, OverWhite(QuadLoad(source)));
+    }
   }
   for (; x < width; ++x, source += 4, target += 3) {
     const uint32_t bgr = OverWhite(PixelLoad(source));
@@ -197,7 +202,9 @@ using BmpRowConverter = void (*)(const uint8_t*, int32_t, uint8_t*);
 
 // The converter for a source layout (24 or 32) and a file depth (24 or 32), chosen once per save.
 BmpRowConverter BmpRowConverterOf(int32_t source_layout, int32_t depth) {
-  if (source_layout == 24) return depth == 24 ? RowRgbToBgr : RowRgbToBgr0;
+  if (source_layout == 24) {
+    return depth == 24 ? RowRgbToBgr : RowRgbToBgr0;
+  }
   return depth == 24 ? RowRgbaToBgr : RowRgbaToBgr0;
 }
 
@@ -211,16 +218,22 @@ bool BmpWriteDirect(BmpOutput* output, const uint8_t* pixels, int32_t width, int
   // them through one row buffer whose padding stays zero.
   if (output->block != nullptr) {
     uint8_t* target = BmpOutputReserve(output, layout.stride * static_cast<uint64_t>(height));
-    if (target == nullptr) return false;  // a block is made at the file's size: not reached
+    if (target == nullptr) {
+      return false;  // a block is made at the file's size: not reached
+    }
     for (int32_t i = 0; i < height; ++i, target += layout.stride) {
       const int32_t source_row = SourceRowOf(i, height, row_flags);
       convert(pixels + static_cast<int64_t>(source_row) * bytes_per_row, width, target);
-      if (padding != 0) std::memset(target + data, 0, padding);
+      if (padding != 0) {
+        std::memset(target + data, 0, padding);
+      }
     }
     return true;
   }
   auto* row_buffer = static_cast<uint8_t*>(SizedAllocZeroed(layout.stride));
-  if (row_buffer == nullptr) return false;
+  if (row_buffer == nullptr) {
+    return false;
+  }
   bool written = true;
   for (int32_t i = 0; written && i < height; ++i) {
     const int32_t source_row = SourceRowOf(i, height, row_flags);
@@ -236,14 +249,24 @@ bool BmpWriteDirect(BmpOutput* output, const uint8_t* pixels, int32_t width, int
 int64_t BmpSave(const char* file_name, const void* pixels, int32_t width, int32_t height,
                 int32_t bytes_per_row, uint32_t row_flags, uint32_t palette_flags, int32_t depth,
                 int32_t source_layout) {
-  if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32) return 0;
-  if (source_layout != 24 && source_layout != 32) return 0;
-  if (pixels == nullptr || width < 1 || height < 1) return 0;
+  if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32) {
+    return 0;
+  }
+  if (source_layout != 24 && source_layout != 32) {
+    return 0;
+  }
+  if (pixels == nullptr || width < 1 || height < 1) {
+    return 0;
+  }
   BmpLayout layout{};
-  if (!BmpLayoutOf(width, height, depth, &layout)) return 0;
+  if (!BmpLayoutOf(width, height, depth, &layout)) {
+    return 0;
+  }
 
   BmpOutput output{};
-  if (!BmpOutputOpen(&output, file_name, layout.file_size)) return 0;
+  if (!BmpOutputOpen(&output, file_name, layout.file_size)) {
+    return 0;
+  }
   uint8_t headers[kBmpHeadersBytes];
   BmpHeaders(width, height, depth, layout, headers);
   bool written = BmpOutputWrite(&output, headers, kBmpHeadersBytes);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -74,8 +75,10 @@ Bytes SaveToMemory(const void* pixels, int32_t width, int32_t height, int32_t by
                    uint32_t row_flags, uint32_t palette_flags, int32_t depth, int32_t layout) {
   const int64_t address = BmpSave(nullptr, pixels, width, height, bytes_per_row, row_flags,
                                   palette_flags, depth, layout);
-  if (address == 0) return {};
-  auto* block = reinterpret_cast<uint8_t*>(address);
+  if (address == 0) {
+    return {};
+  }
+  auto* block = std::bit_cast<uint8_t*>(address);
   Bytes bytes(block, block + SizedSizeOf(block));
   MemoryBlockFree(block);
   return bytes;
@@ -83,11 +86,13 @@ Bytes SaveToMemory(const void* pixels, int32_t width, int32_t height, int32_t by
 
 Bytes RgbPicture(int32_t width, int32_t height, int32_t channels, uint32_t seed) {
   Bytes pixels(static_cast<size_t>(width) * height * channels);
-  for (uint8_t& byte : pixels)
+  for (uint8_t& byte : pixels) {
     byte = static_cast<uint8_t>(testing_bmp::PseudoRandom(&seed));
+  }
   if (channels == 4) {
-    for (size_t i = 3; i < pixels.size(); i += 4)
+    for (size_t i = 3; i < pixels.size(); i += 4) {
       pixels[i] = 255;
+    }
   }
   return pixels;
 }
@@ -98,10 +103,14 @@ Bytes DecodeBytes(const Bytes& file, int32_t* result = nullptr) {
   state.from_memory = 1;
   state.memory = file.data();
   state.memory_size = static_cast<int32_t>(file.size());
-  if (BmpProbe(&state) == 0) return {};
+  if (BmpProbe(&state) == 0) {
+    return {};
+  }
   Bytes out(static_cast<size_t>(state.width) * std::abs(state.height) * 3);
   const int32_t r = BmpDecode(&state, out.data(), state.width * 3, 0);
-  if (result != nullptr) *result = r;
+  if (result != nullptr) {
+    *result = r;
+  }
   BmpCleanup(&state);
   return out;
 }
@@ -133,8 +142,9 @@ TEST(BmpSave, StridesOffsetsAndHeaderFields) {
     EXPECT_EQ(Field16(file, 28), static_cast<uint32_t>(c.depth));
     EXPECT_EQ(Field32(file, 30), 0U);
     EXPECT_EQ(Field32(file, 34), 2 * c.stride) << "biSizeImage, depth " << c.depth;
-    for (const size_t at : {38, 42, 46, 50})
+    for (const size_t at : {38, 42, 46, 50}) {
       EXPECT_EQ(Field32(file, at), 0U) << at;
+    }
   }
   const Bytes pixels = RgbPicture(3, 2, 3, 1);
   EXPECT_EQ(SaveToMemory(pixels.data(), 3, 2, 9, 0, 0, 24, 24).size(), 78U);
@@ -173,8 +183,9 @@ Bytes ReferenceDirectFile(const Bytes& pixels, int32_t width, int32_t height, in
   const size_t size = 54 + stride * height;
   Bytes file(size, 0);
   auto put = [&file](size_t at, uint32_t value, int bytes) {
-    for (int k = 0; k < bytes; ++k)
+    for (int k = 0; k < bytes; ++k) {
       file[at + k] = static_cast<uint8_t>(value >> (8 * k));
+    }
   };
   put(0, 0x4D42, 2);
   put(2, static_cast<uint32_t>(size), 4);
@@ -318,7 +329,9 @@ TEST(BmpSave, MemoryAndFileOutputAgreeAndLeaveNothingBehind) {
         BmpSave32(folder.File("fail.bmp").c_str(), pixels.data(), 13, 7, 52, 0, 0, 8);
     const int64_t memory = BmpSave32(nullptr, pixels.data(), 13, 7, 52, 0, 0, 24);
     MemoryTestFailAfter(-1);
-    if (memory != 0) MemoryBlockFree(reinterpret_cast<void*>(memory));
+    if (memory != 0) {
+      MemoryBlockFree(std::bit_cast<void*>(memory));
+    }
     EXPECT_EQ(file == 0, !std::filesystem::exists(folder.File("fail.bmp"))) << successes;
     std::filesystem::remove(folder.File("fail.bmp"));
     EXPECT_EQ(MemoryLiveBlocks(), live) << "after " << successes << " successes";
@@ -389,7 +402,9 @@ TEST(BmpSave, RoundTripsThroughTheReader) {
 template <class Body>
 int InChild(Body body) {
   const pid_t child = fork();
-  if (child == 0) _exit(body());
+  if (child == 0) {
+    _exit(body());
+  }
   int status = 0;
   waitpid(child, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -399,8 +414,9 @@ TEST(BmpSave, FileSizeLimitKeepsTheExistingFile) {
   TempFolder folder;
   const std::string name = folder.File("keep.bmp");
   Bytes old_bytes(5000);
-  for (size_t i = 0; i < old_bytes.size(); ++i)
+  for (size_t i = 0; i < old_bytes.size(); ++i) {
     old_bytes[i] = static_cast<uint8_t>(i * 7);
+  }
   WriteFile(name, old_bytes);
   const Bytes pixels = RgbPicture(64, 64, 3, 4);
   for (const int32_t depth : {8, 24}) {
@@ -408,7 +424,9 @@ TEST(BmpSave, FileSizeLimitKeepsTheExistingFile) {
       const int status = InChild([&] {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit small{limit, limit};
-        if (setrlimit(RLIMIT_FSIZE, &small) != 0) return 3;
+        if (setrlimit(RLIMIT_FSIZE, &small) != 0) {
+          return 3;
+        }
         return static_cast<int>(BmpSave24(name.c_str(), pixels.data(), 64, 64, 192, 0, 0, depth));
       });
       EXPECT_EQ(status, 0) << "the save fails, depth " << depth << " limit " << limit;
@@ -427,7 +445,9 @@ TEST(BmpSave, NoTemporaryFileKeepsTheExistingFile) {
   // No descriptor left for the temporary file.
   const int status = InChild([&] {
     const rlimit none{0, 0};
-    if (setrlimit(RLIMIT_NOFILE, &none) != 0) return 3;
+    if (setrlimit(RLIMIT_NOFILE, &none) != 0) {
+      return 3;
+    }
     return static_cast<int>(BmpSave24(name.c_str(), pixels.data(), 8, 8, 24, 0, 0, 24));
   });
   EXPECT_EQ(status, 0);
@@ -440,7 +460,9 @@ TEST(BmpSave, NoTemporaryFileKeepsTheExistingFile) {
 }
 
 TEST(BmpSave, ReadOnlyFolderKeepsTheExistingFile) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders; see the limit tests";
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "root writes into read-only folders; see the limit tests";
+  }
   TempFolder folder;
   const std::string name = folder.File("keep.bmp");
   const Bytes old_bytes = {'o', 'l', 'd'};

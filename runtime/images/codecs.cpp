@@ -47,7 +47,9 @@ FormatTag DecodeStartWith(DecodeState* state) {
 
 DecodeState* DecodeStateFresh() {
   DecodeState* state = DecodeStateGet();
-  if (state == nullptr) return nullptr;
+  if (state == nullptr) {
+    return nullptr;
+  }
   ImageDecodeFinish();
   std::memset(state, 0, sizeof *state);
   state->frame_count = 1;
@@ -58,12 +60,16 @@ DecodeState* DecodeStateFresh() {
 }  // namespace
 
 void ImageDecoderRegister(const ImageDecoder* decoder) {
-  if (decoder == nullptr || decoder_count >= kCodecTableEntries) return;
+  if (decoder == nullptr || decoder_count >= kCodecTableEntries) {
+    return;
+  }
   DecoderTable[decoder_count++] = decoder;
 }
 
 void ImageEncoderRegister(const ImageEncoder* encoder) {
-  if (encoder == nullptr || encoder_count >= kCodecTableEntries) return;
+  if (encoder == nullptr || encoder_count >= kCodecTableEntries) {
+    return;
+  }
   EncoderTable[encoder_count++] = encoder;
 }
 
@@ -85,7 +91,9 @@ const ImageEncoder* ImageEncoderAt(int32_t position) {
 
 const ImageEncoder* ImageEncoderFind(FormatTag tag) {
   for (int32_t i = 0; i < encoder_count; ++i) {
-    if (EncoderTable[i]->tag == tag) return EncoderTable[i];
+    if (EncoderTable[i]->tag == tag) {
+      return EncoderTable[i];
+    }
   }
   return nullptr;
 }
@@ -97,7 +105,9 @@ void DecodeStateInit() {
 
 FormatTag ImageDecodeStartMemory(const void* address, int32_t size) {
   DecodeState* state = DecodeStateFresh();
-  if (state == nullptr) return 0;
+  if (state == nullptr) {
+    return 0;
+  }
   state->from_memory = 1;
   state->memory = address;
   state->memory_size = size;
@@ -106,9 +116,13 @@ FormatTag ImageDecodeStartMemory(const void* address, int32_t size) {
 
 FormatTag ImageDecodeStartFile(const char* file_name) {
   DecodeState* state = DecodeStateFresh();
-  if (state == nullptr || file_name == nullptr) return 0;
+  if (state == nullptr || file_name == nullptr) {
+    return 0;
+  }
   state->stream = std::fopen(file_name, "rb");
-  if (state->stream == nullptr) return 0;
+  if (state->stream == nullptr) {
+    return 0;
+  }
   const FormatTag tag = DecodeStartWith(state);
   if (tag == 0) {
     // No finish follows a refused start, so the stream is closed here.
@@ -150,14 +164,18 @@ int64_t ImageDecodeAttribute() {
 
 int32_t ImageDecodePixels(void* destination, int32_t bytes_per_row, uint32_t flags) {
   DecodeState* state = DecodeStateGet();
-  if (state == nullptr || state->decoder == nullptr) return 0;
+  if (state == nullptr || state->decoder == nullptr) {
+    return 0;
+  }
   return state->decoder->decode(state, destination, bytes_per_row, flags);
 }
 
 void ImageDecodeFinish() {
   DecodeState* state =
       decode_slot == nullptr ? nullptr : static_cast<DecodeState*>(ThreadSlotGet(decode_slot));
-  if (state == nullptr || state->decoder == nullptr) return;
+  if (state == nullptr || state->decoder == nullptr) {
+    return;
+  }
   state->decoder->cleanup(state);
   state->decoder = nullptr;
   if (state->from_memory == 0 && state->stream != nullptr) {

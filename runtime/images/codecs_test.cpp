@@ -48,8 +48,9 @@ TEST_F(CodecRegistry, RegistersTheBmpDecoderOnceAfterInit) {
 }
 
 TEST_F(CodecRegistry, TablesStopAtThirtyEntries) {
-  for (int i = 0; i < 40; ++i)
+  for (int i = 0; i < 40; ++i) {
     BmpEncoderRegister();
+  }
   EXPECT_EQ(ImageEncoderCount(), kCodecTableEntries);
   EXPECT_EQ(ImageEncoderAt(kCodecTableEntries), nullptr);
 }

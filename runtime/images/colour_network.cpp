@@ -39,8 +39,9 @@ void FillRadiusPower(ColourNetwork* network, int32_t rad, double alpha) {
 }
 
 void MoveNeuron(double* neuron, const double* sample, double factor) {
-  for (int c = 0; c < 4; ++c)
+  for (int c = 0; c < 4; ++c) {
     neuron[c] -= factor * (neuron[c] - sample[c]);
+  }
 }
 
 void MoveNeighbours(ColourNetwork* network, int32_t winner, int32_t rad, const double* sample) {
@@ -50,10 +51,13 @@ void MoveNeighbours(ColourNetwork* network, int32_t winner, int32_t rad, const d
     // Each component moves by (c - s) * power / 2^18; the order of the two neighbours matters
     // only for floating-point rounding, so keep the classic one: above first, then below.
     for (const int32_t k : {winner + m, winner - m}) {
-      if (k < 0 || k >= netsize) continue;
+      if (k < 0 || k >= netsize) {
+        continue;
+      }
       double* neuron = network->neurons[k];
-      for (int c = 0; c < 4; ++c)
+      for (int c = 0; c < 4; ++c) {
         neuron[c] -= (neuron[c] - sample[c]) * power / kNeighbourScale;
+      }
     }
   }
 }
@@ -66,22 +70,30 @@ double ColourImportance(int32_t alpha) {
 }
 
 int32_t NetworkUnbias(double value, double gamma) {
-  if (value < 0) return 0;
+  if (value < 0) {
+    return 0;
+  }
   const double t = std::floor(((255.0 * std::pow(value / 255.0, gamma)) / 255.0) * 256.0);
   return t > 255.0 ? 255 : static_cast<int32_t>(t);
 }
 
 int32_t NetworkUnbiasAlpha(double value) {
-  if (value < 0) return 0;
+  if (value < 0) {
+    return 0;
+  }
   const double t = std::floor((value / 255.0) * 256.0);
   return t > 255.0 ? 255 : static_cast<int32_t>(t);
 }
 
 ColourNetwork* NetworkCreate(const uint8_t* picture, uint64_t length, int32_t colours,
                              double gamma) {
-  if (colours < 1 || colours > kNetworkMaxColours) return nullptr;
+  if (colours < 1 || colours > kNetworkMaxColours) {
+    return nullptr;
+  }
   auto* network = static_cast<ColourNetwork*>(SizedAllocZeroed(sizeof(ColourNetwork)));
-  if (network == nullptr) return nullptr;
+  if (network == nullptr) {
+    return nullptr;
+  }
   network->picture = picture;
   network->length = length;
   network->netsize = static_cast<uint32_t>(colours);
@@ -108,7 +120,9 @@ void NetworkFree(ColourNetwork* network) {
 
 uint64_t NetworkLearningStep(uint64_t length) {
   for (const uint64_t prime : kStepPrimes) {
-    if (length % prime != 0 || prime == kStepPrimes[std::size(kStepPrimes) - 1]) return 4 * prime;
+    if (length % prime != 0 || prime == kStepPrimes[std::size(kStepPrimes) - 1]) {
+      return 4 * prime;
+    }
   }
   return 4 * kStepPrimes[0];  // not reached: the last prime is taken whatever the length
 }
@@ -154,7 +168,9 @@ int32_t NetworkContest(ColourNetwork* network, double alpha, double blue, double
 void NetworkLearn(ColourNetwork* network, int32_t sample_factor) {
   const uint64_t factor = sample_factor < 1 ? 1 : static_cast<uint64_t>(sample_factor);
   const uint64_t length = network->length;
-  if (length < 4 * factor) return;
+  if (length < 4 * factor) {
+    return;
+  }
   const int32_t alpha_decrease = 30 + static_cast<int32_t>((factor - 1) / 3);
   const uint64_t samples = length / (4 * factor);
   const uint64_t delta = samples < kLearningCycles ? 1 : samples / kLearningCycles;
@@ -179,17 +195,22 @@ void NetworkLearn(ColourNetwork* network, int32_t sample_factor) {
     const int32_t winner = NetworkContest(network, sample[kNeuronAlpha], sample[kNeuronBlue],
                                           sample[kNeuronGreen], sample[kNeuronRed]);
     MoveNeuron(network->neurons[winner], sample, alpha / kInitialAlpha);
-    if (rad != 0) MoveNeighbours(network, winner, rad, sample);
+    if (rad != 0) {
+      MoveNeighbours(network, winner, rad, sample);
+    }
 
     position += step;
-    while (position >= length)
+    while (position >= length) {
       position -= length;
+    }
 
     if (i % delta == 0) {
       alpha -= alpha / alpha_decrease;
       radius -= radius / kRadiusDecrease;
       rad = static_cast<int32_t>(radius);
-      if (rad <= 1) rad = 0;
+      if (rad <= 1) {
+        rad = 0;
+      }
       FillRadiusPower(network, rad, alpha);
     }
   }

@@ -54,7 +54,9 @@ Ours DecodeOurs(const Bytes& file) {
   state.from_memory = 1;
   state.memory = file.data();
   state.memory_size = static_cast<int32_t>(file.size());
-  if (BmpProbe(&state) == 0) return ours;
+  if (BmpProbe(&state) == 0) {
+    return ours;
+  }
   ours.width = state.width;
   ours.rows = std::abs(state.height);
   ours.pixels.assign(static_cast<size_t>(ours.width) * ours.rows * 3, 0);
@@ -94,7 +96,9 @@ std::vector<Generated> GenerateLayouts() {
     for (int32_t width = 1; width <= 5; ++width) {
       for (const bool top_down : {false, true}) {
         for (const bool partial : {false, true}) {
-          if (partial && (bits == 1 || bits > 8)) continue;
+          if (partial && (bits == 1 || bits > 8)) {
+            continue;
+          }
           const int32_t rows = 3;
           TestBmp bmp;
           bmp.width = width;
@@ -104,7 +108,9 @@ std::vector<Generated> GenerateLayouts() {
           if (bits <= 8) {
             const int entries = partial ? 3 : 1 << bits;
             testing_bmp::TestPalette palette = testing_bmp::MakePalette(entries, seed);
-            if (bits == 1) palette.bytes = {0, 0, 0, 0, 255, 255, 255, 0};
+            if (bits == 1) {
+              palette.bytes = {0, 0, 0, 0, 255, 255, 255, 0};
+            }
             bmp.table = palette.bytes;
             bmp.colours_used = partial ? static_cast<uint32_t>(entries) : 0;
             std::vector<uint8_t> indices;
@@ -126,8 +132,9 @@ std::vector<Generated> GenerateLayouts() {
             bmp.data = testing_bmp::Pack16(values, width, rows, top_down);
           } else {
             std::vector<uint32_t> rgb;
-            for (size_t i = 0; i < count; ++i)
+            for (size_t i = 0; i < count; ++i) {
               rgb.push_back(testing_bmp::PseudoRandom(&seed));
+            }
             bmp.data = testing_bmp::PackRgb(rgb, width, rows, bits, top_down, 0);
           }
           files.push_back({"gen_" + std::to_string(bits) + "_" + std::to_string(width) +
@@ -162,13 +169,16 @@ std::vector<Generated> GenerateLayouts() {
 }
 
 TEST(BmpDecodeCrossCheck, AgreesWithImageMagickOnEveryLayout) {
-  if (access(kConvert, X_OK) != 0) GTEST_SKIP() << "ImageMagick's convert is not installed";
+  if (access(kConvert, X_OK) != 0) {
+    GTEST_SKIP() << "ImageMagick's convert is not installed";
+  }
   TempFolder folder;
   for (const Generated& generated : GenerateLayouts()) {
     const std::string path = folder.File(generated.name);
     const std::string raw = path + ".rgb";
     WriteAll(path, generated.file);
-    const std::string command = std::string(kConvert) + " " + path + " -depth 8 rgb:" + raw;
+    std::string command = kConvert;
+    command.append(" ").append(path).append(" -depth 8 rgb:").append(raw);
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     const Bytes reference = ReadAll(raw);
     const Ours ours = DecodeOurs(generated.file);
@@ -193,7 +203,9 @@ TEST(BmpDecodeCrossCheck, AgreesWithImageMagickOnEveryLayout) {
 }
 
 TEST(BmpSaveCrossCheck, PillowReadsWhatWeWriteAtEveryDepth) {
-  if (!PillowPresent()) GTEST_SKIP() << "python3-pil is not installed";
+  if (!PillowPresent()) {
+    GTEST_SKIP() << "python3-pil is not installed";
+  }
   TempFolder folder;
   std::vector<std::string> names;
   std::vector<Bytes> files;
@@ -223,8 +235,9 @@ TEST(BmpSaveCrossCheck, PillowReadsWhatWeWriteAtEveryDepth) {
   const std::string list = folder.File("list.txt");
   {
     std::ofstream out(list);
-    for (const std::string& name : names)
+    for (const std::string& name : names) {
       out << name << "\n";
+    }
   }
   const std::string command =
       std::string(kPython) +

@@ -24,7 +24,9 @@ void DrawingStateReleaseItems(DrawingState* state) {
   while (state->saved_items != nullptr) {
     SavedDrawingItem* item = state->saved_items;
     state->saved_items = item->next;
-    if (item->image != nullptr) desktop::CGImageRelease(item->image);
+    if (item->image != nullptr) {
+      desktop::CGImageRelease(item->image);
+    }
     SizedFree(item->buffers[0]);
     SizedFree(item->buffers[1]);
     SizedFree(item);
@@ -34,7 +36,9 @@ void DrawingStateReleaseItems(DrawingState* state) {
 }  // namespace
 
 void DrawingStateInit() {
-  if (drawing_slot != nullptr) return;  // the block lives until the process ends
+  if (drawing_slot != nullptr) {
+    return;  // the block lives until the process ends
+  }
   drawing_slot = ThreadSlotCreate(static_cast<int32_t>(sizeof(DrawingState)), nullptr,
                                   DrawingStateSlotDestructor);
 }
@@ -61,14 +65,18 @@ void DrawingStateClearFill(DrawingState* state) {
 }
 
 void DrawingStateReset(DrawingState* state) {
-  if (state == nullptr) return;
+  if (state == nullptr) {
+    return;
+  }
   DrawingStateClearFill(state);
   if (state->context != nullptr) {
     // Ending the drawing: what was drawn goes out, and the context gets its text matrix back
     // before the starter's hook sees it.
     desktop::CGContextFlush(state->context);
     desktop::CGContextSetTextMatrix(state->context, state->saved_text_matrix);
-    if (state->end_hook != nullptr) state->end_hook(state);
+    if (state->end_hook != nullptr) {
+      state->end_hook(state);
+    }
     state->context = nullptr;
     state->end_hook = nullptr;
     state->end_hook_value = nullptr;

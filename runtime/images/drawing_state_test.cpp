@@ -39,9 +39,10 @@ TEST(DrawingStateReset, EndsTheDrawingAndReleasesEverything) {
 
   dk::CGColorSpace* space = dk::CGColorSpaceCreateDeviceRGB();
   dk::CGContext* context = dk::CGBitmapContextCreate(nullptr, 4, 4, 8, 16, space, 0);
-  ASSERT_NE(context, nullptr);
+  // Handed to the state before any check, so that a failed check leaves them to the reset.
   state->context = context;
   state->colour_space = space;
+  ASSERT_NE(context, nullptr);
   state->saved_text_matrix = dk::CGAffineTransform{2, 0, 0, 2, 5, 6};
   state->end_hook = CountEndHook;
   state->end_hook_value = &end_hook_calls;

@@ -39,7 +39,9 @@ class ImagePoolScope {
 void ImageFill(NSBitmapImageRep* bitmap, int32_t width, int32_t height, int32_t fill,
                int32_t colour) {
   uint8_t* pixels = bitmap->bitmapData();
-  if (fill == FillNone || pixels == nullptr || width <= 0 || height <= 0) return;
+  if (fill == FillNone || pixels == nullptr || width <= 0 || height <= 0) {
+    return;
+  }
   const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
   if (fill != FillColour) {
     std::memset(pixels, 0, count * 4);
@@ -49,8 +51,9 @@ void ImageFill(NSBitmapImageRep* bitmap, int32_t width, int32_t height, int32_t 
   const auto value = static_cast<uint32_t>(colour);
   const uint8_t rgba[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                            static_cast<uint8_t>(value >> 16), 255};
-  for (uint64_t i = 0; i < count; ++i)
+  for (uint64_t i = 0; i < count; ++i) {
     std::memcpy(pixels + 4 * i, rgba, 4);
+  }
 }
 
 void ImageReleaseObjects(NSImage* image, NSBitmapImageRep* bitmap) {
@@ -61,7 +64,9 @@ void ImageReleaseObjects(NSImage* image, NSBitmapImageRep* bitmap) {
 }  // namespace
 
 void ImageLibraryInit() {
-  if (ImageRegistry != nullptr) return;
+  if (ImageRegistry != nullptr) {
+    return;
+  }
   ImageRegistry = RegistryCreate(static_cast<int32_t>(sizeof(ImageRecord)), 16, ImageFree);
 }
 
@@ -72,7 +77,9 @@ NSImage* ImageCreateBitmap(int32_t width, int32_t height, int32_t fill, int32_t 
       desktop::objc_alloc<NSBitmapImageRep>()->initWithBitmapDataPlanes(
           nullptr, width, height, 8, 4, true, false, desktop::NSDeviceRGBColorSpace(),
           desktop::NSBitmapFormatAlphaNonpremultiplied, static_cast<int64_t>(width) * 4, 32);
-  if (representation == nullptr) return nullptr;
+  if (representation == nullptr) {
+    return nullptr;
+  }
   NSImage* image = desktop::objc_alloc<NSImage>()->initWithSize(
       desktop::NSSize{static_cast<double>(width), static_cast<double>(height)});
   if (image == nullptr) {
@@ -95,9 +102,13 @@ ImageRecord* ImageCreate(int64_t id, int32_t width, int32_t height, int32_t fill
     return nullptr;
   }
   ImageLibraryInit();
-  if (ImageRegistry == nullptr) return nullptr;
+  if (ImageRegistry == nullptr) {
+    return nullptr;
+  }
   auto* record = static_cast<ImageRecord*>(RegistryAllocate(ImageRegistry, id));
-  if (record == nullptr) return nullptr;
+  if (record == nullptr) {
+    return nullptr;
+  }
   NSBitmapImageRep* bitmap = nullptr;
   NSImage* image = ImageCreateBitmap(width, height, fill, colour, &bitmap);
   if (image == nullptr) {
@@ -118,22 +129,30 @@ ImageRecord* ImageCreate(int64_t id, int32_t width, int32_t height, int32_t fill
 }
 
 void ImageFree(int64_t id) {
-  if (ImageRegistry == nullptr) return;
+  if (ImageRegistry == nullptr) {
+    return;
+  }
   if (id == -1) {
     RegistryReleaseAll(ImageRegistry);
     return;
   }
   ImageRecord* record = ImageLookup(id);
-  if (record == nullptr) return;
+  if (record == nullptr) {
+    return;
+  }
   if (record->frame_count < 2) {
     ImageReleaseObjects(record->image, record->bitmap);
   } else {
     for (int32_t i = 0; i < record->frame_count; ++i) {
       auto* frame = static_cast<ImageFrame*>(ListSelect(record->frames, i));
-      if (frame != nullptr) ImageReleaseObjects(frame->image, frame->bitmap);
+      if (frame != nullptr) {
+        ImageReleaseObjects(frame->image, frame->bitmap);
+      }
     }
   }
-  if (record->frames != nullptr) ListFree(record->frames);
+  if (record->frames != nullptr) {
+    ListFree(record->frames);
+  }
   RegistryRelease(ImageRegistry, id);
 }
 
@@ -153,7 +172,9 @@ int64_t ImageHeight(int64_t id) {
 
 int64_t ImageDepth(int64_t id, int32_t mode) {
   const ImageRecord* record = ImageLookup(id);
-  if (record == nullptr) return 0;
+  if (record == nullptr) {
+    return 0;
+  }
   return mode == -2 ? record->source_depth : record->depth;
 }
 

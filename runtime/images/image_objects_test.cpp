@@ -44,8 +44,9 @@ TEST_F(ImageObjects, FillModesWriteTheirPixels) {
   EXPECT_EQ(top_byte->bitmap->bitmapData()[3], 255) << "the colour's top byte is ignored";
   ImageRecord* clear = ImageCreate(2, 5, 4, FillClear, 0x00FFFFFF);
   ASSERT_NE(clear, nullptr);
-  for (int i = 0; i < 5 * 4 * 4; ++i)
+  for (int i = 0; i < 5 * 4 * 4; ++i) {
     ASSERT_EQ(clear->bitmap->bitmapData()[i], 0) << i;
+  }
   ImageRecord* none = ImageCreate(3, 2, 2, FillNone, 0x00FFFFFF);
   ASSERT_NE(none, nullptr);
   EXPECT_EQ(none->bitmap->bitmapData()[0], 0) << "the platform's own zeroed memory";

@@ -22,7 +22,9 @@ uint8_t GammaByte(const ColourNetwork* network, double value) {
 bool SearchConsider(const uint8_t* entry, int32_t index, const int32_t* colour, int32_t alpha,
                     double w, bool blue_first, int32_t* best, double* best_distance) {
   const double dg = static_cast<double>((entry[1] - colour[1]) * (entry[1] - colour[1])) * w;
-  if (dg > *best_distance) return false;
+  if (dg > *best_distance) {
+    return false;
+  }
   const double dr = static_cast<double>((entry[0] - colour[0]) * (entry[0] - colour[0])) * w;
   const double db = static_cast<double>((entry[2] - colour[2]) * (entry[2] - colour[2])) * w;
   double d = dg + (blue_first ? db : dr);
@@ -55,7 +57,9 @@ void NetworkBuildIndex(ColourNetwork* network) {
   for (int32_t i = 0; i < netsize; ++i) {
     int32_t smallest = i;
     for (int32_t j = i + 1; j < netsize; ++j) {
-      if (network->SearchMap[j][1] < network->SearchMap[smallest][1]) smallest = j;
+      if (network->SearchMap[j][1] < network->SearchMap[smallest][1]) {
+        smallest = j;
+      }
     }
     if (smallest != i) {
       for (int c = 0; c < 4; ++c) {
@@ -72,15 +76,17 @@ void NetworkBuildIndex(ColourNetwork* network) {
     const int32_t v = network->SearchMap[i][1];
     if (v != previous) {
       network->GreenIndex[previous] = (start + i) / 2;
-      for (int32_t u = previous + 1; u < v; ++u)
+      for (int32_t u = previous + 1; u < v; ++u) {
         network->GreenIndex[u] = i;
+      }
       previous = v;
       start = i;
     }
   }
   network->GreenIndex[previous] = (start + netsize - 1) / 2;
-  for (int32_t u = previous + 1; u < 256; ++u)
+  for (int32_t u = previous + 1; u < 256; ++u) {
     network->GreenIndex[u] = netsize - 1;
+  }
 }
 
 void NetworkColourMap(const ColourNetwork* network, uint8_t (*palette)[4]) {

@@ -32,7 +32,9 @@ uint8_t ClampByte(int32_t value) {
 uint8_t* ReducerCopyPixels(const uint8_t* source, int32_t width, int32_t height,
                            int32_t source_layout, int32_t bytes_per_row, uint64_t length) {
   auto* copy = static_cast<uint8_t*>(SizedAlloc(length));
-  if (copy == nullptr) return nullptr;
+  if (copy == nullptr) {
+    return nullptr;
+  }
   if (source_layout != 24) {
     std::memcpy(copy, source, length);
     return copy;
@@ -53,7 +55,9 @@ uint8_t* ReducerCopyPixels(const uint8_t* source, int32_t width, int32_t height,
 bool ReducerLearn(PaletteReducer* reducer, uint64_t length) {
   const int32_t colours = 1 << reducer->depth;
   ColourNetwork* network = NetworkCreate(reducer->pixels, length, colours, kReducerGamma);
-  if (network == nullptr) return false;
+  if (network == nullptr) {
+    return false;
+  }
   reducer->network = network;
   NetworkLearn(network, PaletteSampleFactor(reducer->width, reducer->height));
   NetworkBuildIndex(network);
@@ -63,15 +67,18 @@ bool ReducerLearn(PaletteReducer* reducer, uint64_t length) {
 
 // Takes `part` of the carry off one pixel of the row below, each channel kept in 0 ... 255.
 void SpreadError(uint8_t* pixel, const int32_t* carry, int32_t numerator) {
-  for (int c = 0; c < 4; ++c)
+  for (int c = 0; c < 4; ++c) {
     pixel[c] = ClampByte(pixel[c] - numerator * carry[c] / 16);
+  }
 }
 
 bool CarryTooLarge(const int32_t* carry, const int32_t* error) {
   int32_t carry_sum = 0;
   int32_t error_sum = 0;
   for (int c = 0; c < 4; ++c) {
-    if (carry[c] * carry[c] > 100) return true;
+    if (carry[c] * carry[c] > 100) {
+      return true;
+    }
     carry_sum += carry[c] * carry[c];
     error_sum += error[c] * error[c];
   }
@@ -100,19 +107,26 @@ void ReducerDitherRow(PaletteReducer* reducer, int32_t row, uint8_t* indices) {
     const int32_t k = 255 - ((255 - m) * (255 - m)) / 255;
     const int32_t error[4] = {((p[0] - pixel[0]) * k) / 255, ((p[1] - pixel[1]) * k) / 255,
                               ((p[2] - pixel[2]) * k) / 255, p[3] - pixel[3]};
-    for (int c = 0; c < 4; ++c)
+    for (int c = 0; c < 4; ++c) {
       carry[c] += error[c];
+    }
     while (CarryTooLarge(carry, error)) {
-      for (int c = 0; c < 4; ++c)
+      for (int c = 0; c < 4; ++c) {
         carry[c] /= 2;
+      }
     }
     uint8_t* under = below + 4 * static_cast<uint64_t>(x);
-    if (x > 0) SpreadError(under - 4, carry, 3);
-    if (x + 1 < width) SpreadError(under + 4, carry, 1);
+    if (x > 0) {
+      SpreadError(under - 4, carry, 3);
+    }
+    if (x + 1 < width) {
+      SpreadError(under + 4, carry, 1);
+    }
     SpreadError(under, carry, 5);
   }
-  for (int c = 0; c < 4; ++c)
+  for (int c = 0; c < 4; ++c) {
     carry[c] = 7 * carry[c] / 16;
+  }
 }
 
 // Packs one index per byte into 1, 4 or 8 bits per pixel, leftmost pixel in the most significant
@@ -151,9 +165,15 @@ int32_t PaletteSampleFactor(int32_t width, int32_t height) {
 PaletteReducer* PaletteReducerCreate(const void* pixels, int32_t width, int32_t height,
                                      int32_t source_layout, int32_t bytes_per_row, int32_t depth,
                                      uint32_t palette_flags) {
-  if (width < 1 || height < 1 || (depth != 1 && depth != 4 && depth != 8)) return nullptr;
-  if (source_layout != 24 && source_layout != 32) return nullptr;
-  if (pixels == nullptr) return nullptr;
+  if (width < 1 || height < 1 || (depth != 1 && depth != 4 && depth != 8)) {
+    return nullptr;
+  }
+  if (source_layout != 24 && source_layout != 32) {
+    return nullptr;
+  }
+  if (pixels == nullptr) {
+    return nullptr;
+  }
   uint64_t length = 0;
   uint64_t row_buffer_bytes = 0;
   const uint64_t count = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
@@ -162,7 +182,9 @@ PaletteReducer* PaletteReducerCreate(const void* pixels, int32_t width, int32_t 
     return nullptr;
   }
   auto* reducer = static_cast<PaletteReducer*>(SizedAllocZeroed(sizeof(PaletteReducer)));
-  if (reducer == nullptr) return nullptr;
+  if (reducer == nullptr) {
+    return nullptr;
+  }
   const bool dither = (palette_flags & DitherFlag) != 0;
   if (source_layout == 24 || dither) {
     reducer->pixels = ReducerCopyPixels(static_cast<const uint8_t*>(pixels), width, height,
@@ -195,13 +217,16 @@ PaletteReducer* PaletteReducerCreate(const void* pixels, int32_t width, int32_t 
 }
 
 const uint8_t* PaletteReducerRow(PaletteReducer* reducer, int32_t row) {
-  if (reducer == nullptr || row < 0 || row >= reducer->height) return nullptr;
+  if (reducer == nullptr || row < 0 || row >= reducer->height) {
+    return nullptr;
+  }
   const int32_t width = reducer->width;
   uint8_t* indices = reducer->row_buffer;
   const uint8_t* pixel = reducer->pixels + static_cast<uint64_t>(row) * width * 4;
   if (reducer->depth == 1) {
-    for (int32_t x = 0; x < width; ++x, pixel += 4)
+    for (int32_t x = 0; x < width; ++x, pixel += 4) {
       indices[x] = MonochromeIndex(pixel);
+    }
   } else if ((reducer->palette_flags & DitherFlag) != 0) {
     ReducerDitherRow(reducer, row, indices);
   } else {
@@ -215,8 +240,12 @@ const uint8_t* PaletteReducerRow(PaletteReducer* reducer, int32_t row) {
 }
 
 void PaletteReducerFree(PaletteReducer* reducer) {
-  if (reducer == nullptr) return;
-  if (reducer->owns_pixels != 0) SizedFree(reducer->pixels);
+  if (reducer == nullptr) {
+    return;
+  }
+  if (reducer->owns_pixels != 0) {
+    SizedFree(reducer->pixels);
+  }
   NetworkFree(reducer->network);
   SizedFree(reducer->row_buffer);
   SizedFree(reducer);

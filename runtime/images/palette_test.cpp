@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <vector>
 
 #include "runtime/images/images.h"
@@ -126,11 +128,9 @@ TEST(NetworkContest, EqualsTheFullContestEvenWithPositiveBias) {
   network->neurons[9][kNeuronBlue] = 255;
   network->neurons[9][kNeuronRed] = 255;
   network->bias[9] = 5000;
-  auto* reference = static_cast<ColourNetwork*>(std::malloc(sizeof(ColourNetwork)));
-  ASSERT_NE(reference, nullptr);
-  std::memcpy(reference, network, sizeof(ColourNetwork));
+  const auto reference = std::make_unique<ColourNetwork>(*network);
   EXPECT_EQ(NetworkContest(network, 255, 0, 0, 0), 9);
-  EXPECT_EQ(FullContest(reference, 255, 0, 0, 0), 9);
+  EXPECT_EQ(FullContest(reference.get(), 255, 0, 0, 0), 9);
   uint32_t state = 7;
   for (int i = 0; i < 2000; ++i) {
     state = state * 1103515245U + 12345U;
@@ -139,10 +139,11 @@ TEST(NetworkContest, EqualsTheFullContestEvenWithPositiveBias) {
     const double g = (state >> 4) & 0xFF;
     const double r = (state >> 20) & 0xFF;
     const int32_t ours = NetworkContest(network, a, b, g, r);
-    ASSERT_EQ(ours, FullContest(reference, a, b, g, r)) << "sample " << i;
-    ASSERT_EQ(std::memcmp(network->bias, reference->bias, sizeof network->bias), 0) << i;
+    ASSERT_EQ(ours, FullContest(reference.get(), a, b, g, r)) << "sample " << i;
+    ASSERT_TRUE(
+        std::equal(std::begin(network->bias), std::end(network->bias), std::begin(reference->bias)))
+        << "biases after sample " << i;
   }
-  std::free(reference);
   NetworkFree(network);
 }
 
@@ -159,8 +160,9 @@ TEST(PaletteReducerRow, DepthOneThresholdIsStrictlyAbove160) {
   ASSERT_NE(row, nullptr);
   // 200 -> 1, 161 -> 1, 160 -> 0, transparent white -> 1, black -> 0, green (182.4) -> 1.
   EXPECT_EQ(row[0], 0b11010100) << "got " << int{row[0]};
-  for (int i = 1; i < 14; ++i)
+  for (int i = 1; i < 14; ++i) {
     EXPECT_EQ(row[i], 0) << "byte " << i << " behind the bits";
+  }
   EXPECT_EQ(PaletteReducerRow(reducer, 1), nullptr);
   EXPECT_EQ(PaletteReducerRow(reducer, -1), nullptr);
   PaletteReducerFree(reducer);
@@ -216,15 +218,17 @@ TEST(PaletteReducerRow, SixteenColoursStayBelow16AndOddWidthLeavesLowNibbleZero)
 TEST(PaletteReducerRow, DitheringLeavesTheCallersPixelsUnchanged) {
   const int32_t width = 31;
   const int32_t height = 17;
-  const std::vector<uint8_t> pixels = Picture(width, height, 11);
+  // Not const: the reducer takes a pointer to const, and it is that promise the test checks.
+  std::vector<uint8_t> pixels = Picture(width, height, 11);
   const std::vector<uint8_t> before = pixels;
   for (const int32_t layout : {24, 32}) {
     PaletteReducer* reducer =
         PaletteReducerCreate(pixels.data(), width, height, layout, width * 3, 8, DitherFlag);
     ASSERT_NE(reducer, nullptr);
     EXPECT_EQ(reducer->owns_pixels, 1);
-    for (int r = 0; r < height; ++r)
+    for (int r = 0; r < height; ++r) {
       ASSERT_NE(PaletteReducerRow(reducer, r), nullptr);
+    }
     PaletteReducerFree(reducer);
     EXPECT_EQ(pixels, before) << "layout " << layout;
   }
@@ -252,8 +256,9 @@ TEST(PaletteReducerRow, IndicesNameNearbyColours) {
     for (int x = 0; x < width; ++x) {
       const uint8_t* p = &pixels[(y * width + x) * 4];
       const uint8_t* q = reducer->palette[row[x]];
-      for (int c = 0; c < 3; ++c)
+      for (int c = 0; c < 3; ++c) {
         worst = std::max(worst, std::abs(q[c] - p[c]));
+      }
     }
   }
   PaletteReducerFree(reducer);
@@ -276,7 +281,9 @@ TEST(PaletteReducerCreate, RefusesBadArgumentsAndSurvivesEveryAllocationFailure)
       MemoryTestFailAfter(successes);
       PaletteReducer* reducer = PaletteReducerCreate(pixels.data(), 8, 8, 24, 24, 8, flags);
       MemoryTestFailAfter(-1);
-      if (reducer != nullptr) PaletteReducerFree(reducer);
+      if (reducer != nullptr) {
+        PaletteReducerFree(reducer);
+      }
       EXPECT_EQ(MemoryLiveBlocks(), live) << "after " << successes << " successes";
     }
   }
