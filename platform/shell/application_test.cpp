@@ -266,6 +266,7 @@ TEST(ProcessStartup, FrontProcessOnlyWhenTheSerialNumberIsKnown) {
 // Start and reset from nothing: everything the start step makes is released again. Runs the
 // steps afresh, so it restores the started state for the tests after it.
 TEST(ApplicationStartup, StartAndResetLeaveNothing) {
+  testing_support::StartShell();  // the registries and thread slots exist from here on
   ShellTestReset();
   DesktopTestReset();
   const int64_t live = DesktopLiveObjects();
@@ -279,6 +280,7 @@ TEST(ApplicationStartup, StartAndResetLeaveNothing) {
 }
 
 TEST(ApplicationStartup, ExistingDelegateSkipsTheMenuAndDelegates) {
+  testing_support::StartShell();
   ShellTestReset();
   DesktopTestReset();
   const int64_t live = DesktopLiveObjects();
