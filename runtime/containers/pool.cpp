@@ -4,6 +4,11 @@
 // uncut one) and on the full list otherwise; the head of the available list always serves the
 // next request, so neither path searches. Blocks are cut lazily in address order, so a fresh chunk
 // costs one heap call and nothing else.
+//
+// Pools sit under every map, list and event, so the common take and give are kept to a handful of
+// loads and stores with no call and no stack frame: the lock flag is read once, and the rare turns
+// (a new chunk, a chunk leaving the full list or going back to the heap, a pool with a mutex) live
+// in functions of their own.
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -171,6 +176,92 @@ void ChunkListFree(PoolChunk** head) {
   *head = nullptr;
 }
 
+// Takes a block from the head of the available list when that chunk just gave out its last block:
+// it moves to the head of the full list. The chunk heads the available list, so the unlink needs
+// no search and no test of a previous link.
+void ChunkAvailableHeadToFull(BlockPool* pool, PoolChunk* chunk) {
+  pool->available = chunk->next;
+  if (chunk->next != nullptr) {
+    chunk->next->previous = nullptr;
+  }
+  ChunkPush(&pool->full, chunk);
+}
+
+// The rare turns of a give, kept out of the common path: the chunk's last outstanding block came
+// back (the chunk goes back to the heap at once), or the chunk was full and now has a block to
+// hand out (it moves to the head of the available list, so it serves the next request).
+[[gnu::noinline]] void ChunkAfterGive(BlockPool* pool, PoolChunk* chunk, bool was_full) {
+  if (chunk->free == chunk->cut) {
+    ChunkUnlink(was_full ? &pool->full : &pool->available, chunk);
+    pool->total_blocks -= static_cast<uint64_t>(chunk->capacity);
+    ChunkFree(chunk);
+  } else if (was_full) {
+    ChunkUnlink(&pool->full, chunk);
+    ChunkPush(&pool->available, chunk);
+  }
+}
+
+[[gnu::noinline]] void* PoolTakeFromNewChunk(BlockPool* pool) {
+  PoolChunk* chunk = PoolGrow(pool);
+  if (chunk == nullptr) {
+    return nullptr;
+  }
+  char* header = ChunkBlock(pool, chunk, 0);
+  HeaderStore(header, chunk);
+  return header + kBlockHeader;
+}
+
+// The common take: the head chunk has a block, given back or uncut. It makes no call and, in
+// builds without the address sanitizer, touches only the chunk header and the block's header word.
+[[gnu::always_inline]] inline void* PoolTakeFrom(BlockPool* pool) {
+  PoolChunk* chunk = pool->available;
+  if (chunk == nullptr) [[unlikely]] {
+    return PoolTakeFromNewChunk(pool);
+  }
+  char* header = nullptr;
+  if (chunk->free > 0) {
+    header = static_cast<char*>(chunk->free_list);
+    chunk->free_list = HeaderNext(header);
+    --chunk->free;
+  } else {
+    header = ChunkBlock(pool, chunk, chunk->cut);
+    ++chunk->cut;
+  }
+  if (chunk->free == 0 && chunk->cut >= chunk->capacity) {
+    ChunkAvailableHeadToFull(pool, chunk);
+  }
+  PayloadUnpoison(pool, header);
+  HeaderStore(header, chunk);
+  return header + kBlockHeader;
+}
+
+// The common give: the block goes on its chunk's free list and the chunk stays where it is. One
+// test decides whether a rare turn is due: the chunk was full (nothing was free) or every block
+// cut from it is back.
+[[gnu::always_inline]] inline void PoolGiveTo(BlockPool* pool, void* payload) {
+  char* header = static_cast<char*>(payload) - kBlockHeader;
+  auto* chunk = static_cast<PoolChunk*>(HeaderNext(header));
+  const int32_t free_before = chunk->free;
+  HeaderStore(header, chunk->free_list);
+  chunk->free_list = header;
+  chunk->free = free_before + 1;
+  PayloadPoison(pool, header);
+  if (free_before == 0 || free_before + 1 == chunk->cut) [[unlikely]] {
+    // It was full exactly when nothing was free and everything was cut.
+    ChunkAfterGive(pool, chunk, free_before == 0 && chunk->cut >= chunk->capacity);
+  }
+}
+
+[[gnu::noinline]] void* PoolTakeLocked(BlockPool* pool) {
+  PoolLock lock(pool);
+  return PoolTakeFrom(pool);
+}
+
+[[gnu::noinline]] void PoolGiveLocked(BlockPool* pool, void* payload) {
+  PoolLock lock(pool);
+  PoolGiveTo(pool, payload);
+}
+
 }  // namespace
 
 namespace internal {
@@ -188,35 +279,13 @@ void PoolChunksFree(BlockPool* pool) {
 }  // namespace internal
 
 void* PoolTake(BlockPool* pool) {
-  if (pool == nullptr) {
+  if (pool == nullptr) [[unlikely]] {
     return nullptr;
   }
-  PoolLock lock(pool);
-  PoolChunk* chunk = pool->available;
-  char* header = nullptr;
-  if (chunk != nullptr) {
-    if (chunk->free > 0) {
-      header = static_cast<char*>(chunk->free_list);
-      chunk->free_list = HeaderNext(header);
-      --chunk->free;
-    } else {
-      header = ChunkBlock(pool, chunk, chunk->cut);
-      ++chunk->cut;
-    }
-    if (chunk->free == 0 && chunk->cut >= chunk->capacity) {
-      ChunkUnlink(&pool->available, chunk);
-      ChunkPush(&pool->full, chunk);
-    }
-  } else {
-    chunk = PoolGrow(pool);
-    if (chunk == nullptr) {
-      return nullptr;
-    }
-    header = ChunkBlock(pool, chunk, 0);
+  if (pool->locked != 0) [[unlikely]] {
+    return PoolTakeLocked(pool);
   }
-  PayloadUnpoison(pool, header);
-  HeaderStore(header, chunk);
-  return header + kBlockHeader;
+  return PoolTakeFrom(pool);
 }
 
 void* PoolTakeZeroed(BlockPool* pool) {
@@ -228,27 +297,14 @@ void* PoolTakeZeroed(BlockPool* pool) {
 }
 
 void PoolGive(BlockPool* pool, void* payload) {
-  if (pool == nullptr || payload == nullptr) {
+  if (pool == nullptr || payload == nullptr) [[unlikely]] {
     return;
   }
-  PoolLock lock(pool);
-  char* header = static_cast<char*>(payload) - kBlockHeader;
-  auto* chunk = static_cast<PoolChunk*>(HeaderNext(header));
-  // Where the chunk lies now: it was full exactly when nothing was free and everything was cut.
-  const bool was_full = chunk->free == 0 && chunk->cut >= chunk->capacity;
-  HeaderStore(header, chunk->free_list);
-  chunk->free_list = header;
-  ++chunk->free;
-  PayloadPoison(pool, header);
-  if (chunk->free == chunk->cut) {
-    // Every block ever cut from this chunk is back: return it to the heap at once.
-    ChunkUnlink(was_full ? &pool->full : &pool->available, chunk);
-    pool->total_blocks -= static_cast<uint64_t>(chunk->capacity);
-    ChunkFree(chunk);
-  } else if (was_full) {
-    ChunkUnlink(&pool->full, chunk);
-    ChunkPush(&pool->available, chunk);
+  if (pool->locked != 0) [[unlikely]] {
+    PoolGiveLocked(pool, payload);
+    return;
   }
+  PoolGiveTo(pool, payload);
 }
 
 void PoolReset(BlockPool* pool) {
