@@ -7,9 +7,12 @@
 #include <clocale>
 #include <cstdlib>
 
+#include "platform/gadgets/gadgets.h"
+#include "platform/shell/shell.h"
 #include "runtime/console/console.h"
 #include "runtime/containers/containers.h"
 #include "runtime/core/core.h"
+#include "runtime/events/events.h"
 #include "runtime/images/images.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
@@ -33,28 +36,41 @@ void RandomNothing() {}
 void DrawingNothing() {}
 void RegistryNothing() {}
 
-// Libraries join both tables at their fixed numbers as they are built.
 // clang-format off
 constexpr RuntimeStep kStartSequence[] = {
+    {1, "process", ProcessStartup},
+    {2, "application shell", ApplicationStartup},
     {3, "locale", LocaleStartup},
     {4, "strings", TempTextInit},
     {5, "random", RandomNothing},
     {6, "arrays", ArrayHooksRegister},
     {7, "lists", ListHooksRegister},
+    {8, "gadgets", GadgetInit},
     {9, "drawing", DrawingStateInit},
     {10, "images", DecodeStateInit},
     {11, "bmp codec", BmpCodecRegister},
     {12, "images", ImageLibraryInit},
     {13, "maps", MapHooksRegister},
+    {14, "events", EventInit},
+    {15, "windows", WindowStartup},
+    {16, "menus", MenuStartup},
     {17, "console", ConsoleStartup},
 };
 // clang-format on
 
+// clang-format off
 constexpr RuntimeStep kEndSequence[] = {
-    {1, "console", ConsoleShutdown}, {5, "images", ImageFreeAll},
-    {6, "drawing", DrawingNothing},  {8, "object registry", RegistryNothing},
+    {1, "console", ConsoleShutdown},
+    {2, "menus", MenuEnd},
+    {3, "windows", WindowEnd},
+    {4, "events", EventEnd},
+    {5, "images", ImageFreeAll},
+    {6, "drawing", DrawingNothing},
+    {7, "gadgets", GadgetEnd},
+    {8, "object registry", RegistryNothing},
     {9, "random", RandomNothing},
 };
+// clang-format on
 
 bool shut_down = false;
 
