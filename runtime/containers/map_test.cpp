@@ -66,6 +66,20 @@ TEST_F(MapHashTest, MatchesTheRecurrence) {
   EXPECT_NE(internal::MapHash(u"AbC", false), internal::MapHash(u"abc", false));
 }
 
+TEST_F(MapHashTest, EveryLengthMatchesTheRecurrenceWithAndWithoutCase) {
+  // Units are taken several at a time with a tail; every length up to a few blocks must still
+  // give the one-unit-at-a-time value. The case-blind hash takes units one at a time; digits and
+  // caseless symbols make it agree with the other. Units from the top of the range are covered
+  // by the test above.
+  std::u16string key;
+  for (int length = 0; length <= 21; ++length) {
+    EXPECT_EQ(internal::MapHash(key.c_str(), false), ReferenceHash(key)) << "length " << length;
+    EXPECT_EQ(internal::MapHash(key.c_str(), true), internal::MapHash(key.c_str(), false))
+        << "length " << length << ": a key without letters hashes alike in both modes";
+    key.push_back(static_cast<char16_t>(u'0' + length % 10 + (length % 3 == 0 ? 0x3000 : 0)));
+  }
+}
+
 TEST_F(MapCreateTest, BucketCountsBelowTwoGiveOneBucket) {
   for (int32_t buckets : {-5, 0, 1}) {
     HashMap* map = Make(buckets);
@@ -205,6 +219,38 @@ TEST_F(MapAddTest, IntegerKeysIncludingNegativeOnesNameABucket) {
   EXPECT_EQ(MapAddInteger(text, 3, 1), nullptr);
   EXPECT_EQ(MapFindInteger(text, 3), nullptr);
   MapFree(text);
+}
+
+TEST_F(MapFindTest, KeysOfOneLengthDifferingInOneUnitAreTold) {
+  // One chain, so that every find compares against keys of the same length that differ in just
+  // one unit: at the front, inside or at the end of a compared word, or in the last unit.
+  HashMap* map = Make(1);
+  for (size_t length = 1; length <= 19; ++length) {
+    const std::u16string base(length, u'k');
+    std::vector<std::u16string> keys = {base};
+    for (size_t at = 0; at < length; ++at) {
+      std::u16string variant = base;
+      variant[at] = static_cast<char16_t>(0xD800 + at);
+      keys.push_back(variant);
+    }
+    for (size_t i = 0; i < keys.size(); ++i) {
+      At(MapAdd(map, keys[i].c_str(), 0)) = static_cast<int64_t>(length * 100 + i);
+    }
+    for (size_t i = 0; i < keys.size(); ++i) {
+      void* value = MapFind(map, keys[i].c_str());
+      ASSERT_NE(value, nullptr) << "length " << length << ", key " << i;
+      EXPECT_EQ(At(value), static_cast<int64_t>(length * 100 + i))
+          << "length " << length << ", key " << i;
+    }
+    std::u16string absent = base;
+    absent[length - 1] = u'x';
+    EXPECT_EQ(MapFind(map, absent.c_str()), nullptr) << "length " << length;
+    EXPECT_EQ(MapFind(map, (base + u'k').c_str()), nullptr)
+        << "length " << length << ": a longer key with the same start is not yet there";
+  }
+  EXPECT_EQ(MapFind(map, u""), nullptr) << "the empty key was never added";
+  ASSERT_NE(MapAdd(map, u"", 0), nullptr);
+  EXPECT_NE(MapFind(map, nullptr), nullptr) << "null is the empty key";
 }
 
 TEST_F(MapFindTest, MissLeavesTheCurrentElementAndDeleteStillWorks) {
