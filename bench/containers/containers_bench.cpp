@@ -28,9 +28,9 @@ constexpr uint64_t kPayload = 56;  // 64-byte blocks with the header word
 
 // The two sides are measured alike: the same loops call Take and Give through these wrappers,
 // each one call into the allocator per block (PoolTake and PoolGive out of line, as malloc and
-// free are); the blocks are the same 64 bytes apart from glibc's own header (56-byte payload plus
-// the pool's header word, 56 bytes plus malloc's); the same blocks are held and given back before
-// timing, in the same order; and DoNotOptimize touches each block on both sides alike.
+// free are); both hand out 56-byte payloads in 64-byte blocks (the pool's header word, malloc's
+// size field); the same blocks are held and given back before timing, in the same order; and
+// DoNotOptimize touches each block on both sides alike.
 struct PoolAllocator {
   BlockPool* pool = PoolCreate(kPayload, 16, 65536, PoolNoLock);
   ~PoolAllocator() { PoolDestroy(pool); }
