@@ -3,8 +3,14 @@
 // the reference cross-check and the fuzz corpus. Not installed.
 #pragma once
 
+#include <stdlib.h>  // mkdtemp
+
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace zn::testing_bmp {
@@ -143,6 +149,36 @@ inline Bytes Pack16(const std::vector<uint16_t>& values, int32_t width, int32_t 
 inline uint32_t PseudoRandom(uint32_t* state) {
   *state = *state * 1103515245U + 12345U;
   return *state >> 8;
+}
+
+// A folder of its own under the system's temporary folder, removed with its files. When no folder
+// can be made the path stays empty, so that nothing else is ever removed.
+class TempFolder {
+ public:
+  TempFolder() {
+    char name[] = "/tmp/zn-images-XXXXXX";
+    path_ = mkdtemp(name) != nullptr ? name : "";
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+  size_t Count() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(path_),
+                                             std::filesystem::directory_iterator()));
+  }
+
+ private:
+  std::string path_;
+};
+
+inline Bytes ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 }  // namespace zn::testing_bmp

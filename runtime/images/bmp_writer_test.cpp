@@ -28,34 +28,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A folder of its own under the system's temporary folder, removed with its files.
-class TempFolder {
- public:
-  TempFolder() {
-    char name[] = "/tmp/zn-images-XXXXXX";
-    path_ = mkdtemp(name) != nullptr ? name : "";
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-  size_t Count() const {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(path_),
-                                             std::filesystem::directory_iterator()));
-  }
-
- private:
-  std::string path_;
-};
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
+using testing_bmp::ReadFile;
+using testing_bmp::TempFolder;
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream file(path, std::ios::binary);

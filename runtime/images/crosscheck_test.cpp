@@ -21,15 +21,12 @@ namespace zn {
 namespace {
 
 using testing_bmp::Bytes;
+using testing_bmp::ReadFile;
+using testing_bmp::TempFolder;
 using testing_bmp::TestBmp;
 
 constexpr const char* kConvert = "/usr/bin/convert";
 constexpr const char* kPython = "/usr/bin/python3";
-
-Bytes ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 
 void WriteAll(const std::string& path, const Bytes& bytes) {
   std::ofstream file(path, std::ios::binary);
@@ -64,24 +61,6 @@ Ours DecodeOurs(const Bytes& file) {
   BmpCleanup(&state);
   return ours;
 }
-
-class TempFolder {
- public:
-  TempFolder() {
-    char name[] = "/tmp/zn-crosscheck-XXXXXX";
-    path_ = mkdtemp(name) != nullptr ? name : "/tmp";
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 struct Generated {
   std::string name;
@@ -180,7 +159,7 @@ TEST(BmpDecodeCrossCheck, AgreesWithImageMagickOnEveryLayout) {
     std::string command = kConvert;
     command.append(" ").append(path).append(" -depth 8 rgb:").append(raw);
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    const Bytes reference = ReadAll(raw);
+    const Bytes reference = ReadFile(raw);
     const Ours ours = DecodeOurs(generated.file);
     ASSERT_EQ(ours.result, 1) << generated.name;
     ASSERT_EQ(reference.size(), ours.pixels.size()) << generated.name;
@@ -247,9 +226,9 @@ TEST(BmpSaveCrossCheck, PillowReadsWhatWeWriteAtEveryDepth) {
       list;
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   for (const std::string& name : names) {
-    const Ours ours = DecodeOurs(ReadAll(name));
+    const Ours ours = DecodeOurs(ReadFile(name));
     ASSERT_EQ(ours.result, 1) << name;
-    EXPECT_EQ(ReadAll(name + ".rgb"), ours.pixels) << name;
+    EXPECT_EQ(ReadFile(name + ".rgb"), ours.pixels) << name;
   }
 }
 
