@@ -1,6 +1,7 @@
 // Walking a registry's objects: iteration and releasing everything.
 //
-// Both walks share the registry's scan index. Numbered objects come first, by ascending id; then
+// Iteration keeps its place in the registry's scan index; releasing everything keeps its own, so
+// that a free callback may iterate. Numbered objects come first, by ascending id; then
 // the free-standing ones, oldest first when iterating and newest first when releasing (the head of
 // the list is simply taken again and again until the list is empty).
 #include <cstring>
@@ -30,11 +31,13 @@ void RegistryReleaseAll(ObjectRegistry* registry) {
   if (registry == nullptr || registry->free_callback == nullptr) {
     return;
   }
-  // The slot table is read afresh each time: the callback may reallocate it.
-  for (registry->scan_index = 0; registry->scan_index < registry->slot_count;
-       ++registry->scan_index) {
-    if (RecordLive(registry->slots[registry->scan_index])) {
-      registry->free_callback(registry->scan_index);
+  // The walk keeps its own index rather than the iteration's scan index: a free callback that
+  // iterates its registry (to find a window's parent, say) rewinds and runs out that index, and
+  // the walk would then end early and leave the later objects alive. The slot table is read
+  // afresh each time: the callback may reallocate it.
+  for (int64_t index = 0; index < registry->slot_count; ++index) {
+    if (RecordLive(registry->slots[index])) {
+      registry->free_callback(index);
     }
   }
   while (RegistryNode* node = registry->any_id_list) {

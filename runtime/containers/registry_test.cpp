@@ -260,6 +260,35 @@ TEST_F(RegistryReleaseAllTest, CallsBackForEveryLiveObjectAndEmptiesEverything) 
   EXPECT_EQ(freed, std::vector<int64_t>{AnyId});
 }
 
+// A free callback that walks its own registry before releasing, as the window library's does to
+// find a parent window.
+void FreeObjectAfterIterating(int64_t id) {
+  int64_t seen = 0;
+  RegistryFirst(current);
+  while (RegistryNext(current, &seen) != nullptr) {
+  }
+  RegistryDone(current);
+  FreeObject(id);
+}
+
+TEST_F(RegistryReleaseAllTest, CallbackThatIteratesDoesNotCutTheWalkShort) {
+  current->free_callback = FreeObjectAfterIterating;
+  Fill(RegistryAllocate(current, 1), 1);
+  Fill(RegistryAllocate(current, 3), 1);
+  Fill(RegistryAllocate(current, 20), 1);
+  void* a = RegistryAllocate(current, AnyId);
+  Fill(a, 1);
+  RegistryReleaseAll(current);
+  const std::vector<int64_t> expected = {1, 3, 20,
+                                         static_cast<int64_t>(reinterpret_cast<uintptr_t>(a))};
+  EXPECT_EQ(freed, expected) << "every live object is called back once";
+  for (int64_t id = 0; id < current->slot_count; ++id) {
+    EXPECT_EQ(RegistryLookup(current, id), nullptr) << "id " << id;
+  }
+  EXPECT_EQ(current->any_id_list, nullptr);
+  current->free_callback = FreeObject;
+}
+
 TEST_F(RegistryReleaseAllTest, WithoutCallbackNothingHappensAndStubbornCallbackStillEnds) {
   ObjectRegistry* silent = RegistryCreate(sizeof(Object), 4, nullptr);
   ASSERT_NE(silent, nullptr);
