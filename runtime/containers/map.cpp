@@ -59,6 +59,9 @@ HashMap* MapCreate(uint64_t value_size, int32_t type, LayoutDescriptor layout, H
                    int32_t buckets, uint8_t flags) {
   if (variable != nullptr) {
     MapFree(*variable);
+    // The freed map clears only the variable it was created into; this one may be another copy
+    // of its address, which a failed creation below would otherwise leave pointing at freed memory.
+    *variable = nullptr;
   }
   uint64_t element_size = 0;
   if (!internal::ElementSizeFits(value_size, &element_size)) {

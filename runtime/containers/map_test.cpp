@@ -115,6 +115,17 @@ TEST_F(MapCreateTest, ExhaustedMemoryLeavesTheVariableNull) {
   EXPECT_EQ(internal::PoolSharedFind(24, PoolShared), nullptr) << "no pool left registered";
 }
 
+TEST_F(MapCreateTest, FailureClearsAVariableThatHeldAMapCreatedElsewhere) {
+  HashMap* held = nullptr;
+  ASSERT_NE(MapCreate(8, 0, nullptr, &held, 8), nullptr);
+  map_ = held;  // the same map in a second variable, which the map does not know
+  MemoryTestFailAfter(0);
+  EXPECT_EQ(MapCreate(8, 0, nullptr, &map_, 8), nullptr);
+  MemoryTestFailAfter(-1);
+  EXPECT_EQ(map_, nullptr) << "the variable must not keep the freed map";
+  EXPECT_EQ(held, nullptr);
+}
+
 TEST_F(MapAddTest, ModeOneRenewsTheExistingValueInPlace) {
   HashMap* map = Make(16);
   void* value = MapAdd(map, u"key", 1);
