@@ -86,6 +86,8 @@ void* AllocateFreeStanding(ObjectRegistry* registry) {
 // The growth rule: a table too small for `id` grows to id + increment slots. The slot count is
 // written only once the resize has succeeded.
 bool SlotsGrow(ObjectRegistry* registry, int64_t id) {
+  // A registry made with no increment would otherwise grow to exactly `id` slots, one short of
+  // the slot it is about to write.
   const int64_t increment = registry->increment < 1 ? 1 : registry->increment;
   int64_t count = 0;
   uint64_t bytes = 0;
