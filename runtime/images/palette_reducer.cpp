@@ -41,11 +41,13 @@ uint8_t* ReducerCopyPixels(const uint8_t* source, int32_t width, int32_t height,
   }
   uint8_t* target = copy;
   for (int32_t r = 0; r < height; ++r) {
-    const uint8_t* row = source + static_cast<int64_t>(r) * bytes_per_row;
-    for (int32_t x = 0; x < width; ++x, target += 4) {
-      target[0] = row[3 * x];
-      target[1] = row[3 * x + 1];
-      target[2] = row[3 * x + 2];
+    // The row is walked by pointer: an index of 3 * x overflows 32 bits on rows wider than
+    // 715,827,882 pixels, which a file can still hold at 8 bits.
+    const uint8_t* pixel = source + static_cast<int64_t>(r) * bytes_per_row;
+    for (int32_t x = 0; x < width; ++x, pixel += 3, target += 4) {
+      target[0] = pixel[0];
+      target[1] = pixel[1];
+      target[2] = pixel[2];
       target[3] = 255;
     }
   }
