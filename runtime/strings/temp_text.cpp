@@ -14,6 +14,7 @@
 
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
+#include "runtime/strings/strings_internal.h"
 
 namespace zn {
 namespace {
@@ -95,6 +96,17 @@ void TempTextAppend(const char16_t* s) {
   }
   const int64_t n = StringCountUnits(s);
   if (n > kLargestNeed / 2) FatalExit("temporary text too large");
+  // Released text above the position is not kept by the reservation: a move leaves the pointer
+  // behind and a shrink may cut the text off. It is set aside first.
+  if (internal::TempTextBlockOffsetOf(s) - 1 > position) {
+    auto* aside =
+        static_cast<char16_t*>(internal::StringHeapAlloc(internal::StringBlockBytes(n, 1)));
+    StringCopyUnits(aside, s, static_cast<int32_t>(n));
+    StringCopyUnits(TempTextReserve(static_cast<int32_t>(n), static_cast<int32_t>(position)), aside,
+                    static_cast<int32_t>(n));
+    std::free(aside);
+    return;
+  }
   // A source inside the buffer moves with it: follow it by its offset across the reservation.
   const int32_t inside = TempTextOffsetOf(s);
   char16_t* destination = TempTextReserve(static_cast<int32_t>(n), static_cast<int32_t>(position));

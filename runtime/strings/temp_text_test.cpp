@@ -121,6 +121,26 @@ TEST_F(TempText, AppendFromInsideTheBufferSurvivesAMove) {
   EXPECT_EQ(Text(TempTextAddress(0)), u"abcabc");
 }
 
+TEST_F(TempText, AppendOfReleasedTextAboveThePositionSurvivesAMove) {
+  // Text left above the position, ending at the last usable byte; appending it from just below
+  // its start needs the whole room and so moves the block.
+  TempTextReserve(9000, 0);
+  const int64_t capacity = TempTextCapacity();
+  constexpr int32_t kStart = 8000;
+  const auto units = static_cast<int32_t>((capacity - kStart) / 2);
+  char16_t* text = TempTextAddress(kStart);
+  for (int32_t i = 0; i < units; ++i)
+    text[i] = static_cast<char16_t>(u'a' + i % 26);
+  text[units] = 0;
+  const std::u16string expected(text);
+  TempTextCut(kStart - 2);
+  ASSERT_EQ(TempTextOffsetOf(TempTextAddress(kStart)), 0) << "the text lies above the position";
+  TempTextAppend(TempTextAddress(kStart));
+  EXPECT_GT(TempTextCapacity(), capacity) << "the append must have grown the block";
+  EXPECT_EQ(TempTextPosition(), kStart - 2 + 2 * static_cast<int64_t>(units));
+  EXPECT_EQ(Text(TempTextAddress(kStart - 2)), expected);
+}
+
 TEST_F(TempText, OffsetOfBaseAndPosition) {
   TempTextAppend(u"hello");
   const char16_t* base = TempTextAddress(0);
