@@ -77,9 +77,10 @@ void WindowFree(int64_t id) {
         return;
       }
       WindowFree(first);
-      if (RegistryLookup(window_registry, first) != nullptr) {
-        RegistryRelease(window_registry, first);
-      }
+      // Released whatever WindowFree did: a free-standing record whose window is not set yet is
+      // handed out by the walk but is not live, so WindowFree leaves it, and the walk would find
+      // it first again for ever. Releasing an already released id does nothing.
+      RegistryRelease(window_registry, first);
     }
   }
   auto* record = static_cast<WindowRecord*>(RegistryLookup(window_registry, id));

@@ -307,6 +307,18 @@ TEST_F(Windows, FreeAllFreesEveryWindowOnce) {
   }
 }
 
+TEST_F(Windows, FreeAllEndsOnAFreeStandingRecordNotYetFilledIn) {
+  // A window-opening command that took its record and has not set the window yet.
+  ASSERT_NE(RegistryAllocate(WindowRegistry(), AnyId), nullptr);
+  TestWindow w = OpenWindow(2);
+  WindowFree(-1);
+  int64_t left = 0;
+  RegistryFirst(WindowRegistry());
+  EXPECT_EQ(RegistryNext(WindowRegistry(), &left), nullptr) << "both records are released";
+  RegistryDone(WindowRegistry());
+  objc_release(w.delegate);
+}
+
 TEST_F(Windows, FreeingOneWindowKeepsTheOthersEventsAndBindings) {
   TestWindow a = OpenWindow(1);
   TestWindow b = OpenWindow(2);
