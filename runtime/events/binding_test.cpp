@@ -110,6 +110,25 @@ TEST_F(EventBinding, PostRunsBindingsWithThePostedEventCurrent) {
   EXPECT_EQ(EventCurrentType(), 2);
 }
 
+TEST_F(EventBinding, RemovingThePostedEventKeepsItsDataForTheLaterCallbacks) {
+  static int64_t seen = 0;
+  static int frees = 0;
+  frees = 0;
+  // The first callback closes the event's window, which drops its queued events; the second
+  // still reads the data of the event being handled.
+  EventBind(
+      1, [] { EventRemoveForWindow(2); }, 2, 5, -1);
+  EventBind(
+      1, [] { seen = *static_cast<int64_t*>(EventCurrent().data); }, 2, 5, -1);
+  EventPostWithData(1, 5, 2, 0, new int64_t(42), [](void* data) {
+    ++frees;
+    delete static_cast<int64_t*>(data);
+  });
+  EXPECT_EQ(seen, 42);
+  EXPECT_EQ(EventQueueLength(), 0);
+  EXPECT_EQ(frees, 1) << "freed once, after the last callback";
+}
+
 TEST_F(EventBinding, CoalescedPostsStillRunTheirBindings) {
   EventBind(3, A, 1, 5, -1);
   EventPostSimple(3, 5, 1, 0);

@@ -19,6 +19,29 @@ EventRecord* first_record = nullptr;
 EventRecord* last_record = nullptr;
 CurrentEvent current_event = {};
 
+// An immediate binding run in progress: the record it posted, and whether a removal took that
+// record meanwhile. The record's data is then the current event's, still read by the callbacks
+// to come, so it goes to its free callback only when the run ends. Runs nest when callbacks post.
+struct ImmediateRun {
+  EventRecord* record;
+  bool removed;
+  ImmediateRun* outer;
+};
+ImmediateRun* innermost_run = nullptr;
+
+// Whether `record`, leaving the queue, is the posted record of a run in progress; the run stops
+// watching it either way, since the pool may hand the block out again.
+bool RunForgets(const EventRecord* record, bool removed) {
+  for (ImmediateRun* run = innermost_run; run != nullptr; run = run->outer) {
+    if (run->record == record) {
+      run->record = nullptr;
+      run->removed = removed;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool ShouldWake(int32_t type, uint32_t flags) {
   if (type == 1) {
     return true;
@@ -63,8 +86,11 @@ void RemoveRecords(Match match) {
     EventRecord* next = removed->next;
     void* data = removed->data;
     const EventDataFree free_callback = removed->free_callback;
+    const bool in_run = RunForgets(removed, true);
     PoolGive(event_pool, removed);
-    FreeData(data, free_callback);
+    if (!in_run) {
+      FreeData(data, free_callback);
+    }
     removed = next;
   }
 }
@@ -117,11 +143,15 @@ void EventPost(int32_t type, int64_t object, int64_t window, int64_t subtype, vo
   // The immediate binding run sees the posted event as the current one; the program's own
   // current event is back afterwards.
   const CurrentEvent saved = current_event;
+  ImmediateRun run{record, false, innermost_run};
+  innermost_run = &run;
   current_event = CurrentEvent{type, window, object, subtype, data, free_callback};
   EventDispatch(type, window, object, subtype);
   current_event = saved;
-  // A coalesced event's data is kept by no record: it is freed here instead of being lost.
-  if (coalesced) {
+  innermost_run = run.outer;
+  // A coalesced event's data is kept by no record, and a removed one's by none any more: it is
+  // freed here instead of being lost.
+  if (coalesced || run.removed) {
     FreeData(data, free_callback);
   }
 }
@@ -158,6 +188,8 @@ int32_t EventFetch() {
     last_record = nullptr;
   }
   const bool deferred = (record->flags & EventDeferred) != 0;
+  // Fetched during its own immediate run: the data now belongs to the current event.
+  RunForgets(record, false);
   PoolGive(event_pool, record);
   if (deferred) {
     EventDispatch(current_event.type, current_event.window, current_event.object,
