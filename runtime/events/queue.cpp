@@ -60,7 +60,8 @@ void FreeData(void* data, EventDataFree free_callback) {
 
 // Unlinks every record the predicate accepts (keeping the order of the rest and the last-record
 // pointer on the last kept one), then frees their data and gives them back. The data goes last,
-// when the queue is consistent again, because a free callback may post.
+// when the queue is consistent again, because a free callback may post. The data is freed at all
+// because the event owns it: a dropped record is its last holder, and would otherwise leak it.
 template <class Match>
 void RemoveRecords(Match match) {
   EventRecord* removed = nullptr;
