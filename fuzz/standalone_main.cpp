@@ -20,8 +20,11 @@ using Input = std::vector<uint8_t>;
 
 void Collect(const std::filesystem::path& path, std::vector<Input>* corpus) {
   if (std::filesystem::is_directory(path)) {
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path))
-      if (entry.is_regular_file()) Collect(entry.path(), corpus);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path)) {
+      if (entry.is_regular_file()) {
+        Collect(entry.path(), corpus);
+      }
+    }
     return;
   }
   std::ifstream file(path, std::ios::binary);
@@ -31,7 +34,9 @@ void Collect(const std::filesystem::path& path, std::vector<Input>* corpus) {
 void Run(const Input& input) {
   // A copy in a block of exactly the input's size, so that reading past it shows up.
   auto* copy = new uint8_t[input.empty() ? 1 : input.size()];
-  if (!input.empty()) std::memcpy(copy, input.data(), input.size());
+  if (!input.empty()) {
+    std::memcpy(copy, input.data(), input.size());
+  }
   LLVMFuzzerTestOneInput(copy, input.size());
   delete[] copy;
 }
@@ -42,24 +47,32 @@ Input Mutate(Input input, std::mt19937_64& random) {
     const size_t at = input.empty() ? 0 : random() % input.size();
     switch (random() % 6) {
       case 0:
-        if (!input.empty()) input[at] ^= static_cast<uint8_t>(1u << (random() % 8));
+        if (!input.empty()) {
+          input[at] ^= static_cast<uint8_t>(1u << (random() % 8));
+        }
         break;
       case 1:
-        if (!input.empty()) input[at] = static_cast<uint8_t>(random());
+        if (!input.empty()) {
+          input[at] = static_cast<uint8_t>(random());
+        }
         break;
       case 2:
         input.insert(input.begin() + static_cast<std::ptrdiff_t>(at),
                      static_cast<uint8_t>(random()));
         break;
       case 3:
-        if (!input.empty()) input.erase(input.begin() + static_cast<std::ptrdiff_t>(at));
+        if (!input.empty()) {
+          input.erase(input.begin() + static_cast<std::ptrdiff_t>(at));
+        }
         break;
       case 4:
         input.resize(at);
         break;
       default: {
         static constexpr uint8_t kInteresting[] = {0, 1, 0x7F, 0x80, 0xFF, 0xC3, 0xF0, 0xED};
-        if (!input.empty()) input[at] = kInteresting[random() % sizeof kInteresting];
+        if (!input.empty()) {
+          input[at] = kInteresting[random() % sizeof kInteresting];
+        }
         break;
       }
     }
@@ -79,16 +92,20 @@ int main(int argc, char** argv) {
       Collect(argv[i], &corpus);
     }
   }
-  if (corpus.empty()) corpus.emplace_back();
-  for (const Input& input : corpus)
+  if (corpus.empty()) {
+    corpus.emplace_back();
+  }
+  for (const Input& input : corpus) {
     Run(input);
+  }
 
   std::mt19937_64 random(20261207);
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   uint64_t runs = corpus.size();
   while (std::chrono::steady_clock::now() < end) {
-    for (int batch = 0; batch < 64; ++batch, ++runs)
+    for (int batch = 0; batch < 64; ++batch, ++runs) {
       Run(Mutate(corpus[random() % corpus.size()], random));
+    }
   }
   std::printf("%llu inputs run, %zu from the seed corpus\n", static_cast<unsigned long long>(runs),
               corpus.size());

@@ -32,7 +32,9 @@ int main(int argc, char** argv) {
   // The children write their timings here; the parent reads them after each run.
   auto* shared = static_cast<double*>(mmap(nullptr, slots * sizeof(double), PROT_READ | PROT_WRITE,
                                            MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-  if (shared == MAP_FAILED) return 1;
+  if (shared == MAP_FAILED) {
+    return 1;
+  }
   std::vector<std::vector<double>> samples(slots);
   for (int run = 0; run < runs; ++run) {
     const pid_t child = fork();
@@ -51,12 +53,14 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     waitpid(child, &status, 0);
-    for (size_t i = 0; i < slots; ++i)
+    for (size_t i = 0; i < slots; ++i) {
       samples[i].push_back(shared[i]);
+    }
   }
-  for (size_t i = 0; i < steps.size(); ++i)
+  for (size_t i = 0; i < steps.size(); ++i) {
     std::printf("step %2d %-18s median %8.1f us\n", steps[i].number, steps[i].library,
                 Median(samples[i]));
+  }
   std::printf("whole start sequence    median %8.1f us over %d runs (target at most 1000 us)\n",
               Median(samples[steps.size()]), runs);
   return 0;
