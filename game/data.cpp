@@ -7,6 +7,7 @@
 
 #include "game/game.h"
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 #include "runtime/strings/strings.h"
 
 namespace zn::game {

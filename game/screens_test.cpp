@@ -12,6 +12,7 @@
 #include "game/game_test_support.h"
 #include "runtime/console/console.h"
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 #include "runtime/strings/strings.h"
 
 namespace zn::game {

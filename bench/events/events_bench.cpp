@@ -8,7 +8,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "runtime/events/events.h"
 
 namespace {

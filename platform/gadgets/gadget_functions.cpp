@@ -4,7 +4,7 @@
 // do nothing and answer 0 or nil. Commands for controls do nothing for other views.
 #include <cstdint>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
 #include "platform/shell/shell.h"
 #include "runtime/containers/containers.h"

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
 
 namespace zn {

@@ -6,7 +6,7 @@
 // kind frees its own views there.
 #include <cstdint>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
 #include "platform/shell/shell.h"
 #include "runtime/containers/containers.h"

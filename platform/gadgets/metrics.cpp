@@ -4,7 +4,7 @@
 // as the screen's own measure does; the conversions use the exact 25.4.
 #include <cstdint>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
 
 namespace zn {

@@ -1,7 +1,7 @@
 // Tests of the desktop metrics, against the unit table and an independent computation.
 #include <gtest/gtest.h>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
 
 namespace zn {

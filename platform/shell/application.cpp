@@ -5,7 +5,7 @@
 // the program decides.
 #include <cstdint>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_internal.h"
 #include "runtime/events/events.h"

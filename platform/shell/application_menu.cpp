@@ -6,7 +6,7 @@
 // before inserting it into the new one.
 #include <cstdint>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_internal.h"
 #include "runtime/events/events.h"

@@ -5,7 +5,7 @@
 // never released with a menu bar that goes away.
 #include <cstdint>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_internal.h"
 #include "runtime/containers/containers.h"

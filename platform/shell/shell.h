@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "runtime/containers/containers.h"
 
 namespace zn {

@@ -2,7 +2,7 @@
 // the test reset share. Not installed.
 #pragma once
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 
 namespace zn::internal {

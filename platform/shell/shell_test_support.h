@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "runtime/events/events.h"
 

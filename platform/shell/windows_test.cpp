@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_test_support.h"
 #include "runtime/containers/containers.h"

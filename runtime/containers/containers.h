@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 
 namespace zn {
 

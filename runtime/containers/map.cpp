@@ -9,6 +9,7 @@
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 
 namespace zn {
 namespace {

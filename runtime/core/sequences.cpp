@@ -15,6 +15,7 @@
 #include "runtime/events/events.h"
 #include "runtime/images/images.h"
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 #include "runtime/strings/strings.h"
 
 namespace zn {

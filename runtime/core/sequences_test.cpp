@@ -9,6 +9,7 @@
 
 #include "runtime/core/core.h"
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 #include "runtime/strings/strings.h"
 
 namespace zn {

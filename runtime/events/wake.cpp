@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 #include "runtime/events/events.h"
 #include "runtime/events/events_internal.h"
 

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 
 namespace zn {
 

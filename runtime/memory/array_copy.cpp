@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 #include "runtime/memory/structures_internal.h"
 
 namespace zn {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 #include "runtime/memory/structures_internal.h"
 
 namespace zn {

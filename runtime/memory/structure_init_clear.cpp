@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 #include "runtime/memory/structures_internal.h"
 #include "runtime/strings/strings.h"
 

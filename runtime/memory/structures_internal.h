@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 
 namespace zn::internal {
 

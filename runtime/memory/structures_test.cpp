@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/memory/memory.h"
+#include "runtime/memory/structures.h"
 #include "runtime/memory/structures_test_support.h"
 #include "runtime/strings/strings.h"
 

@@ -21,3 +21,8 @@ execute_process(COMMAND ${WORK_DIR}/build/consumer RESULT_VARIABLE result
 if(NOT result EQUAL 0 OR NOT output STREQUAL "Current score: Player 10 vs. CPU 9\n")
   message(FATAL_ERROR "the consumer printed '${output}' and ended with ${result}")
 endif()
+execute_process(COMMAND ${WORK_DIR}/build/structures_consumer RESULT_VARIABLE result
+                OUTPUT_VARIABLE output)
+if(NOT result EQUAL 0 OR NOT output STREQUAL "5 elements, last 16\n")
+  message(FATAL_ERROR "the structures consumer printed '${output}' and ended with ${result}")
+endif()

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/desktop/desktop.h"
-#include "platform/desktop/desktop_internal.h"
+#include "system/desktop/desktop.h"
+#include "system/desktop/desktop_internal.h"
 
 namespace zn::desktop {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/desktop/desktop.h"
-#include "platform/desktop/desktop_internal.h"
+#include "system/desktop/desktop.h"
+#include "system/desktop/desktop_internal.h"
 
 namespace zn::desktop {
 namespace {

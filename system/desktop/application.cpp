@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "platform/desktop/desktop.h"
-#include "platform/desktop/desktop_internal.h"
+#include "system/desktop/desktop.h"
+#include "system/desktop/desktop_internal.h"
 
 namespace zn::desktop {
 

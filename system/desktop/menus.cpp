@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/desktop/desktop.h"
+#include "system/desktop/desktop.h"
 
 namespace zn::desktop {
 

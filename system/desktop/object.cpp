@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/desktop/desktop.h"
-#include "platform/desktop/desktop_internal.h"
+#include "system/desktop/desktop.h"
+#include "system/desktop/desktop_internal.h"
 
 namespace zn::desktop {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/desktop/desktop.h"
-#include "platform/desktop/desktop_internal.h"
+#include "system/desktop/desktop.h"
+#include "system/desktop/desktop_internal.h"
 
 namespace zn::desktop {
 namespace {
