@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "runtime/containers/containers.h"
 #include "runtime/images/images.h"
+#include "system/desktop/desktop.h"
 
 namespace zn {
 namespace {
