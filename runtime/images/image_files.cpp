@@ -8,6 +8,8 @@
 
 #include "runtime/images/images.h"
 #include "runtime/images/images_internal.h"
+#include "system/desktop/images.h"
+#include "system/desktop/object.h"
 
 namespace zn {
 namespace {

@@ -6,7 +6,8 @@
 
 #include "runtime/containers/containers.h"
 #include "runtime/images/images.h"
-#include "system/desktop/desktop.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/images.h"
 
 namespace zn {
 namespace {
