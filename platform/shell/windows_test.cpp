@@ -7,12 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_test_support.h"
 #include "runtime/containers/containers.h"
 #include "runtime/events/events.h"
 #include "runtime/memory/memory.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/menus.h"
+#include "system/desktop/object.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 namespace {

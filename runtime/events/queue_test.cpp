@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "system/desktop/desktop.h"
 #include "runtime/events/events.h"
 #include "runtime/memory/memory.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/object.h"
 
 namespace zn {
 namespace {

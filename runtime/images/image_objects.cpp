@@ -9,6 +9,8 @@
 
 #include "runtime/containers/containers.h"
 #include "runtime/images/images.h"
+#include "system/desktop/images.h"
+#include "system/desktop/object.h"
 
 namespace zn {
 namespace {

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "system/desktop/desktop.h"
+#include "system/desktop/types.h"
 
 namespace zn {
 
