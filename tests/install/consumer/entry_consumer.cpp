@@ -9,7 +9,8 @@ void zn::ProgramBody() {
   TempTextPush();
   TempTextAppend(u"started");
   const char16_t* text = TempTextPopPiece();
-  for (const char16_t* unit = text; *unit != 0; ++unit) std::putchar(static_cast<char>(*unit));
+  for (const char16_t* unit = text; *unit != 0; ++unit)
+    std::putchar(static_cast<char>(*unit));
   std::putchar('\n');
   std::fflush(stdout);
 }
