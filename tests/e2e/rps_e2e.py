@@ -631,7 +631,7 @@ def run_with_input(rps, stdin, feed=None):
 def check_ended_with_input(status, output, seconds, errors):
     if status != 0:
         raise CheckFailed("exit status %d; stderr:\n%s" % (status, errors))
-    if not output.endswith(b"\x1b[2J\x1b[22;56f" + THANKS.encode()):
+    if not output.endswith(b"\x1b[2J\x1b[22;56f" + THANKS.encode() + b"\x1b[23;1f"):
         raise CheckFailed("no closing screen at the end of %r" % output[-200:])
     if seconds > 1.0:
         raise CheckFailed("the game ended %.2f s after its input's end, not within a second"
