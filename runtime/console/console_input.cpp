@@ -23,7 +23,9 @@ int32_t input_ended = 0;
 int32_t input_is_terminal = -1;
 
 bool InputIsTerminal() {
-  if (input_is_terminal < 0) input_is_terminal = isatty(STDIN_FILENO) != 0 ? 1 : 0;
+  if (input_is_terminal < 0) {
+    input_is_terminal = isatty(STDIN_FILENO) != 0 ? 1 : 0;
+  }
   return input_is_terminal == 1;
 }
 
