@@ -122,3 +122,13 @@ function(zn_install_package)
     zn_write_pkg_config(${library})
   endforeach()
 endfunction()
+
+# zn_add_testing_library(<name> SOURCES ... DEPS ...)
+# A library's test seams (switches, call logs, resets), declared in its *_testing.h header. Tests
+# and benchmarks link it; it is never installed, and no shipped program links it.
+function(zn_add_testing_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC EXCLUDE_FROM_ALL ${ARG_SOURCES})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  zn_target_defaults(${name})
+endfunction()
