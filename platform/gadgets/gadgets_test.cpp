@@ -6,11 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
 #include "platform/shell/shell.h"
 #include "runtime/containers/containers.h"
 #include "runtime/events/events.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/object.h"
+#include "system/desktop/screens.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 namespace {
@@ -124,7 +129,7 @@ class Gadgets : public ::testing::Test {
       objc_release(d);
     }
     EventTestReset();
-    NSApp->discardQueuedEvents();
+    DesktopTestDiscardQueuedEvents(NSApp);
     objc_release(pool_);
     EXPECT_EQ(DesktopFaults(), faults_) << DesktopLastFault();
     EXPECT_EQ(DesktopLiveObjects(), live_ - 1) << "every object the test made is released";

@@ -5,10 +5,13 @@
 // never released with a menu bar that goes away.
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_internal.h"
 #include "runtime/containers/containers.h"
+#include "system/desktop/application.h"
+#include "system/desktop/menus.h"
+#include "system/desktop/object.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 
@@ -43,6 +46,13 @@ void MenuEnd() {}
 
 ObjectRegistry* MenuRegistry() {
   return menu_registry;
+}
+
+// Nothing of this system reads the menus' slot yet. Reading it here also keeps the variable, and
+// with it the block, alive in an optimised build: a variable that is only written is dropped by
+// the optimiser, and the block it held is then lost, not merely kept until the end.
+ThreadSlot MenuThreadSlot() {
+  return menu_thread_slot;
 }
 
 void MenuFree(int64_t menu) {

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "runtime/events/events.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/object.h"
 
 namespace zn::testing_support {
 
@@ -72,7 +74,7 @@ class ShellTest : public ::testing::Test {
     }
     EventTestReset();
     if (desktop::NSApp != nullptr) {
-      desktop::NSApp->forgetDispatchedEvents();
+      desktop::DesktopTestForgetDispatchedEvents(desktop::NSApp);
     }
     pool_ = desktop::objc_alloc<desktop::NSAutoreleasePool>();
     live_ = desktop::DesktopLiveObjects();
@@ -81,8 +83,8 @@ class ShellTest : public ::testing::Test {
   void TearDown() override {
     EventTestReset();
     if (desktop::NSApp != nullptr) {
-      desktop::NSApp->discardQueuedEvents();
-      desktop::NSApp->forgetDispatchedEvents();
+      desktop::DesktopTestDiscardQueuedEvents(desktop::NSApp);
+      desktop::DesktopTestForgetDispatchedEvents(desktop::NSApp);
     }
     desktop::objc_release(pool_);
     EXPECT_EQ(desktop::DesktopFaults(), faults_) << desktop::DesktopLastFault();

@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "system/desktop/desktop.h"
 #include "runtime/events/events.h"
 #include "runtime/memory/memory.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/object.h"
 
 namespace zn {
 namespace {
@@ -250,7 +253,7 @@ class EventWake : public EventQueue {
     EXPECT_EQ(desktop::DesktopFaults(), 0) << desktop::DesktopLastFault();
     EventQueue::TearDown();
   }
-  static int64_t Wakes() { return desktop::NSApp->queuedEventCount(); }
+  static int64_t Wakes() { return desktop::DesktopTestQueuedEvents(desktop::NSApp); }
   desktop::NSAutoreleasePool* pool_ = nullptr;
 };
 
@@ -259,7 +262,7 @@ TEST_F(EventWake, WakeEventIsAnEmptyApplicationEventAtTheHead) {
   NSApp->postEvent(NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, NSSTR(u"a")), false);
   WakeEventLoop();
   ASSERT_EQ(Wakes(), 2);
-  NSEvent* e = NSApp->queuedEventAt(0);
+  NSEvent* e = DesktopTestQueuedEventAt(NSApp, 0);
   EXPECT_EQ(e->type(), NSEventTypeApplicationDefined);
   EXPECT_EQ(e->subtype(), 0);
   EXPECT_EQ(e->data1(), 0);

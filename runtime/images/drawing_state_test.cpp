@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "runtime/images/images.h"
 #include "runtime/memory/memory.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/object.h"
+#include "system/desktop/screens.h"
 
 namespace zn {
 namespace {

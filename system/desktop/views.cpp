@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "system/desktop/desktop.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_internal.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/object.h"
+#include "system/desktop/windows.h"
 
 namespace zn::desktop {
 
@@ -40,7 +44,7 @@ void NSView::removeFromSuperview() {
     }
   }
   superview_ = nullptr;
-  DesktopLog("NSView removeFromSuperview");
+  internal::Log("NSView removeFromSuperview");
   objc_release(this);
 }
 
