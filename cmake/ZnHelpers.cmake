@@ -26,14 +26,15 @@ function(zn_add_library name)
 endfunction()
 
 # zn_add_test(<name> SOURCES ... DEPS ...)
-# One GoogleTest binary, registered with CTest test by test.
+# One GoogleTest binary, registered with CTest test by test. It runs the kit's main
+# (tests/support), which puts the checking heap under the runtime.
 function(zn_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   if(NOT ZN_BUILD_TESTS)
     return()
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} zn_test_support)
   zn_target_defaults(${name})
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "runtime/images/images.h"
 #include "runtime/memory/memory.h"
+#include "system/desktop/desktop.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -35,7 +36,7 @@ TEST(DrawingStateReset, EndsTheDrawingAndReleasesEverything) {
   DrawingState* state = DrawingStateCurrent();
   ASSERT_NE(state, nullptr);
   const int64_t objects = dk::DesktopLiveObjects();
-  const int64_t blocks = MemoryLiveBlocks();
+  const test::LiveBlockGuard blocks;
 
   dk::CGColorSpace* space = dk::CGColorSpaceCreateDeviceRGB();
   dk::CGContext* context = dk::CGBitmapContextCreate(nullptr, 4, 4, 8, 16, space, 0);
@@ -78,7 +79,7 @@ TEST(DrawingStateReset, EndsTheDrawingAndReleasesEverything) {
   dk::CGContextRelease(context);
   dk::CGContextRelease(context);
   EXPECT_EQ(dk::DesktopLiveObjects(), objects) << "every graphics object released";
-  EXPECT_EQ(MemoryLiveBlocks(), blocks) << "every buffer and saved item freed";
+  EXPECT_EQ(blocks.Change(), 0) << "every buffer and saved item freed";
   EXPECT_EQ(state->context, nullptr);
   EXPECT_EQ(state->end_hook, nullptr);
   EXPECT_EQ(state->end_hook_value, nullptr);
