@@ -8,8 +8,10 @@
 #include <string>
 #include <unordered_map>
 
-#include "system/desktop/desktop.h"
 #include "runtime/events/events.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/object.h"
 
 namespace {
 

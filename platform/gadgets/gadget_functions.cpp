@@ -4,11 +4,14 @@
 // do nothing and answer 0 or nil. Commands for controls do nothing for other views.
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
 #include "platform/shell/shell.h"
 #include "runtime/containers/containers.h"
 #include "runtime/events/events.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/images.h"
+#include "system/desktop/object.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 

@@ -7,8 +7,9 @@
 #include <cmath>
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
+#include "system/desktop/screens.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 

@@ -6,11 +6,12 @@
 // kind frees its own views there.
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
 #include "platform/shell/shell.h"
 #include "runtime/containers/containers.h"
 #include "runtime/events/events.h"
+#include "system/desktop/object.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 

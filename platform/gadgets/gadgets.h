@@ -14,8 +14,8 @@
 
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "runtime/containers/containers.h"
+#include "system/desktop/object.h"
 
 namespace zn {
 

@@ -6,11 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
 #include "platform/shell/shell.h"
 #include "runtime/containers/containers.h"
 #include "runtime/events/events.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/object.h"
+#include "system/desktop/screens.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 namespace {

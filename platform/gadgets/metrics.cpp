@@ -4,8 +4,9 @@
 // as the screen's own measure does; the conversions use the exact 25.4.
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/screens.h"
 
 namespace zn {
 

@@ -1,8 +1,8 @@
 // Tests of the desktop metrics, against the unit table and an independent computation.
 #include <gtest/gtest.h>
 
-#include "system/desktop/desktop.h"
 #include "platform/gadgets/gadgets.h"
+#include "system/desktop/desktop_testing.h"
 
 namespace zn {
 namespace {

@@ -5,10 +5,13 @@
 // the program decides.
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_internal.h"
 #include "runtime/events/events.h"
+#include "system/desktop/application.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/menus.h"
+#include "system/desktop/object.h"
 
 namespace zn {
 

@@ -6,10 +6,14 @@
 // before inserting it into the new one.
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_internal.h"
 #include "runtime/events/events.h"
+#include "system/desktop/application.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/menus.h"
+#include "system/desktop/object.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 

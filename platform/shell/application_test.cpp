@@ -5,10 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_test_support.h"
 #include "runtime/events/events.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/menus.h"
+#include "system/desktop/object.h"
 
 namespace zn {
 namespace {

@@ -5,11 +5,13 @@
 // holds the only lasting reference to each.
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_internal.h"
 #include "runtime/containers/containers.h"
 #include "runtime/memory/memory.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/object.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 

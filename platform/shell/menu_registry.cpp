@@ -5,10 +5,13 @@
 // never released with a menu bar that goes away.
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_internal.h"
 #include "runtime/containers/containers.h"
+#include "system/desktop/application.h"
+#include "system/desktop/menus.h"
+#include "system/desktop/object.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 

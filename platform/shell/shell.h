@@ -16,8 +16,10 @@
 
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "runtime/containers/containers.h"
+#include "system/desktop/application.h"
+#include "system/desktop/object.h"
+#include "system/desktop/windows.h"
 
 namespace zn {
 

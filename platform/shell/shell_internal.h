@@ -2,8 +2,8 @@
 // the test reset share. Not installed.
 #pragma once
 
-#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
+#include "system/desktop/types.h"
 
 namespace zn::internal {
 

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "system/desktop/desktop.h"
 #include "platform/shell/shell.h"
 #include "runtime/events/events.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/object.h"
 
 namespace zn::testing_support {
 

@@ -144,6 +144,16 @@ void* MapNext(HashMap* map);
 // MapElementCount: the number of elements.
 int32_t MapElementCount(const HashMap* map);
 
+// MapCurrentKey: the string key of the current element, as the map stored it (the key first
+// added, whatever case later finds used); the map owns it and it lives as long as the element.
+// Null when there is no current element, for a null map and for a map with integer keys.
+const char16_t* MapCurrentKey(const HashMap* map);
+
+// MapCurrentIntegerKey: the integer key of the current element. -1 (a key outside the map's keys,
+// which are 0 or positive) when there is no current element, for a null map and for a map with
+// string keys.
+int64_t MapCurrentIntegerKey(const HashMap* map);
+
 // MapHooksRegister: stores MapCreate, MapCopy and MapFree in the ContainerHooks. Start-up step.
 void MapHooksRegister();
 

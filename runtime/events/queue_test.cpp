@@ -6,7 +6,10 @@
 
 #include "runtime/events/events.h"
 #include "runtime/memory/memory.h"
-#include "system/desktop/desktop.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/object.h"
 #include "tests/support/heap_checks.h"
 
 namespace zn {

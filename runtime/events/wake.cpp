@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "runtime/events/events.h"
 #include "runtime/events/events_internal.h"
+#include "system/desktop/application.h"
 
 namespace zn {
 namespace {

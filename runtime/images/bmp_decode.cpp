@@ -1,4 +1,6 @@
-// The BMP decoder's pixel conversion: every depth the reader supports into 3-byte output rows.
+// The BMP decoder's pixel conversion: every layout the header record accepts into 3-byte rows
+// (red, green, blue; blue first for 16-bit pictures) or, with PixelsRgba, 4-byte rows red, green,
+// blue, alpha.
 //
 // The file is outside input. Every read is bounded by the source (the loaded copy, or the memory
 // block at its stated size) and every write by the destination (|height| rows of bytes_per_row
@@ -6,6 +8,7 @@
 // result is 0, so the caller knows the picture is incomplete. Loops are bounded by the source's
 // size, never by the header's width and height alone.
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -16,46 +19,27 @@
 namespace zn {
 namespace {
 
-constexpr uint32_t kCompressionRle8 = 1;
-constexpr uint32_t kCompressionRle4 = 2;
-constexpr uint32_t kCompressionBitFields = 3;
-
 // The two colours of 1-bit pixels; a 1-bit file's own colour table is not consulted.
 constexpr uint8_t MonochromeTable[2][3] = {{0, 0, 0}, {255, 255, 255}};
 
+// The row converters below read several bytes at once in the machine's byte order, so other
+// machines take the byte-wise path.
+constexpr bool kWordPaths = std::endian::native == std::endian::little;
+
 struct BmpPicture {
+  const BmpHeader* header;
   const uint8_t* source;
   uint64_t size;
   int64_t width;
   int64_t rows;  // |biHeight|
   bool top_down;
-  uint32_t bits;
-  uint32_t compression;
-  uint64_t offset;
-  const uint8_t* table;  // colour table entries inside the source: blue, green, red, reserved
+  const uint8_t* table;  // colour table entries inside the source
   uint64_t table_entries;
   uint8_t* destination;
   int64_t bytes_per_row;
   bool output_bottom_up;
   bool complete;  // false once anything fell outside the bounds
 };
-
-bool BmpConvertible(uint32_t bits, uint32_t compression) {
-  switch (bits) {
-    case 1:
-    case 24:
-    case 32:
-      return true;
-    case 4:
-      return compression != kCompressionRle4;
-    case 8:
-      return true;
-    case 16:
-      return compression == 0 || compression == kCompressionBitFields;
-    default:
-      return false;
-  }
-}
 
 // The destination row of source row j (rows in the order they are stored).
 uint8_t* BmpDestinationRow(const BmpPicture& picture, int64_t j) {
@@ -64,74 +48,154 @@ uint8_t* BmpDestinationRow(const BmpPicture& picture, int64_t j) {
   return picture.destination + row * picture.bytes_per_row;
 }
 
+template <int kOut>
+void BmpPut(uint8_t* out, uint32_t red, uint32_t green, uint32_t blue, uint32_t alpha) {
+  out[0] = static_cast<uint8_t>(red);
+  out[1] = static_cast<uint8_t>(green);
+  out[2] = static_cast<uint8_t>(blue);
+  if constexpr (kOut == 4) {
+    out[3] = static_cast<uint8_t>(alpha);
+  }
+}
+
 // Writes the colour of palette index k; an index beyond the table gives black and marks the
 // picture incomplete.
+template <int kOut>
 void BmpPutIndexed(BmpPicture* picture, uint32_t k, uint8_t* out) {
   if (k >= picture->table_entries) {
-    out[0] = out[1] = out[2] = 0;
+    BmpPut<kOut>(out, 0, 0, 0, 255);
     picture->complete = false;
     return;
   }
-  const uint8_t* entry = picture->table + 4 * static_cast<uint64_t>(k);
-  out[0] = entry[2];
-  out[1] = entry[1];
-  out[2] = entry[0];
+  const uint8_t* entry = picture->table + picture->header->table_entry_bytes * uint64_t{k};
+  BmpPut<kOut>(out, entry[2], entry[1], entry[0], 255);
 }
 
-// One stored row of `count` pixels at `data` into `out`.
-void BmpConvertRow(BmpPicture* picture, const uint8_t* data, int64_t count, uint8_t* out) {
-  switch (picture->bits) {
-    case 1:
-      for (int64_t x = 0; x < count; ++x, out += 3) {
-        const uint32_t bit = (data[x >> 3] >> (7 - (x & 7))) & 1U;
-        std::memcpy(out, MonochromeTable[bit], 3);
-      }
-      break;
-    case 4:
-      for (int64_t x = 0; x < count; ++x, out += 3) {
-        const uint32_t byte = data[x >> 1];
-        BmpPutIndexed(picture, (x & 1) == 0 ? byte >> 4 : byte & 0x0F, out);
-      }
-      break;
-    case 8:
-      for (int64_t x = 0; x < count; ++x, out += 3) {
-        BmpPutIndexed(picture, data[x], out);
-      }
-      break;
-    case 16: {
-      const bool six_bit_green = picture->compression == kCompressionBitFields;
-      for (int64_t x = 0; x < count; ++x, out += 3, data += 2) {
-        const uint32_t v = data[0] | (static_cast<uint32_t>(data[1]) << 8);
-        // Each component is moved to the top of its byte: 31 becomes 248. Blue comes first.
-        out[0] = static_cast<uint8_t>(v << 3);
-        out[1] = static_cast<uint8_t>(six_bit_green ? (v >> 3) & 0xFC : (v >> 2) & 0xF8);
-        out[2] = static_cast<uint8_t>(six_bit_green ? (v >> 8) & 0xF8 : (v >> 7) & 0xF8);
-      }
-      break;
+uint32_t BmpChannelValue(const BmpChannel& channel, uint32_t value) {
+  return ((value & channel.mask) >> channel.shift) << (8 - channel.width);
+}
+
+// 16- and 32-bit pixels through the file's masks. 16-bit pictures in 3-byte rows come blue first,
+// as they always have.
+template <int kOut>
+void BmpRowMasked(const BmpPicture& picture, const uint8_t* data, int64_t count, uint8_t* out) {
+  const BmpChannel* channels = picture.header->channels;
+  const bool sixteen = picture.header->bits == 16;
+  const bool has_alpha = picture.header->has_alpha;
+  const uint32_t step = sixteen ? 2 : 4;
+  for (int64_t x = 0; x < count; ++x, out += kOut, data += step) {
+    uint32_t v = data[0] | (uint32_t{data[1]} << 8);
+    if (!sixteen) {
+      v |= (uint32_t{data[2]} << 16) | (uint32_t{data[3]} << 24);
     }
-    default: {  // 24 and 32: blue, green, red (and a dropped fourth byte) as red, green, blue
-      const uint32_t step = picture->bits / 8;
-      for (int64_t x = 0; x < count; ++x, out += 3, data += step) {
-        out[0] = data[2];
-        out[1] = data[1];
-        out[2] = data[0];
-      }
-      break;
+    const uint32_t red = BmpChannelValue(channels[0], v);
+    const uint32_t green = BmpChannelValue(channels[1], v);
+    const uint32_t blue = BmpChannelValue(channels[2], v);
+    const uint32_t alpha = has_alpha ? BmpChannelValue(channels[3], v) : 255;
+    if (kOut == 3 && sixteen) {
+      BmpPut<kOut>(out, blue, green, red, alpha);
+    } else {
+      BmpPut<kOut>(out, red, green, blue, alpha);
     }
   }
 }
 
+// 16-bit pixels without masks: 5-5-5, each component moved to the top of its byte.
+template <int kOut>
+void BmpRow555(const uint8_t* data, int64_t count, uint8_t* out) {
+  for (int64_t x = 0; x < count; ++x, out += kOut, data += 2) {
+    const uint32_t v = data[0] | (uint32_t{data[1]} << 8);
+    const uint32_t blue = (v << 3) & 0xF8;
+    const uint32_t green = (v >> 2) & 0xF8;
+    const uint32_t red = (v >> 7) & 0xF8;
+    if constexpr (kOut == 3) {
+      BmpPut<kOut>(out, blue, green, red, 255);
+    } else {
+      BmpPut<kOut>(out, red, green, blue, 255);
+    }
+  }
+}
+
+// Stored blue, green, red (and a fourth byte that is dropped) to red, green, blue.
+void BmpRowDirect3(const uint8_t* data, int64_t count, uint32_t step, uint8_t* out) {
+  for (int64_t x = 0; x < count; ++x, out += 3, data += step) {
+    out[0] = data[2];
+    out[1] = data[1];
+    out[2] = data[0];
+  }
+}
+
+// Stored blue, green, red (and a dropped fourth byte) to red, green, blue, 255. Each pixel is read
+// as a 4-byte word; at 24 bits the last pixel of a row is taken byte by byte lest the word leave
+// the row.
+void BmpRowDirect4(const uint8_t* data, int64_t count, uint32_t step, uint8_t* out) {
+  int64_t x = 0;
+  if constexpr (kWordPaths) {
+    const int64_t words = step == 4 ? count : count - 1;
+    for (; x < words; ++x, out += 4, data += step) {
+      uint32_t quad = 0;
+      std::memcpy(&quad, data, sizeof quad);
+      quad = ((quad & 0xFFU) << 16) | (quad & 0xFF00U) | ((quad >> 16) & 0xFFU) | 0xFF000000U;
+      std::memcpy(out, &quad, sizeof quad);
+    }
+  }
+  for (; x < count; ++x, out += 4, data += step) {
+    BmpPut<4>(out, data[2], data[1], data[0], 255);
+  }
+}
+
+// One stored row of `count` pixels at `data` into `out`.
+template <int kOut>
+void BmpConvertRow(BmpPicture* picture, const uint8_t* data, int64_t count, uint8_t* out) {
+  switch (picture->header->bits) {
+    case 1:
+      for (int64_t x = 0; x < count; ++x, out += kOut) {
+        const uint8_t* colour = MonochromeTable[(data[x >> 3] >> (7 - (x & 7))) & 1U];
+        BmpPut<kOut>(out, colour[0], colour[1], colour[2], 255);
+      }
+      break;
+    case 4:
+      for (int64_t x = 0; x < count; ++x, out += kOut) {
+        const uint32_t byte = data[x >> 1];
+        BmpPutIndexed<kOut>(picture, (x & 1) == 0 ? byte >> 4 : byte & 0x0F, out);
+      }
+      break;
+    case 8:
+      for (int64_t x = 0; x < count; ++x, out += kOut) {
+        BmpPutIndexed<kOut>(picture, data[x], out);
+      }
+      break;
+    case 16:
+      if (picture->header->masked) {
+        BmpRowMasked<kOut>(*picture, data, count, out);
+      } else {
+        BmpRow555<kOut>(data, count, out);
+      }
+      break;
+    default:  // 24 and 32
+      if (picture->header->masked) {
+        BmpRowMasked<kOut>(*picture, data, count, out);
+      } else if constexpr (kOut == 3) {
+        BmpRowDirect3(data, count, picture->header->bits / 8, out);
+      } else {
+        BmpRowDirect4(data, count, picture->header->bits / 8, out);
+      }
+      break;
+  }
+}
+
+template <int kOut>
 void BmpDecodeRows(BmpPicture* picture) {
-  const uint64_t bits = picture->bits;
+  const uint64_t bits = picture->header->bits;
   const auto width = static_cast<uint64_t>(picture->width);
   const uint64_t row_bytes = ((width * bits + 31) / 32) * 4;
-  uint64_t position = picture->offset;
+  uint64_t position = picture->header->offset;
   for (int64_t j = 0; j < picture->rows; ++j, position += row_bytes) {
     const uint64_t available = position < picture->size ? picture->size - position : 0;
     // The pixels whose bytes lie inside the source; the last row may lack its padding.
     const uint64_t inside = std::min<uint64_t>(width, available * 8 / bits);
-    BmpConvertRow(picture, picture->source + std::min(position, picture->size),
-                  static_cast<int64_t>(inside), BmpDestinationRow(*picture, j));
+    BmpConvertRow<kOut>(picture, picture->source + std::min(position, picture->size),
+                        static_cast<int64_t>(inside), BmpDestinationRow(*picture, j));
     if (inside < width) {
       picture->complete = false;
       return;
@@ -141,6 +205,7 @@ void BmpDecodeRows(BmpPicture* picture) {
 
 // Pixels x ... x + count - 1 of source row y, clipped to the picture; `indices` is null for a
 // run of `value`.
+template <int kOut>
 void BmpRleWrite(BmpPicture* picture, int64_t x, int64_t y, int64_t count, uint32_t value,
                  const uint8_t* indices) {
   if (y >= picture->rows || x + count > picture->width) {
@@ -150,19 +215,20 @@ void BmpRleWrite(BmpPicture* picture, int64_t x, int64_t y, int64_t count, uint3
     return;
   }
   const int64_t inside = std::min(count, picture->width - x);
-  uint8_t* out = BmpDestinationRow(*picture, y) + 3 * x;
-  for (int64_t i = 0; i < inside; ++i, out += 3) {
-    BmpPutIndexed(picture, indices != nullptr ? indices[i] : value, out);
+  uint8_t* out = BmpDestinationRow(*picture, y) + kOut * x;
+  for (int64_t i = 0; i < inside; ++i, out += kOut) {
+    BmpPutIndexed<kOut>(picture, indices != nullptr ? indices[i] : value, out);
   }
 }
 
 // RLE8: pairs (n, v) are a run of n pixels of v, or with n = 0 an escape: 0 line end, 1 bitmap
 // end, 2 a delta of two more bytes, 3 and up an absolute run of v index bytes padded to an even
 // count. Every step consumes source bytes, so the loop ends with the data.
+template <int kOut>
 void BmpDecodeRle8(BmpPicture* picture) {
   const uint8_t* source = picture->source;
   const uint64_t size = picture->size;
-  uint64_t position = picture->offset;
+  uint64_t position = picture->header->offset;
   int64_t x = 0;
   int64_t y = 0;
   while (position < size && size - position >= 2) {
@@ -170,7 +236,7 @@ void BmpDecodeRle8(BmpPicture* picture) {
     const uint32_t v = source[position + 1];
     position += 2;
     if (n > 0) {
-      BmpRleWrite(picture, x, y, n, v, nullptr);
+      BmpRleWrite<kOut>(picture, x, y, n, v, nullptr);
       x += n;
     } else if (v == 0) {
       if (y >= picture->rows) {
@@ -192,7 +258,7 @@ void BmpDecodeRle8(BmpPicture* picture) {
       }
     } else {
       const uint64_t inside = std::min<uint64_t>(v, size - position);
-      BmpRleWrite(picture, x, y, static_cast<int64_t>(inside), 0, source + position);
+      BmpRleWrite<kOut>(picture, x, y, static_cast<int64_t>(inside), 0, source + position);
       if (inside < v) {
         break;
       }
@@ -203,19 +269,24 @@ void BmpDecodeRle8(BmpPicture* picture) {
   picture->complete = false;  // the data ended before the bitmap's end
 }
 
-// The colour table: biClrUsed entries (or 2^bits when 0), at most 2^bits, and only those that lie
-// wholly inside the source.
-void BmpFindTable(BmpPicture* picture, uint32_t header_size, uint32_t colours_used) {
-  if (picture->bits > 8) {
-    return;
-  }
-  const uint64_t largest = uint64_t{1} << picture->bits;
-  uint64_t entries = colours_used == 0 ? largest : std::min<uint64_t>(colours_used, largest);
-  const uint64_t start = uint64_t{kBmpFileHeaderBytes} + header_size;
-  const uint64_t room = start < picture->size ? (picture->size - start) / 4 : 0;
-  entries = std::min(entries, room);
+// The colour table as the header gives it, cut to the entries that lie wholly inside the source.
+void BmpFindTable(BmpPicture* picture) {
+  const BmpHeader& header = *picture->header;
+  const uint64_t start = header.table_start;
+  const uint64_t room =
+      start < picture->size ? (picture->size - start) / header.table_entry_bytes : 0;
+  const uint64_t entries = std::min(header.table_entries, room);
   picture->table = entries > 0 ? picture->source + start : nullptr;
   picture->table_entries = entries;
+}
+
+template <int kOut>
+void BmpDecodeAs(BmpPicture* picture) {
+  if (picture->header->bits == 8 && picture->header->compression == kBmpCompressionRle8) {
+    BmpDecodeRle8<kOut>(picture);
+  } else if (picture->width > 0) {
+    BmpDecodeRows<kOut>(picture);
+  }
 }
 
 }  // namespace
@@ -232,45 +303,31 @@ int32_t BmpDecode(DecodeState* state, void* destination, int32_t bytes_per_row, 
   } else if (state->memory_size > 0) {
     size = static_cast<uint64_t>(state->memory_size);
   }
-  if (size < kBmpHeadersBytes) {
+  BmpHeader header{};
+  if (!BmpHeaderRead(source, size, &header)) {
     return 0;
   }
-
+  const int64_t pixel_bytes = (flags & PixelsRgba) != 0 ? 4 : 3;
+  // Rows must hold the width, or a row's pixels would run into the next row or past the end.
+  if (static_cast<int64_t>(bytes_per_row) < pixel_bytes * header.width) {
+    return 0;
+  }
   BmpPicture picture{};
+  picture.header = &header;
   picture.source = source;
   picture.size = size;
-  picture.width = static_cast<int32_t>(BmpRead32(source, size, 18));
-  const auto height = static_cast<int32_t>(BmpRead32(source, size, 22));
-  picture.rows = height < 0 ? -static_cast<int64_t>(height) : height;
-  picture.top_down = height < 0;
-  picture.bits = BmpRead16(source, size, 28);
-  picture.compression = BmpRead32(source, size, 30);
+  picture.width = header.width;
+  picture.rows = header.height < 0 ? -static_cast<int64_t>(header.height) : header.height;
+  picture.top_down = header.height < 0;
   picture.destination = static_cast<uint8_t*>(destination);
   picture.bytes_per_row = bytes_per_row;
   picture.output_bottom_up = (flags & RowsBottomUp) != 0;
   picture.complete = true;
-  const uint32_t header_size = BmpRead32(source, size, 14);
-  const auto offset = static_cast<int32_t>(BmpRead32(source, size, 10));
-
-  if (!BmpConvertible(picture.bits, picture.compression) || picture.width < 0) {
-    return 0;
-  }
-  // Rows must hold the width, or a row's pixels would run into the next row or past the end.
-  if (static_cast<int64_t>(bytes_per_row) < 3 * picture.width) {
-    return 0;
-  }
-  // Pixel data that starts inside the headers is no picture.
-  if (offset < 0 || static_cast<uint64_t>(offset) < kBmpHeadersBytes ||
-      static_cast<uint64_t>(offset) < uint64_t{kBmpFileHeaderBytes} + header_size) {
-    return 0;
-  }
-  picture.offset = static_cast<uint64_t>(offset);
-  BmpFindTable(&picture, header_size, BmpRead32(source, size, 46));
-
-  if (picture.bits == 8 && picture.compression == kCompressionRle8) {
-    BmpDecodeRle8(&picture);
-  } else if (picture.width > 0) {
-    BmpDecodeRows(&picture);
+  BmpFindTable(&picture);
+  if (pixel_bytes == 4) {
+    BmpDecodeAs<4>(&picture);
+  } else {
+    BmpDecodeAs<3>(&picture);
   }
   return picture.complete ? 1 : 0;
 }

@@ -50,16 +50,18 @@ bool BmpLayoutOf(int32_t width, int32_t height, int32_t depth, BmpLayout* layout
 
 void BmpHeaders(int32_t width, int32_t height, int32_t depth, const BmpLayout& layout,
                 uint8_t* headers) {
-  std::memset(headers, 0, kBmpHeadersBytes);
-  BmpPut16(headers, kBmpSignature);
-  BmpPut32(headers + 2, static_cast<uint32_t>(layout.file_size));
-  BmpPut32(headers + 10, layout.offset);
-  BmpPut32(headers + 14, kBmpInfoHeaderBytes);
-  BmpPut32(headers + 18, static_cast<uint32_t>(width));
-  BmpPut32(headers + 22, static_cast<uint32_t>(height));
-  BmpPut16(headers + 26, 1);
-  BmpPut16(headers + 28, static_cast<uint32_t>(depth));
-  BmpPut32(headers + 34, static_cast<uint32_t>(layout.file_size - layout.offset));
+  BmpHeader header{};
+  header.type = kBmpSignature;
+  header.file_size = static_cast<uint32_t>(layout.file_size);
+  header.offset = layout.offset;
+  header.header_size = kBmpInfoHeaderBytes;
+  header.width = width;
+  header.height = height;
+  header.planes = 1;
+  header.bits = static_cast<uint16_t>(depth);
+  header.compression = kBmpCompressionNone;
+  header.image_size = static_cast<uint32_t>(layout.file_size - layout.offset);
+  BmpHeaderWrite(header, headers);
 }
 
 int32_t SourceRowOf(int32_t file_row, int32_t height, uint32_t row_flags) {

@@ -9,6 +9,7 @@
 #include "runtime/containers/containers.h"
 #include "runtime/images/images.h"
 #include "runtime/memory/memory.h"
+#include "system/desktop/screens.h"
 
 namespace zn {
 namespace {

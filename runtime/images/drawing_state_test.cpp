@@ -6,7 +6,9 @@
 
 #include "runtime/images/images.h"
 #include "runtime/memory/memory.h"
-#include "system/desktop/desktop.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/object.h"
+#include "system/desktop/screens.h"
 #include "tests/support/heap_checks.h"
 
 namespace zn {

@@ -9,6 +9,9 @@
 
 #include "runtime/containers/containers.h"
 #include "runtime/images/images.h"
+#include "runtime/images/images_internal.h"
+#include "system/desktop/images.h"
+#include "system/desktop/object.h"
 
 namespace zn {
 namespace {
@@ -59,6 +62,20 @@ void ImageFill(NSBitmapImageRep* bitmap, int32_t width, int32_t height, int32_t 
 void ImageReleaseObjects(NSImage* image, NSBitmapImageRep* bitmap) {
   desktop::objc_release(image);
   desktop::objc_release(bitmap);
+}
+
+void ImageRecordFill(ImageRecord* record, NSImage* image, NSBitmapImageRep* bitmap, int32_t width,
+                     int32_t height, int32_t source_depth) {
+  record->image = image;
+  record->bitmap = bitmap;
+  record->width = static_cast<int16_t>(width);
+  record->height = static_cast<int16_t>(height);
+  record->depth = 32;
+  record->source_depth = static_cast<int16_t>(source_depth);
+  record->attribute = 0;
+  record->frame_count = 1;
+  record->frames = nullptr;
+  record->second_attribute = 0;
 }
 
 }  // namespace
@@ -115,17 +132,26 @@ ImageRecord* ImageCreate(int64_t id, int32_t width, int32_t height, int32_t fill
     RegistryRelease(ImageRegistry, id == AnyId ? reinterpret_cast<int64_t>(record) : id);
     return nullptr;
   }
-  record->image = image;
-  record->bitmap = bitmap;
-  record->width = static_cast<int16_t>(width);
-  record->height = static_cast<int16_t>(height);
-  record->depth = 32;
-  record->source_depth = 32;
-  record->attribute = 0;
-  record->frame_count = 1;
-  record->frames = nullptr;
-  record->second_attribute = 0;
+  ImageRecordFill(record, image, bitmap, width, height, 32);
   return record;
+}
+
+ImageRecord* ImageAdopt(int64_t id, NSImage* image, NSBitmapImageRep* bitmap, int32_t width,
+                        int32_t height, int32_t source_depth) {
+  ImageLibraryInit();
+  auto* record = ImageRegistry == nullptr
+                     ? nullptr
+                     : static_cast<ImageRecord*>(RegistryAllocate(ImageRegistry, id));
+  if (record == nullptr) {
+    ImageReleaseObjects(image, bitmap);
+    return nullptr;
+  }
+  ImageRecordFill(record, image, bitmap, width, height, source_depth);
+  return record;
+}
+
+ImageRecord* ImageFind(int64_t id) {
+  return ImageLookup(id);
 }
 
 void ImageFree(int64_t id) {

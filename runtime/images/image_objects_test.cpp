@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
 #include "runtime/containers/containers.h"
 #include "runtime/images/images.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/images.h"
 
 namespace zn {
 namespace {

@@ -11,6 +11,7 @@
 // them, supplies a pixel buffer, lets the decoder fill it and ends the decode:
 //   ImageDecodeStartMemory (or ImageDecodeStartFile), the attribute accessors, ImageDecodePixels
 //   once, ImageDecodeFinish.
+// ImageLoad and ImageSave go from a file to an image object and back in one call.
 //
 // Nothing here throws or prints; failures are reported by a 0 or null result.
 #pragma once
@@ -18,7 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "system/desktop/desktop.h"
+#include "system/desktop/types.h"
 
 namespace zn {
 
@@ -33,6 +34,10 @@ inline constexpr FormatTag BmpFormatTag = 0x504D42;
 
 // Row flag of the decoders and the writer: rows are in the file's bottom-up order.
 inline constexpr uint32_t RowsBottomUp = 2;
+
+// Pixel flag of the decoders: 4-byte pixels red, green, blue, alpha (255 where the file has no
+// alpha), as image objects hold them, instead of the 3-byte default.
+inline constexpr uint32_t PixelsRgba = 4;
 
 // Palette flag of the writer and the PaletteReducer: error-diffusion dithering.
 inline constexpr uint32_t DitherFlag = 0x100;
@@ -97,6 +102,23 @@ int64_t ImageHeight(int64_t id);
 int64_t ImageDepth(int64_t id, int32_t mode);
 int64_t ImageBitsPerPixel(int64_t id);
 desktop::NSImage* ImageHandle(int64_t id);
+
+// ImageLoad: decodes the file through the codec registry (the first registered decoder that
+// accepts it) into an image of RGBA pixels, red in the lowest byte, under `id` or AnyId, as
+// ImageCreate would make it; its source depth is the file's bits per pixel. What ImageCreate
+// returns for that id, or null when the file cannot be opened, no decoder accepts it, its sides
+// lie outside 1 ... 32767, memory is exhausted, or its pixels are damaged or end early. A failed
+// load leaves nothing behind and keeps an image that had the id; a successful one replaces it.
+// Pixels a run-length file skips are transparent black.
+ImageRecord* ImageLoad(int64_t id, const char* file_name);
+
+// ImageSave: writes the image with this id to `file_name` through the encoder registered for
+// `format` (BmpFormatTag: depth 1, 4, 8, 24 or 32; colours are laid over white, as the writer
+// does). `flags` may hold DitherFlag (error diffusion at 4 and 8 bits). 1 on success; 0 when the
+// id names no image, the file name is null, no encoder has the format, the flags hold anything
+// else, or the encoder fails; an existing file of that name then keeps its old bytes.
+int32_t ImageSave(int64_t id, const char* file_name, FormatTag format, int32_t depth,
+                  uint32_t flags);
 
 // ---------------------------------------------------------------------------------------------
 // The drawing library's output state: the platform context being drawn into and the graphics
@@ -292,14 +314,21 @@ void BmpCodecRegister();
 // BmpEncoderRegister: registers the BMP encoder.
 void BmpEncoderRegister();
 
-// BmpProbe: 1 when the state's source starts with a BMP file header, filling in its attributes.
+// BmpProbe: 1 when the state's source is a BMP file whose layout BmpDecode converts, filling in
+// its attributes: 1-, 4- and 8-bit (plain or RLE8) indexed pictures, 24-bit ones, 16- and 32-bit
+// ones plain or with bit-field masks (compressions 3 and 6; each mask one run of at most 8 bits,
+// none overlapping), with a 40-byte or longer info header or an OS/2 1.x one. Any other
+// compression, depth or mask is refused here, before anything is allocated for pixels.
 int32_t BmpProbe(DecodeState* state);
 
 // BmpDecode: converts the pixels into 3-byte rows (red, green, blue; blue, green, red for 16-bit
-// files) of |height| rows of `bytes_per_row` bytes; rows are top row first unless `flags` holds
-// RowsBottomUp. 1 when the whole picture was written; 0 when the layout cannot be converted
-// (nothing written), when the rows cannot hold the width (nothing written), or when the data is
-// damaged or ends early (what lies inside the bounds is written).
+// files) of |height| rows of `bytes_per_row` bytes, or 4-byte ones (red, green, blue, alpha) with
+// PixelsRgba; rows are top row first unless `flags` holds RowsBottomUp. 16-bit files without
+// masks are 5-5-5, 32-bit ones blue, green, red and an ignored byte; a masked channel of w bits
+// is shifted to the top of its byte, low bits zero (31 of 5 bits is 248); alpha comes from the
+// alpha mask, else it is 255. 1 when the whole picture was written; 0 when the layout cannot be
+// converted (nothing written), when the rows cannot hold the width (nothing written), or when the
+// data is damaged or ends early (what lies inside the bounds is written).
 int32_t BmpDecode(DecodeState* state, void* destination, int32_t bytes_per_row, uint32_t flags);
 
 // BmpCleanup: frees the loaded file copy.

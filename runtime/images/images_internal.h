@@ -1,12 +1,27 @@
-// Internal to the image library: the colour network behind palette reduction and the BMP layout
-// rules that the reader and the writer share. Not installed.
+// Internal to the image library: the colour network behind palette reduction and the BMP header
+// record that the reader and the writer share. Not installed.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/images/images.h"
+
 namespace zn {
+
+// ---------------------------------------------------------------------------------------------
+// Image objects.
+
+// ImageAdopt: records `image` and its `bitmap` (width x height RGBA pixels, read from a file of
+// `source_depth` bits per pixel) under `id` or AnyId, freeing an image that had the id. The
+// record, or null when memory is exhausted; either way the two objects are taken over (released
+// on failure).
+ImageRecord* ImageAdopt(int64_t id, desktop::NSImage* image, desktop::NSBitmapImageRep* bitmap,
+                        int32_t width, int32_t height, int32_t source_depth);
+
+// ImageFind: the live image with this id, or null.
+ImageRecord* ImageFind(int64_t id);
 
 // ---------------------------------------------------------------------------------------------
 // The colour network: NeuQuant over four channels in double precision, colours learned in a
@@ -83,8 +98,16 @@ double ColourImportance(int32_t alpha);
 
 inline constexpr uint32_t kBmpFileHeaderBytes = 14;
 inline constexpr uint32_t kBmpInfoHeaderBytes = 40;
+inline constexpr uint32_t kBmpCoreHeaderBytes = 12;  // the OS/2 1.x info header
 inline constexpr uint32_t kBmpHeadersBytes = kBmpFileHeaderBytes + kBmpInfoHeaderBytes;
 inline constexpr uint16_t kBmpSignature = 0x4D42;
+
+// The compressions the reader decodes. Every other value (Huffman-coded 1-bit pictures, embedded
+// JPEG or PNG, RLE24, RLE4, anything unknown) is refused by the probe.
+inline constexpr uint32_t kBmpCompressionNone = 0;
+inline constexpr uint32_t kBmpCompressionRle8 = 1;
+inline constexpr uint32_t kBmpCompressionBitFields = 3;
+inline constexpr uint32_t kBmpCompressionAlphaBitFields = 6;
 
 // Little-endian reads inside a source of `size` bytes; 0 for any byte past the end, so that a
 // header field of a short file reads as 0 instead of reaching outside it.
@@ -109,6 +132,59 @@ inline void BmpPut32(uint8_t* target, uint32_t value) {
   BmpPut16(target, value & 0xFFFF);
   BmpPut16(target + 2, value >> 16);
 }
+
+// One channel of a bit-field picture: (value & mask) >> shift is the channel's `width` bits,
+// widened to 8 by shifting left with the low bits zero (a 5-bit 31 becomes 248).
+struct BmpChannel {
+  uint32_t mask;
+  uint32_t shift;
+  uint32_t width;
+};
+
+// BmpHeader: the file header and the info header as one record. The reader and the writer meet
+// the header's bytes only through BmpHeaderRead and BmpHeaderWrite, so the offsets of the fields
+// are said once.
+struct BmpHeader {
+  // The 14-byte file header.
+  uint16_t type;  // bfType: "BM"
+  uint32_t file_size;
+  uint16_t reserved1;
+  uint16_t reserved2;
+  uint32_t offset;  // bfOffBits: where the pixel data starts
+  // The info header: 12 bytes (OS/2 1.x: 16-bit sides, no compression), or 40 bytes and the
+  // longer headers that extend it. Fields a short header lacks read as 0.
+  uint32_t header_size;
+  int32_t width;
+  int32_t height;  // negative: rows stored top row first
+  uint16_t planes;
+  uint16_t bits;
+  uint32_t compression;
+  uint32_t image_size;
+  int32_t x_pixels_per_metre;
+  int32_t y_pixels_per_metre;
+  uint32_t colours_used;
+  uint32_t colours_important;
+  // What the reader derives from them.
+  uint64_t table_start;        // the colour table, right behind the info header
+  uint32_t table_entry_bytes;  // 3 (blue, green, red) in OS/2 1.x files, else 4
+  uint64_t table_entries;      // as the header says: colours used, or 2^bits
+  bool masked;                 // 16- and 32-bit pixels decode through `channels`
+  bool has_alpha;              // channels[3] holds the alpha
+  BmpChannel channels[4];      // red, green, blue, alpha
+};
+
+// BmpFileHeaderRead: the 14-byte file header at `bytes`; false unless it starts with the signature
+// and both reserved fields are 0.
+bool BmpFileHeaderRead(const uint8_t* bytes, BmpHeader* header);
+
+// BmpHeaderRead: both headers of the file of `size` bytes at `source`, and its channel masks;
+// false when the file is no BMP or the decoder cannot convert its layout (a depth, compression or
+// masks it does not implement, a negative width, pixel data that starts inside the headers).
+// Whatever it accepts, BmpDecode converts.
+bool BmpHeaderRead(const uint8_t* source, uint64_t size, BmpHeader* header);
+
+// BmpHeaderWrite: the file header and a 40-byte info header, kBmpHeadersBytes at `target`.
+void BmpHeaderWrite(const BmpHeader& header, uint8_t* target);
 
 // BmpOutput: where the writer's bytes go. A file is written under a temporary name beside the
 // target; a memory block is allocated at the file's size.

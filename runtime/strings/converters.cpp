@@ -1,4 +1,5 @@
-// The two public converters: code page dispatch and the meaning of their lengths.
+// The two public converters: code page dispatch, the meaning of their lengths, and the choice
+// between the default rules and the replacing mode that ConvertReplaceInvalid asks for.
 //
 // A source length of -1 stands for "up to and including the terminator"; any other negative
 // length, a null source, or a non-positive destination length when converting gives 0 and
@@ -38,7 +39,7 @@ int32_t ResolveBytes(const char* source, int32_t source_length) {
 
 }  // namespace
 
-int32_t Utf16ToMultiByte(int32_t code_page, uint32_t /*flags*/, const char16_t* source,
+int32_t Utf16ToMultiByte(int32_t code_page, uint32_t flags, const char16_t* source,
                          int32_t source_length, char* destination, int32_t destination_length) {
   if (code_page != CodePageSingleByte && code_page != CodePageUtf8) {
     return 0;
@@ -50,12 +51,15 @@ int32_t Utf16ToMultiByte(int32_t code_page, uint32_t /*flags*/, const char16_t* 
   if (code_page == CodePageSingleByte) {
     return internal::Utf16ToSingleByte(source, units, destination, destination_length);
   }
+  if ((flags & ConvertReplaceInvalid) != 0) {
+    return internal::Utf16ToUtf8Replacing(source, units, destination, destination_length);
+  }
   const internal::Converted converted =
       internal::Utf16ToUtf8(source, units, destination, destination_length);
   return converted.faulted ? 0 : converted.count;
 }
 
-int32_t MultiByteToUtf16(int32_t code_page, uint32_t /*flags*/, const char* source,
+int32_t MultiByteToUtf16(int32_t code_page, uint32_t flags, const char* source,
                          int32_t source_length, char16_t* destination, int32_t destination_length) {
   if (code_page != CodePageSingleByte && code_page != CodePageUtf8) {
     return 0;
@@ -72,6 +76,9 @@ int32_t MultiByteToUtf16(int32_t code_page, uint32_t /*flags*/, const char* sour
     const int32_t count = bytes < destination_length ? bytes : destination_length;
     internal::SingleByteWiden(in, count, destination);
     return count;
+  }
+  if ((flags & ConvertReplaceInvalid) != 0) {
+    return internal::Utf8ToUtf16Replacing(in, bytes, destination, destination_length);
   }
   const internal::Converted converted =
       internal::Utf8ToUtf16(in, bytes, destination, destination_length);

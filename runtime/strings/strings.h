@@ -141,10 +141,21 @@ void TempTextReset();
 // ---------------------------------------------------------------------------------------------
 // Text encoding conversion. Code pages: 0 single-byte text (codes 0 to 255), 65001 UTF-8; any
 // other makes both converters return 0. A source length of -1 means "up to and including the
-// terminator". The flags argument is ignored. Neither converter writes a terminator of its own.
+// terminator". Neither converter writes a terminator of its own.
+//
+// The flags argument holds ConvertReplaceInvalid or nothing; other bits are ignored. Without it
+// the converters follow the library's lenient rules, which pass overlong forms and stop at
+// malformed input. With it, UTF-8 text from outside comes through whole: every maximal ill-formed
+// subpart of UTF-8 becomes one U+FFFD (the Unicode Standard's recommended practice, which ICU and
+// browsers follow), every surrogate that is not half of a pair is written as EF BF BD, and only a
+// full destination ends a conversion, before the first character that does not fit whole. The
+// flag changes nothing for the single-byte code page.
 
 inline constexpr int32_t CodePageSingleByte = 0;
 inline constexpr int32_t CodePageUtf8 = 65001;
+
+// ConvertReplaceInvalid: the converters' flag for replacing ill-formed text with U+FFFD.
+inline constexpr uint32_t ConvertReplaceInvalid = 1;
 
 // Utf16ToMultiByte: with a null destination, the bytes needed; otherwise the bytes written, never
 // more than `destination_length`, or 0 for a high surrogate followed by a non-low surrogate.
@@ -163,6 +174,9 @@ char* StringToSingleByte(const char16_t* s);
 // StringToUtf8: new heap UTF-8 text; null or nothing convertible gives a 1-byte block holding 0.
 char* StringToUtf8(const char16_t* s);
 
+// StringToUtf8Flags: as StringToUtf8, converting with `flags` (ConvertReplaceInvalid or 0).
+char* StringToUtf8Flags(const char16_t* s, uint32_t flags);
+
 // NarrowTextFree: frees byte text made by this library.
 void NarrowTextFree(char* text);
 
@@ -172,6 +186,10 @@ StringValue StringFromSingleByte(const char* text);
 // StringFromUtf8: new heap string decoded from UTF-8 (null is empty). Always terminated, also for
 // malformed input.
 StringValue StringFromUtf8(const char* text);
+
+// StringFromUtf8Flags: as StringFromUtf8, decoding with `flags` (ConvertReplaceInvalid or 0).
+// With ConvertReplaceInvalid the whole text is decoded, ill-formed parts as U+FFFD.
+StringValue StringFromUtf8Flags(const char* text, uint32_t flags);
 
 // TempTextAppendSingleByte: the text widened at `offset`, terminated, position on the terminator;
 // returns the address of the terminator.

@@ -39,6 +39,14 @@ Converted Utf8ToUtf16(const unsigned char* source, int32_t source_length, char16
 Converted Utf16ToUtf8(const char16_t* source, int32_t source_length, char* destination,
                       int32_t destination_length);
 
+// The replacing mode of the UTF-8 converters (ConvertReplaceInvalid): each maximal ill-formed
+// subpart of UTF-8 becomes one U+FFFD, each lone surrogate EF BF BD. They stop only at a full
+// destination, before the first character that does not fit whole; the result is the count.
+int32_t Utf8ToUtf16Replacing(const unsigned char* source, int32_t source_length,
+                             char16_t* destination, int32_t destination_length);
+int32_t Utf16ToUtf8Replacing(const char16_t* source, int32_t source_length, char* destination,
+                             int32_t destination_length);
+
 // UTF-16 units to single bytes: units below 256 are kept, the others dropped.
 int32_t Utf16ToSingleByte(const char16_t* source, int32_t source_length, char* destination,
                           int32_t destination_length);

@@ -5,8 +5,12 @@
 #include <cstdint>
 #include <utility>
 
-#include "system/desktop/desktop.h"
+#include "system/desktop/application.h"
 #include "system/desktop/desktop_internal.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/menus.h"
+#include "system/desktop/object.h"
 
 namespace zn::desktop {
 

@@ -4,7 +4,12 @@
 
 #include <cstdint>
 
-#include "system/desktop/desktop.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/images.h"
+#include "system/desktop/object.h"
+#include "system/desktop/screens.h"
+#include "system/desktop/windows.h"
 
 namespace zn::desktop {
 namespace {

@@ -8,8 +8,10 @@
 #include <string>
 #include <utility>
 
-#include "system/desktop/desktop.h"
 #include "system/desktop/desktop_internal.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/object.h"
 
 namespace zn::desktop {
 namespace {

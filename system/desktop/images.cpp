@@ -5,8 +5,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "system/desktop/desktop.h"
 #include "system/desktop/desktop_internal.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/images.h"
+#include "system/desktop/object.h"
+#include "system/desktop/screens.h"
 
 namespace zn::desktop {
 namespace {

@@ -9,8 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "system/desktop/desktop.h"
 #include "system/desktop/desktop_internal.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/object.h"
 
 namespace zn::desktop {
 namespace {

@@ -5,7 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "system/desktop/desktop.h"
+#include "system/desktop/application.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/object.h"
+#include "system/desktop/windows.h"
 
 namespace zn::desktop {
 

@@ -4,8 +4,13 @@
 #include <cstdint>
 #include <string>
 
-#include "system/desktop/desktop.h"
+#include "system/desktop/application.h"
 #include "system/desktop/desktop_internal.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/foundation.h"
+#include "system/desktop/object.h"
+#include "system/desktop/screens.h"
+#include "system/desktop/windows.h"
 
 namespace zn::desktop {
 namespace {

@@ -1,0 +1,48 @@
+// StringToUtf8 and StringFromUtf8 with a flags argument, for callers that ask for the converters'
+// replacing mode. Without flags they are the plain operations, so the default paths stay one.
+#include <cstdint>
+#include <cstdlib>
+
+#include "runtime/memory/memory.h"
+#include "runtime/strings/strings.h"
+#include "runtime/strings/strings_internal.h"
+
+namespace zn {
+
+char* StringToUtf8Flags(const char16_t* s, uint32_t flags) {
+  if ((flags & ConvertReplaceInvalid) == 0 || s == nullptr) {
+    return StringToUtf8(s);
+  }
+  const int64_t length = StringCountUnits(s);
+  if (length >= INT32_MAX) {
+    FatalExit("string too long");
+  }
+  const auto units = static_cast<int32_t>(length + 1);
+  const int32_t bytes = Utf16ToMultiByte(CodePageUtf8, flags, s, units, nullptr, 0);
+  // Output texts fall back to the empty text when the heap refuses, as StringToUtf8 does.
+  auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(bytes) + 1));
+  if (text == nullptr) {
+    return StringToUtf8(nullptr);
+  }
+  const int32_t written = Utf16ToMultiByte(CodePageUtf8, flags, s, units, text, bytes);
+  text[written] = 0;
+  return text;
+}
+
+StringValue StringFromUtf8Flags(const char* text, uint32_t flags) {
+  if ((flags & ConvertReplaceInvalid) == 0) {
+    return StringFromUtf8(text);
+  }
+  if (text == nullptr) {
+    text = "";
+  }
+  const int32_t bytes = internal::NarrowTextLength(text) + 1;
+  const int32_t units = MultiByteToUtf16(CodePageUtf8, flags, text, bytes, nullptr, 0);
+  auto* s = static_cast<char16_t*>(internal::StringHeapAlloc(internal::StringBlockBytes(units, 1)));
+  // The terminating 0 byte is always decoded (as itself) in this mode: nothing stops early.
+  const int32_t written = MultiByteToUtf16(CodePageUtf8, flags, text, bytes, s, units);
+  s[written] = 0;
+  return s;
+}
+
+}  // namespace zn
