@@ -129,7 +129,7 @@ class Gadgets : public ::testing::Test {
       objc_release(d);
     }
     EventTestReset();
-    NSApp->discardQueuedEvents();
+    DesktopTestDiscardQueuedEvents(NSApp);
     objc_release(pool_);
     EXPECT_EQ(DesktopFaults(), faults_) << DesktopLastFault();
     EXPECT_EQ(DesktopLiveObjects(), live_ - 1) << "every object the test made is released";

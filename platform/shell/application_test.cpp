@@ -152,9 +152,9 @@ TEST_F(Application, QuitAboutAndPreferencesBecomeMenuEvents) {
 
 TEST_F(Application, TerminateRequestPostsQuitAndCancels) {
   auto* delegate = static_cast<ZnApplicationDelegate*>(NSApp->delegate());
-  const int64_t wakes = NSApp->queuedEventCount();
+  const int64_t wakes = DesktopTestQueuedEvents(NSApp);
   EXPECT_EQ(delegate->applicationShouldTerminate(NSApp), NSTerminateCancel);
-  EXPECT_EQ(NSApp->queuedEventCount(), wakes + 1) << "a menu event wakes the platform loop";
+  EXPECT_EQ(DesktopTestQueuedEvents(NSApp), wakes + 1) << "a menu event wakes the platform loop";
   EXPECT_EQ(DrainEvents(), (std::vector<QueuedEvent>{{1, -4, -1, 0}}));
 }
 
@@ -207,29 +207,29 @@ TEST_F(Application, EditingKeysGoAlongTheResponderChain) {
         k.chain_handles
             ? std::vector<std::string>{"cut:", "copy:", "paste:", "selectAll:", "undo:", "redo:"}
             : std::vector<std::string>{});
-    NSApp->addResponder(responder);
-    const int64_t before = NSApp->dispatchedEventCount();
+    DesktopTestAddResponder(NSApp, responder);
+    const int64_t before = DesktopTestDispatchedEvents(NSApp);
     NSApp->sendEvent(NSEvent::keyEventWithType(NSEventTypeKeyDown, k.modifiers,
                                                NSString::stringWithCharacters(k.characters)));
     const std::string name = "modifiers " + std::to_string(k.modifiers) + " key " +
                              std::string(k.characters.begin(), k.characters.end()) +
                              (k.chain_handles ? " handled" : " unhandled");
     EXPECT_EQ(responder->received, k.received) << name;
-    EXPECT_EQ(NSApp->dispatchedEventCount() - before, k.passed_on ? 1 : 0) << name;
-    NSApp->removeAllResponders();
+    EXPECT_EQ(DesktopTestDispatchedEvents(NSApp) - before, k.passed_on ? 1 : 0) << name;
+    DesktopTestRemoveResponders(NSApp);
     objc_release(responder);
   }
 }
 
 TEST_F(Application, OtherEventsPassOnUntouched) {
   auto* responder = objc_alloc<EditingResponder>(std::vector<std::string>{"copy:"});
-  NSApp->addResponder(responder);
+  DesktopTestAddResponder(NSApp, responder);
   NSEvent* event = NSEvent::otherEventWithType(NSEventTypeApplicationDefined, NSPoint{0, 0},
                                                NSEventModifierFlagCommand, 0, 0, nullptr, 0, 0, 0);
   NSApp->sendEvent(event);
-  EXPECT_EQ(NSApp->lastDispatchedEvent(), event);
+  EXPECT_EQ(DesktopTestLastDispatchedEvent(NSApp), event);
   EXPECT_TRUE(responder->received.empty());
-  NSApp->removeAllResponders();
+  DesktopTestRemoveResponders(NSApp);
   objc_release(responder);
 }
 

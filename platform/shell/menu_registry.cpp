@@ -48,6 +48,13 @@ ObjectRegistry* MenuRegistry() {
   return menu_registry;
 }
 
+// Nothing of this system reads the menus' slot yet. Reading it here also keeps the variable, and
+// with it the block, alive in an optimised build: a variable that is only written is dropped by
+// the optimiser, and the block it held is then lost, not merely kept until the end.
+ThreadSlot MenuThreadSlot() {
+  return menu_thread_slot;
+}
+
 void MenuFree(int64_t menu) {
   if (menu_registry == nullptr) {
     return;

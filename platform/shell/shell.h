@@ -152,6 +152,9 @@ void MenuEnd();
 
 // MenuRegistry: the program menus (null before MenuStartup).
 ObjectRegistry* MenuRegistry();
+// MenuThreadSlot: the menus' per-thread data, two zeroed 64-bit words (null before MenuStartup).
+// The block lives until the process ends; this slot is its one holder.
+ThreadSlot MenuThreadSlot();
 
 // MenuFree: frees a program menu (-1: all), bringing back the DefaultMenuBar when its menu bar is
 // showing. The registry's free callback; unknown ids are ignored.

@@ -74,7 +74,7 @@ class ShellTest : public ::testing::Test {
     }
     EventTestReset();
     if (desktop::NSApp != nullptr) {
-      desktop::NSApp->forgetDispatchedEvents();
+      desktop::DesktopTestForgetDispatchedEvents(desktop::NSApp);
     }
     pool_ = desktop::objc_alloc<desktop::NSAutoreleasePool>();
     live_ = desktop::DesktopLiveObjects();
@@ -83,8 +83,8 @@ class ShellTest : public ::testing::Test {
   void TearDown() override {
     EventTestReset();
     if (desktop::NSApp != nullptr) {
-      desktop::NSApp->discardQueuedEvents();
-      desktop::NSApp->forgetDispatchedEvents();
+      desktop::DesktopTestDiscardQueuedEvents(desktop::NSApp);
+      desktop::DesktopTestForgetDispatchedEvents(desktop::NSApp);
     }
     desktop::objc_release(pool_);
     EXPECT_EQ(desktop::DesktopFaults(), faults_) << desktop::DesktopLastFault();

@@ -11,6 +11,7 @@
 #include "platform/shell/shell_test_support.h"
 #include "runtime/containers/containers.h"
 #include "runtime/events/events.h"
+#include "runtime/memory/memory.h"
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_testing.h"
 #include "system/desktop/foundation.h"
@@ -360,6 +361,14 @@ TEST_F(Windows, FreeingTheShowingMenuBringsBackTheDefaultMenuBar) {
   MenuFree(12345);
   WindowFree(3);
   objc_release(w.delegate);
+}
+
+TEST_F(Windows, MenuThreadSlotIsTwoZeroedWords) {
+  ASSERT_NE(MenuThreadSlot(), nullptr);
+  const auto* words = static_cast<const int64_t*>(ThreadSlotGet(MenuThreadSlot()));
+  EXPECT_EQ(SizedSizeOf(words), 2 * static_cast<int64_t>(sizeof(int64_t)));
+  EXPECT_EQ(words[0], 0);
+  EXPECT_EQ(words[1], 0);
 }
 
 TEST_F(Windows, MenuLookupsByWindow) {

@@ -254,7 +254,7 @@ class EventWake : public EventQueue {
     EXPECT_EQ(desktop::DesktopFaults(), 0) << desktop::DesktopLastFault();
     EventQueue::TearDown();
   }
-  static int64_t Wakes() { return desktop::NSApp->queuedEventCount(); }
+  static int64_t Wakes() { return desktop::DesktopTestQueuedEvents(desktop::NSApp); }
   desktop::NSAutoreleasePool* pool_ = nullptr;
 };
 
@@ -263,7 +263,7 @@ TEST_F(EventWake, WakeEventIsAnEmptyApplicationEventAtTheHead) {
   NSApp->postEvent(NSEvent::keyEventWithType(NSEventTypeKeyDown, 0, NSSTR(u"a")), false);
   WakeEventLoop();
   ASSERT_EQ(Wakes(), 2);
-  NSEvent* e = NSApp->queuedEventAt(0);
+  NSEvent* e = DesktopTestQueuedEventAt(NSApp, 0);
   EXPECT_EQ(e->type(), NSEventTypeApplicationDefined);
   EXPECT_EQ(e->subtype(), 0);
   EXPECT_EQ(e->data1(), 0);

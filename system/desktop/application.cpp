@@ -7,7 +7,6 @@
 
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_internal.h"
-#include "system/desktop/desktop_testing.h"
 #include "system/desktop/foundation.h"
 #include "system/desktop/menus.h"
 #include "system/desktop/object.h"
@@ -18,9 +17,6 @@ NSApplication* NSApp = nullptr;
 
 namespace {
 
-bool fail_get_current_process = false;
-int64_t front_process_calls = 0;
-
 NSApplication* MakePlainApplication() {
   return objc_alloc<NSApplication>();
 }
@@ -29,15 +25,10 @@ NSApplication* MakePlainApplication() {
 
 namespace internal {
 
-void ApplicationReset() {
+void ApplicationRelease() {
   NSApplication* app = NSApp;
   NSApp = nullptr;
   objc_release(app);
-}
-
-void ProcessReset() {
-  fail_get_current_process = false;
-  front_process_calls = 0;
 }
 
 }  // namespace internal
@@ -99,7 +90,7 @@ void NSApplication::setMainMenu(NSMenu* menu) {
   objc_retain(menu);
   objc_release(main_menu_);
   main_menu_ = menu;
-  DesktopLog("NSApplication setMainMenu:");
+  internal::Log("NSApplication setMainMenu:");
 }
 
 void NSApplication::sendEvent(NSEvent* event) {
@@ -107,7 +98,7 @@ void NSApplication::sendEvent(NSEvent* event) {
   objc_retain(event);
   objc_release(last_dispatched_);
   last_dispatched_ = event;
-  DesktopLog("NSApplication sendEvent:");
+  internal::Log("NSApplication sendEvent:");
 }
 
 bool NSApplication::sendAction(SEL action, NSObject* target, NSObject* sender) {
@@ -145,7 +136,7 @@ void NSApplication::postEvent(NSEvent* event, bool atStart) {
   } else {
     queue_.push_back(event);
   }
-  DesktopLog("NSApplication postEvent:atStart:");
+  internal::Log("NSApplication postEvent:atStart:");
 }
 
 NSEvent* NSApplication::nextEventMatchingMask(uint64_t /*mask*/, double /*untilDate*/,
@@ -161,12 +152,6 @@ NSEvent* NSApplication::nextEventMatchingMask(uint64_t /*mask*/, double /*untilD
   return objc_autorelease(event);
 }
 
-void NSApplication::addResponder(NSObject* responder) {
-  if (responder != nullptr) {
-    responders_.push_back(objc_retain(responder));
-  }
-}
-
 void NSApplication::removeAllResponders() {
   std::vector<NSObject*> held;
   held.swap(responders_);
@@ -175,25 +160,12 @@ void NSApplication::removeAllResponders() {
   }
 }
 
-NSEvent* NSApplication::queuedEventAt(int64_t index) const {
-  if (index < 0 || index >= queuedEventCount()) {
-    return nullptr;
-  }
-  return queue_[static_cast<size_t>(index)];
-}
-
 void NSApplication::discardQueuedEvents() {
   std::deque<NSEvent*> held;
   held.swap(queue_);
   for (NSEvent* e : held) {
     objc_release(e);
   }
-}
-
-void NSApplication::forgetDispatchedEvents() {
-  dispatched_count_ = 0;
-  objc_release(last_dispatched_);
-  last_dispatched_ = nullptr;
 }
 
 void NSApplication::dealloc() {
@@ -213,7 +185,8 @@ void NSApplication::dealloc() {
 // The process manager.
 
 OSErr GetCurrentProcess(ProcessSerialNumber* psn) {
-  if (fail_get_current_process || psn == nullptr) {
+  internal::Watcher* watcher = internal::WatcherGet();
+  if (psn == nullptr || (watcher != nullptr && watcher->RefuseProcessLookup())) {
     return procNotFound;
   }
   psn->highLongOfPSN = 0;
@@ -225,17 +198,8 @@ OSErr SetFrontProcess(const ProcessSerialNumber* psn) {
   if (psn == nullptr) {
     return procNotFound;
   }
-  ++front_process_calls;
-  DesktopLog("SetFrontProcess");
+  internal::Log("SetFrontProcess");
   return noErr;
-}
-
-void DesktopTestFailGetCurrentProcess(bool fail) {
-  fail_get_current_process = fail;
-}
-
-int64_t DesktopFrontProcessCalls() {
-  return front_process_calls;
 }
 
 }  // namespace zn::desktop

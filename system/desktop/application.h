@@ -111,21 +111,15 @@ class NSApplication : public NSObject {
   // dequeued it is handed out autoreleased.
   NSEvent* nextEventMatchingMask(uint64_t mask, double untilDate, NSString* mode, bool dequeue);
 
-  // Test support: the responder chain (retained), the queue and what sendEvent received.
-  void addResponder(NSObject* responder);
-  void removeAllResponders();
-  int64_t queuedEventCount() const { return static_cast<int64_t>(queue_.size()); }
-  NSEvent* queuedEventAt(int64_t index) const;
-  void discardQueuedEvents();
-  int64_t dispatchedEventCount() const { return dispatched_count_; }
-  NSEvent* lastDispatchedEvent() const { return last_dispatched_; }
-  void forgetDispatchedEvents();
-
  protected:
   void dealloc() override;
 
  private:
   friend class NSWindow;
+  friend struct ModelAccess;
+  // The responder chain holds its objects retained, the queue its events; both drop them here.
+  void removeAllResponders();
+  void discardQueuedEvents();
   NSObject* delegate_ = nullptr;
   NSMenu* main_menu_ = nullptr;
   NSWindow* key_window_ = nullptr;

@@ -1,6 +1,9 @@
-// Test controls of the desktop model: the live-object and fault counts, the call log, and the
-// switches that stand the model in for a given machine (executable path, screen, failing process
-// manager and image creation). Never installed and never linked into a shipped program.
+// Test controls of the desktop model: the live-object and fault counts, the call log, the switches
+// that stand the model in for a given machine (executable path, screen, failing process manager
+// and image creation), and the application's test-only views of its responder chain and queues.
+// Library zn_desktop_testing: linked by tests and benchmarks, never installed and never linked
+// into a shipped program. It watches the model from the start of the process (it installs the
+// model's watcher as the program starts), so every fault and call counts.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +21,11 @@ int64_t DesktopLiveObjects();
 // DesktopFaults: calls the framework would have refused; DesktopLastFault names the last one.
 int64_t DesktopFaults();
 std::string DesktopLastFault();
-void DesktopFault(std::string what);
 
 // The call log: while on, the model records its observable calls ("NSWindow close", "dealloc
 // NSMenu" ...) in order; the hook, when set, is called with each entry as it is recorded.
 void DesktopCallLogStart(std::function<void(std::string_view)> hook = {});
 std::vector<std::string> DesktopCallLogTake();
-void DesktopLog(std::string entry);
 
 // The main bundle's executable path, instead of the running executable's (empty: the real one).
 void DesktopTestSetExecutablePath(std::u16string path);
@@ -42,5 +43,17 @@ void DesktopTestFailImageCreation(int64_t successes);
 // every autorelease pool, and clears the log, the faults and the switches. What other code still
 // holds stays its own to release.
 void DesktopTestReset();
+
+// The application's responder chain (held retained), its platform event queue, and what its
+// sendEvent received (the count and the last event).
+void DesktopTestAddResponder(NSApplication* app, NSObject* responder);
+void DesktopTestRemoveResponders(NSApplication* app);
+int64_t DesktopTestQueuedEvents(const NSApplication* app);
+// DesktopTestQueuedEventAt: the queued event at this index, or nil out of range.
+NSEvent* DesktopTestQueuedEventAt(const NSApplication* app, int64_t index);
+void DesktopTestDiscardQueuedEvents(NSApplication* app);
+int64_t DesktopTestDispatchedEvents(const NSApplication* app);
+NSEvent* DesktopTestLastDispatchedEvent(const NSApplication* app);
+void DesktopTestForgetDispatchedEvents(NSApplication* app);
 
 }  // namespace zn::desktop

@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "system/desktop/desktop_internal.h"
-#include "system/desktop/desktop_testing.h"
 #include "system/desktop/foundation.h"
 #include "system/desktop/object.h"
 
@@ -18,7 +17,6 @@ namespace {
 
 NSUserDefaults* standard_defaults = nullptr;
 NSBundle* main_bundle = nullptr;
-std::u16string executable_path_override;
 
 // Constant strings live for the whole process, one per text.
 std::map<std::u16string, NSString*, std::less<>>& ConstantStrings() {
@@ -101,15 +99,21 @@ std::u16string DecimalText(int64_t value) {
 
 namespace internal {
 
-void FoundationReset() {
+void FoundationRelease() {
   objc_release(standard_defaults);
   standard_defaults = nullptr;
   objc_release(main_bundle);
   main_bundle = nullptr;
-  executable_path_override.clear();
 }
 
 }  // namespace internal
+
+void ModelAccess::BundlePathForget() {
+  if (main_bundle != nullptr) {
+    objc_release(main_bundle->executable_path_);
+    main_bundle->executable_path_ = nullptr;
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Strings.
@@ -142,7 +146,7 @@ NSString* NSString::stringWithFormat(std::u16string_view format,
   const FormatArgument* next = arguments.begin();
   auto take = [&]() -> const FormatArgument* {
     if (next == arguments.end()) {
-      DesktopFault("stringWithFormat: too few arguments");
+      internal::Fault("stringWithFormat: too few arguments");
       return nullptr;
     }
     return next++;
@@ -251,7 +255,7 @@ NSValue* NSValue::valueWithSize(NSSize size) {
 
 NSObject* NSArray::objectAtIndex(int64_t index) const {
   if (index < 0 || index >= count()) {
-    DesktopFault("objectAtIndex: index beyond bounds");
+    internal::Fault("objectAtIndex: index beyond bounds");
     return nullptr;
   }
   return objects_[static_cast<size_t>(index)];
@@ -304,7 +308,7 @@ NSMutableArray* NSMutableArray::initWithCapacity(int64_t capacity) {
 
 void NSMutableArray::addObject(NSObject* object) {
   if (object == nullptr) {
-    DesktopFault("addObject: nil");
+    internal::Fault("addObject: nil");
     return;
   }
   objects_.push_back(objc_retain(object));
@@ -345,7 +349,7 @@ NSObject* NSDictionary::objectForKey(const NSString* key) const {
 
 void NSDictionary::setObject(NSObject* object, NSString* key) {
   if (object == nullptr || key == nullptr) {
-    DesktopFault("setObject:forKey: with nil");
+    internal::Fault("setObject:forKey: with nil");
     return;
   }
   objc_retain(object);
@@ -411,7 +415,9 @@ NSBundle* NSBundle::mainBundle() {
 
 NSString* NSBundle::executablePath() {
   if (executable_path_ == nullptr) {
-    std::u16string path = executable_path_override;
+    internal::Watcher* watcher = internal::WatcherGet();
+    const std::u16string* given = watcher == nullptr ? nullptr : watcher->ExecutablePath();
+    std::u16string path = given == nullptr ? std::u16string() : *given;
     if (path.empty()) {
       char buffer[4096];
       const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -428,14 +434,6 @@ void NSBundle::dealloc() {
   objc_release(executable_path_);
   executable_path_ = nullptr;
   NSObject::dealloc();
-}
-
-void DesktopTestSetExecutablePath(std::u16string path) {
-  executable_path_override = std::move(path);
-  if (main_bundle != nullptr) {
-    objc_release(main_bundle->executable_path_);
-    main_bundle->executable_path_ = nullptr;
-  }
 }
 
 }  // namespace zn::desktop

@@ -161,7 +161,7 @@ class NSBundle : public NSObject {
   void dealloc() override;
 
  private:
-  friend void DesktopTestSetExecutablePath(std::u16string path);
+  friend struct ModelAccess;
   NSString* executable_path_ = nullptr;
 };
 

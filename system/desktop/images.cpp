@@ -1,12 +1,12 @@
 // The image side of the model, used by the image library: image objects with bitmap
-// representations that own real pixel memory, the graphics objects of the drawing state, and the
-// switch that makes a creation fail so that the image library's failure paths can be tested.
+// representations that own real pixel memory, and the graphics objects of the drawing state. A
+// creation asks the watcher, if any, whether it fails, so that the image library's failure paths
+// can be tested.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include "system/desktop/desktop_internal.h"
-#include "system/desktop/desktop_testing.h"
 #include "system/desktop/foundation.h"
 #include "system/desktop/images.h"
 #include "system/desktop/object.h"
@@ -14,9 +14,6 @@
 
 namespace zn::desktop {
 namespace {
-
-// Creations still allowed before the one that fails; -1 when the switch is off.
-int64_t image_fail_after = -1;
 
 // The largest pixel block the model hands out; a request beyond it is refused like memory.
 constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 40;
@@ -28,26 +25,11 @@ const CGAffineTransform CGAffineTransformIdentity = {1, 0, 0, 1, 0, 0};
 namespace internal {
 
 bool ImageCreationRefused() {
-  if (image_fail_after < 0) {
-    return false;
-  }
-  if (image_fail_after == 0) {
-    image_fail_after = -1;  // fails once
-    return true;
-  }
-  --image_fail_after;
-  return false;
-}
-
-void ImagesReset() {
-  image_fail_after = -1;
+  Watcher* watcher = WatcherGet();
+  return watcher != nullptr && watcher->RefuseImageCreation();
 }
 
 }  // namespace internal
-
-void DesktopTestFailImageCreation(int64_t successes) {
-  image_fail_after = successes;
-}
 
 NSString* NSDeviceRGBColorSpace() {
   static NSString* const name = NSSTR(u"NSDeviceRGBColorSpace");
@@ -176,7 +158,7 @@ void CGContextFlush(CGContextRef context) {
     return;
   }
   ++context->flushes_;
-  DesktopLog("CGContextFlush");
+  internal::Log("CGContextFlush");
 }
 
 void CGContextSetTextMatrix(CGContextRef context, CGAffineTransform matrix) {
@@ -185,7 +167,7 @@ void CGContextSetTextMatrix(CGContextRef context, CGAffineTransform matrix) {
   }
   context->text_matrix_ = matrix;
   ++context->text_matrix_sets_;
-  DesktopLog("CGContextSetTextMatrix");
+  internal::Log("CGContextSetTextMatrix");
 }
 
 CGAffineTransform CGContextGetTextMatrix(CGContextRef context) {

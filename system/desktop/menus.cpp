@@ -4,7 +4,7 @@
 #include <string>
 
 #include "system/desktop/application.h"
-#include "system/desktop/desktop_testing.h"
+#include "system/desktop/desktop_internal.h"
 #include "system/desktop/foundation.h"
 #include "system/desktop/menus.h"
 #include "system/desktop/object.h"
@@ -64,15 +64,15 @@ void NSMenu::addItem(NSMenuItem* item) {
 
 void NSMenu::insertItemAtIndex(NSMenuItem* item, int64_t index) {
   if (item == nullptr) {
-    DesktopFault("insertItem:atIndex: nil");
+    internal::Fault("insertItem:atIndex: nil");
     return;
   }
   if (item->menu_ != nullptr) {
-    DesktopFault("item to be inserted is already in another menu");
+    internal::Fault("item to be inserted is already in another menu");
     return;
   }
   if (index < 0 || index > numberOfItems()) {
-    DesktopFault("insertItem:atIndex: index beyond bounds");
+    internal::Fault("insertItem:atIndex: index beyond bounds");
     return;
   }
   items_.insert(items_.begin() + index, objc_retain(item));

@@ -1,5 +1,5 @@
 // The object runtime of the model: reference counts, autorelease pools, generic message sends,
-// and the test bookkeeping (live objects, faults, the call log).
+// the live-object count, and the watcher that is told of calls and faults.
 //
 // An object the framework would have destroyed is really destroyed here, so that a test's live
 // count, and AddressSanitizer on any later use, show exactly what a library released.
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "system/desktop/desktop_internal.h"
-#include "system/desktop/desktop_testing.h"
 #include "system/desktop/object.h"
 
 namespace zn::desktop {
@@ -20,11 +19,7 @@ namespace {
 constexpr int64_t kImmortal = std::numeric_limits<int64_t>::max();
 
 int64_t live_objects = 0;
-int64_t faults = 0;
-std::string last_fault;
-bool logging = false;
-std::vector<std::string> call_log;
-std::function<void(std::string_view)> log_hook;
+internal::Watcher* watcher = nullptr;
 
 // The pool stack, innermost last.
 std::vector<NSAutoreleasePool*> pool_stack;
@@ -40,7 +35,31 @@ void LiveObjectsAdd(int64_t delta) {
   live_objects += delta;
 }
 
-void PoolsReset() {
+int64_t LiveObjects() {
+  return live_objects;
+}
+
+void WatcherSet(Watcher* w) {
+  watcher = w;
+}
+
+Watcher* WatcherGet() {
+  return watcher;
+}
+
+void Log(std::string_view entry) {
+  if (watcher != nullptr) {
+    watcher->Called(entry);
+  }
+}
+
+void Fault(std::string_view what) {
+  if (watcher != nullptr) {
+    watcher->Faulted(what);
+  }
+}
+
+void PoolsRelease() {
   // Releasing the outermost pool releases every pool pushed after it.
   if (!pool_stack.empty()) {
     objc_release(pool_stack.front());
@@ -78,7 +97,7 @@ NSObject* NSObject::autorelease() {
     return this;
   }
   if (pool_stack.empty()) {
-    DesktopFault(std::string("autorelease without a pool: ") + className());
+    internal::Fault(std::string("autorelease without a pool: ") + className());
     orphans.push_back(this);
     return this;
   }
@@ -91,25 +110,25 @@ bool NSObject::respondsToSelector(SEL /*selector*/) const {
 }
 
 bool NSObject::performAction(SEL selector, NSObject* /*argument*/) {
-  DesktopFault(std::string("unrecognized selector ") + std::string(selector) + " sent to " +
-               className());
+  internal::Fault(std::string("unrecognized selector ") + std::string(selector) + " sent to " +
+                  className());
   return false;
 }
 
 int64_t NSObject::performIntegerMessage(SEL selector) {
-  DesktopFault(std::string("unrecognized selector ") + std::string(selector) + " sent to " +
-               className());
+  internal::Fault(std::string("unrecognized selector ") + std::string(selector) + " sent to " +
+                  className());
   return 0;
 }
 
 void NSObject::performBoolMessage(SEL selector, bool /*value*/) {
-  DesktopFault(std::string("unrecognized selector ") + std::string(selector) + " sent to " +
-               className());
+  internal::Fault(std::string("unrecognized selector ") + std::string(selector) + " sent to " +
+                  className());
 }
 
 void NSObject::dealloc() {
-  if (logging) {
-    DesktopLog(std::string("dealloc ") + className());
+  if (watcher != nullptr) {
+    internal::Log(std::string("dealloc ") + className());
   }
   delete this;
 }
@@ -119,7 +138,7 @@ void objc_release(NSObject* object) {
     return;
   }
   if (object->retain_count_ <= 0) {
-    DesktopFault("over-release");
+    internal::Fault("over-release");
     return;
   }
   if (--object->retain_count_ == 0) {
@@ -164,61 +183,6 @@ void NSAutoreleasePool::dealloc() {
     objc_release(object);
   }
   NSObject::dealloc();
-}
-
-int64_t DesktopLiveObjects() {
-  return live_objects;
-}
-
-int64_t DesktopFaults() {
-  return faults;
-}
-
-std::string DesktopLastFault() {
-  return last_fault;
-}
-
-void DesktopFault(std::string what) {
-  ++faults;
-  last_fault = std::move(what);
-}
-
-void DesktopCallLogStart(std::function<void(std::string_view)> hook) {
-  logging = true;
-  call_log.clear();
-  log_hook = std::move(hook);
-}
-
-std::vector<std::string> DesktopCallLogTake() {
-  logging = false;
-  log_hook = nullptr;
-  std::vector<std::string> taken;
-  taken.swap(call_log);
-  return taken;
-}
-
-void DesktopLog(std::string entry) {
-  if (!logging) {
-    return;
-  }
-  if (log_hook) {
-    log_hook(entry);
-  }
-  call_log.push_back(std::move(entry));
-}
-
-void DesktopTestReset() {
-  logging = false;
-  log_hook = nullptr;
-  call_log.clear();
-  internal::ApplicationReset();
-  internal::ScreenReset();
-  internal::FoundationReset();
-  internal::ImagesReset();
-  internal::ProcessReset();
-  internal::PoolsReset();
-  faults = 0;
-  last_fault.clear();
 }
 
 }  // namespace zn::desktop

@@ -27,7 +27,7 @@ class NSScreen : public NSObject {
   void dealloc() override;
 
  private:
-  friend void DesktopTestSetScreen(NSRect, NSSize, NSSize, uint32_t);
+  friend struct ModelAccess;
   NSRect frame_{};
   NSDictionary* description_ = nullptr;
 };

@@ -42,6 +42,9 @@ using CGContextRef = CGContext*;
 using CGGradientRef = CGGradient*;
 using CGImageRef = CGImage*;
 
+// The model's own files reach private state of its classes through this one friend.
+struct ModelAccess;
+
 // A selector, named as in the framework ("copy:", "windowID"). Empty for no selector.
 using SEL = std::string_view;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "system/desktop/application.h"
-#include "system/desktop/desktop_testing.h"
+#include "system/desktop/desktop_internal.h"
 #include "system/desktop/foundation.h"
 #include "system/desktop/object.h"
 #include "system/desktop/windows.h"
@@ -44,7 +44,7 @@ void NSView::removeFromSuperview() {
     }
   }
   superview_ = nullptr;
-  DesktopLog("NSView removeFromSuperview");
+  internal::Log("NSView removeFromSuperview");
   objc_release(this);
 }
 

@@ -1,12 +1,12 @@
 // Windows and screens of the model. A window retains its content view and its child windows; it
 // is released when closed, as the framework's windows are by default. The main screen and the
-// display's physical size come from a configuration that tests can change.
+// display's physical size are the watcher's settings when one is installed, the default screen
+// otherwise.
 #include <cstdint>
 #include <string>
 
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_internal.h"
-#include "system/desktop/desktop_testing.h"
 #include "system/desktop/foundation.h"
 #include "system/desktop/object.h"
 #include "system/desktop/screens.h"
@@ -15,20 +15,9 @@
 namespace zn::desktop {
 namespace {
 
-struct ScreenConfiguration {
-  NSRect frame;
-  NSSize pixels;
-  NSSize millimetres;
-  uint32_t display;
-};
-
-constexpr ScreenConfiguration kDefaultScreen = {{{0, 0}, {1440, 900}}, {2880, 1800}, {286, 179}, 1};
-
-ScreenConfiguration screen_configuration = kDefaultScreen;
-bool no_screen = false;
 NSScreen* main_screen = nullptr;
 
-NSDictionary* MakeDescription(const ScreenConfiguration& c) {
+NSDictionary* MakeDescription(const internal::ScreenSettings& c) {
   auto* description = objc_alloc<NSDictionary>();
   // Made without autorelease: the screen may be asked for outside any pool.
   auto* pixels = objc_alloc<NSValue>(c.pixels);
@@ -44,14 +33,25 @@ NSDictionary* MakeDescription(const ScreenConfiguration& c) {
 
 namespace internal {
 
-void ScreenReset() {
+const ScreenSettings& Screen() {
+  Watcher* watcher = WatcherGet();
+  return watcher == nullptr ? kDefaultScreen : watcher->Screen();
+}
+
+void ScreenRelease() {
   objc_release(main_screen);
   main_screen = nullptr;
-  screen_configuration = kDefaultScreen;
-  no_screen = false;
 }
 
 }  // namespace internal
+
+void ModelAccess::ScreenRefresh() {
+  if (main_screen != nullptr) {
+    main_screen->frame_ = internal::Screen().frame;
+    objc_release(main_screen->description_);
+    main_screen->description_ = MakeDescription(internal::Screen());
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Windows.
@@ -72,23 +72,23 @@ void NSWindow::setContentView(NSView* view) {
     view->window_ = this;
     view->setFrame(NSRect{{0, 0}, frame_.size});
   }
-  DesktopLog("NSWindow setContentView:");
+  internal::Log("NSWindow setContentView:");
 }
 
 bool NSWindow::isKeyWindow() const {
-  DesktopLog("NSWindow isKeyWindow");
+  internal::Log("NSWindow isKeyWindow");
   return NSApp != nullptr && NSApp->key_window_ == this;
 }
 
 void NSWindow::makeKeyWindow() {
-  DesktopLog("NSWindow makeKeyWindow");
+  internal::Log("NSWindow makeKeyWindow");
   if (NSApp != nullptr) {
     NSApp->key_window_ = this;
   }
 }
 
 bool NSWindow::isVisible() const {
-  DesktopLog("NSWindow isVisible");
+  internal::Log("NSWindow isVisible");
   return visible_;
 }
 
@@ -104,7 +104,7 @@ void NSWindow::addChildWindow(NSWindow* child, int64_t /*ordered*/) {
 }
 
 void NSWindow::removeChildWindow(NSWindow* child) {
-  DesktopLog("NSWindow removeChildWindow:");
+  internal::Log("NSWindow removeChildWindow:");
   for (auto it = children_.begin(); it != children_.end(); ++it) {
     if (*it == child) {
       children_.erase(it);
@@ -116,7 +116,7 @@ void NSWindow::removeChildWindow(NSWindow* child) {
 }
 
 void NSWindow::close() {
-  DesktopLog("NSWindow close");
+  internal::Log("NSWindow close");
   visible_ = false;
   if (NSApp != nullptr && NSApp->key_window_ == this) {
     NSApp->key_window_ = nullptr;
@@ -128,7 +128,7 @@ void NSWindow::close() {
 }
 
 bool NSWindow::makeFirstResponder(NSObject* responder) {
-  DesktopLog("NSWindow makeFirstResponder:");
+  internal::Log("NSWindow makeFirstResponder:");
   first_responder_ = responder;
   return true;
 }
@@ -159,13 +159,14 @@ void NSWindow::dealloc() {
 // Screens.
 
 NSScreen* NSScreen::mainScreen() {
-  if (no_screen) {
+  const internal::ScreenSettings& settings = internal::Screen();
+  if (!settings.present) {
     return nullptr;
   }
   if (main_screen == nullptr) {
     main_screen = objc_alloc<NSScreen>();
-    main_screen->frame_ = screen_configuration.frame;
-    main_screen->description_ = MakeDescription(screen_configuration);
+    main_screen->frame_ = settings.frame;
+    main_screen->description_ = MakeDescription(settings);
   }
   return main_screen;
 }
@@ -177,23 +178,11 @@ void NSScreen::dealloc() {
 }
 
 CGSize CGDisplayScreenSize(uint32_t display) {
-  if (display != screen_configuration.display) {
+  const internal::ScreenSettings& settings = internal::Screen();
+  if (display != settings.display) {
     return CGSize{0, 0};
   }
-  return screen_configuration.millimetres;
-}
-
-void DesktopTestSetScreen(NSRect frame, NSSize pixels, NSSize millimetres, uint32_t display) {
-  screen_configuration = ScreenConfiguration{frame, pixels, millimetres, display};
-  if (main_screen != nullptr) {
-    main_screen->frame_ = frame;
-    objc_release(main_screen->description_);
-    main_screen->description_ = MakeDescription(screen_configuration);
-  }
-}
-
-void DesktopTestSetNoScreen(bool none) {
-  no_screen = none;
+  return settings.millimetres;
 }
 
 }  // namespace zn::desktop
