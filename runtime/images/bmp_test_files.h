@@ -204,7 +204,9 @@ class TempFolder {
   }
   ~TempFolder() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty()) {
+      std::filesystem::remove_all(path_, ignored);
+    }
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;

@@ -35,12 +35,10 @@ void ImageAdviseLarge(void* block, uint64_t size) {
   if (block == nullptr || size < kLarge || page <= 0) {
     return;
   }
+  // The advice takes whole pages: the ones that lie wholly inside the block.
   const auto step = static_cast<uint64_t>(page);
-  const auto start = (reinterpret_cast<uintptr_t>(block) + step - 1) & ~(step - 1);
-  const auto end = (reinterpret_cast<uintptr_t>(block) + size) & ~(step - 1);
-  if (end > start) {
-    (void)madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-  }
+  const uint64_t lead = (step - reinterpret_cast<uintptr_t>(block) % step) % step;
+  (void)madvise(static_cast<uint8_t*>(block) + lead, (size - lead) / step * step, MADV_HUGEPAGE);
 #else
   (void)block;
   (void)size;

@@ -5,15 +5,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "runtime/containers/containers.h"
 #include "runtime/images/bmp_test_files.h"
 #include "runtime/images/images.h"
-#include "runtime/memory/memory.h"
 #include "system/desktop/desktop_testing.h"
 #include "system/desktop/images.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -34,15 +35,14 @@ class ImageFiles : public ::testing::Test {
     ImageFreeAll();
     (void)ImageDecodeWidth();  // the decode state's block is made on first use
     objects_ = desktop::DesktopLiveObjects();
-    blocks_ = MemoryLiveBlocks();
+    blocks_.emplace("blocks left behind by an image file operation");
   }
   void TearDown() override {
     ImageFreeAll();
     EXPECT_EQ(desktop::DesktopLiveObjects(), objects_) << "every image object released";
-    EXPECT_EQ(MemoryLiveBlocks(), blocks_) << "every block freed";
   }
   std::string Write(const std::string& name, const Bytes& bytes) const {
-    const std::string path = folder_.File(name);
+    std::string path = folder_.File(name);
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
@@ -50,7 +50,7 @@ class ImageFiles : public ::testing::Test {
   }
   testing_bmp::TempFolder folder_;
   int64_t objects_ = 0;
-  int64_t blocks_ = 0;
+  std::optional<test::LiveBlockGuard> blocks_;  // checked after TearDown
 };
 
 Bytes PixelsOf(const ImageRecord* record) {
@@ -195,13 +195,13 @@ TEST_F(ImageFiles, RefusalsLeaveNothingBehind) {
       {"truncated", Bytes(whole.begin(), whole.end() - 20)},
   };
   const int64_t objects = desktop::DesktopLiveObjects();
-  const int64_t blocks = MemoryLiveBlocks();
+  const test::LiveBlockGuard blocks;
   for (const auto& [name, file] : files) {
     EXPECT_EQ(ImageLoad(AnyId, Write("refused.bmp", file).c_str()), nullptr) << name;
     EXPECT_EQ(ImageLoad(2, folder_.File("refused.bmp").c_str()), nullptr) << name;
     EXPECT_EQ(ImageWidth(2), 0) << name;
     EXPECT_EQ(desktop::DesktopLiveObjects(), objects) << name;
-    EXPECT_EQ(MemoryLiveBlocks(), blocks) << name;
+    EXPECT_EQ(blocks.Change(), 0) << name;
   }
   EXPECT_EQ(ImageLoad(AnyId, folder_.File("missing.bmp").c_str()), nullptr);
   EXPECT_EQ(ImageLoad(AnyId, folder_.path().c_str()), nullptr) << "a folder";
