@@ -12,6 +12,7 @@
 #include "game/game_test_support.h"
 #include "runtime/random/random.h"
 #include "runtime/strings/strings.h"
+#include "runtime/strings/strings_testing.h"
 
 namespace zn::game {
 namespace {

@@ -33,8 +33,8 @@ namespace {
 
 constexpr uint64_t kBlockHeader = 8;
 
-// Tests refuse chunks above this many blocks to reach the one-block fallback.
-int32_t refuse_chunks_above = INT32_MAX;
+// Asked before each chunk; null refuses nothing (the test library sets one to reach the fallbacks).
+internal::PoolChunkVeto chunk_veto = nullptr;
 constexpr uint64_t kChunkHeader = sizeof(PoolChunk);
 static_assert(kChunkHeader % 8 == 0, "blocks behind the chunk header stay 8-byte aligned");
 
@@ -120,7 +120,7 @@ void HeaderStore(void* header, const void* value) {
 // A zero-filled chunk of `blocks` blocks, or null when the heap refuses or the size overflows.
 PoolChunk* ChunkAllocate(const BlockPool* pool, int32_t blocks) {
   uint64_t bytes = 0;
-  if (blocks > refuse_chunks_above) {
+  if (chunk_veto != nullptr && chunk_veto(blocks)) {
     return nullptr;
   }
   if (!MemorySizeFits(static_cast<uint64_t>(blocks), pool->block_size, kChunkHeader, &bytes)) {
@@ -266,8 +266,8 @@ void ChunkAvailableHeadToFull(BlockPool* pool, PoolChunk* chunk) {
 
 namespace internal {
 
-void PoolTestRefuseChunksAbove(int32_t blocks) {
-  refuse_chunks_above = blocks < 0 ? INT32_MAX : blocks;
+void PoolChunkVetoSet(PoolChunkVeto veto) {
+  chunk_veto = veto;
 }
 
 void PoolChunksFree(BlockPool* pool) {

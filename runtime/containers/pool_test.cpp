@@ -10,6 +10,7 @@
 
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
+#include "runtime/containers/containers_testing.h"
 #include "runtime/memory/memory.h"
 
 namespace zn {
@@ -146,7 +147,7 @@ TEST_F(PoolTakeTest, OneBlockFallbackSitsOnTheFullList) {
   EXPECT_EQ(pool->total_blocks, 0u);
   MemoryTestFailAfter(-1);
 
-  internal::PoolTestRefuseChunksAbove(1);
+  PoolTestRefuseChunksAbove(1);
   void* lone = PoolTake(pool);
   ASSERT_NE(lone, nullptr) << "the one-block fallback must serve the request";
   EXPECT_EQ(pool->total_blocks, 1u);
@@ -154,7 +155,7 @@ TEST_F(PoolTakeTest, OneBlockFallbackSitsOnTheFullList) {
   ASSERT_NE(pool->full, nullptr);
   EXPECT_EQ(pool->full->capacity, 1);
   EXPECT_EQ(ChunkOfPayload(lone), pool->full);
-  internal::PoolTestRefuseChunksAbove(-1);
+  PoolTestRefuseChunksAbove(-1);
 
   void* next = PoolTake(pool);  // the full list does not serve: a regular chunk is made
   ASSERT_NE(next, nullptr);

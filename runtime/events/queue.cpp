@@ -234,28 +234,17 @@ void EventRemoveForWindow(int64_t window) {
   RemoveRecords([=](const EventRecord& r) { return r.window == window; });
 }
 
-int64_t EventQueueLength() {
-  int64_t length = 0;
-  for (const EventRecord* r = first_record; r != nullptr; r = r->next) {
-    ++length;
-  }
-  return length;
+namespace internal {
+
+const EventRecord* EventQueueHead() {
+  return first_record;
 }
 
-void EventTestReset() {
-  RemoveRecords([](const EventRecord&) { return true; });
+void EventCurrentDiscard() {
   FreeData(current_event.data, current_event.free_callback);
   current_event = CurrentEvent{};
-  HashMap* table = internal::EventBindingTable();
-  if (table == nullptr) {
-    return;
-  }
-  MapReset(table);
-  while (auto* list = static_cast<internal::BindingList*>(MapNext(table))) {
-    internal::BindingNode* first = list->callbacks;
-    MapDeleteCurrent(table);
-    internal::BindingListDiscard(first);
-  }
 }
+
+}  // namespace internal
 
 }  // namespace zn
