@@ -1,8 +1,8 @@
 // The game's data: the frame characters and the three hands' ASCII art.
 //
-// Both live for the whole run; the process exit reclaims them. The hands are a string array of
-// four elements so that the choice (1 rock, 2 paper, 3 scissors) indexes it directly; element 0
-// stays empty.
+// Both live for the whole game; the game releases them before its closing screen. The hands are a
+// string array of four elements so that the choice (1 rock, 2 paper, 3 scissors) indexes it
+// directly; element 0 stays empty.
 #include <cstdint>
 
 #include "game/game.h"
@@ -69,6 +69,7 @@ void GameDataInit() {
 
 void GameDataRelease() {
   ArrayFree(hand_art);
+  hand_art = nullptr;
   StringAssign(&box_chars, nullptr);
 }
 

@@ -5,11 +5,14 @@
 #include <sys/wait.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "game/game.h"
 #include "game/game_test_support.h"
+#include "runtime/console/console.h"
 #include "runtime/random/random.h"
 #include "runtime/strings/strings.h"
 #include "runtime/strings/strings_testing.h"
@@ -177,6 +180,80 @@ TEST(GamePlay, ScoresGrowInFullOverManyRounds) {
   const Game game = GamePlayed(keys);
   ExpectCleanEnd(game);
   ExpectTurns(game, keys);
+}
+
+// The bytes of the result and score lines after the given rounds, by the reference rule.
+std::string ExpectedResultAndScore(const std::vector<Round>& rounds) {
+  int64_t player_score = 0;
+  int64_t computer_score = 0;
+  int64_t winner = 0;
+  for (const Round& round : rounds) {
+    winner = testsupport::ReferenceWinner(round.player, round.computer);
+    player_score += winner == 1 ? 1 : 0;
+    computer_score += winner == -1 ? 1 : 0;
+  }
+  const char* message =
+      winner == 0 ? "It's a tie!   " : (winner == 1 ? "You win!      " : "Computer wins!");
+  return At(10, 18, message) + At(25, 18,
+                                  "Current score: Player " + std::to_string(player_score) +
+                                      " vs. CPU " + std::to_string(computer_score));
+}
+
+TEST(ScreenRedraw, DrawsTheScreenAsItStands) {
+  // Before any round, the title screen alone; after rounds, the title screen, the last round's
+  // hands, its result and the running score, with the very bytes that drew them. The turn then
+  // prints the instruction lines as every turn does.
+  const testsupport::ChildOutcome child = testsupport::ChildRun("13", [] {
+    TempTextReset();
+    GameSetUp();
+    ConsoleWrite(u"<a>");
+    ScreenRedraw();
+    ConsoleWrite(u"<b>");
+    GameTurn();
+    ConsoleWrite(u"<c>");
+    GameTurn();
+    ConsoleWrite(u"<d>");
+    ScreenRedraw();
+    ConsoleWrite(u"<e>");
+  });
+  ASSERT_TRUE(child.ended);
+  const std::string& out = child.output;
+  const auto between = [&out](const std::string& from, const std::string& to) {
+    const size_t start = out.find(from);
+    const size_t end = out.find(to);
+    return start == std::string::npos || end == std::string::npos
+               ? std::string("<missing>")
+               : out.substr(start + from.size(), end - start - from.size());
+  };
+  EXPECT_EQ(between("<a>", "<b>"), testsupport::ExpectedTitleScreen());
+  const std::vector<Round> rounds = {{1, ComputerHandOf(between("<b>", "<c>"))},
+                                     {3, ComputerHandOf(between("<c>", "<d>"))}};
+  ASSERT_NE(rounds[0].computer, 0);
+  ASSERT_NE(rounds[1].computer, 0);
+  EXPECT_EQ(between("<d>", "<e>"), testsupport::ExpectedTitleScreen() +
+                                       testsupport::ExpectedRound(3, rounds[1].computer) +
+                                       ExpectedResultAndScore(rounds));
+}
+
+TEST(GamePlay, DumbTerminalEndsWithStatusOneAndWritesNothing) {
+  const char* saved = std::getenv("TERM");
+  const std::string before = saved != nullptr ? saved : "";
+  setenv("TERM", "dumb", 1);
+  const testsupport::ChildOutcome child = testsupport::ChildRun("1", [] {
+    // Its one line on standard error is checked end to end; here it would only be noise.
+    static_cast<void>(std::freopen("/dev/null", "w", stderr));
+    TempTextReset();
+    GamePlay();
+  });
+  if (saved != nullptr) {
+    setenv("TERM", before.c_str(), 1);
+  } else {
+    unsetenv("TERM");
+  }
+  ASSERT_TRUE(child.ended);
+  ASSERT_TRUE(WIFEXITED(child.status)) << "wait status " << child.status;
+  EXPECT_EQ(WEXITSTATUS(child.status), 1);
+  EXPECT_EQ(child.output, "") << "nothing on standard output";
 }
 
 }  // namespace

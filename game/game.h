@@ -30,8 +30,8 @@ StringValue*& HandArt();
 // is freed first) and filled with the three hands.
 void GameDataInit();
 
-// GameDataRelease: frees HandArt with its strings and BoxChars. For tests that check that
-// everything allocated is released.
+// GameDataRelease: frees HandArt with its strings and BoxChars, and forgets both. The game calls
+// it before its closing screen, so that nothing of its own is left to the exit.
 void GameDataRelease();
 
 // ---------------------------------------------------------------------------------------------
@@ -77,9 +77,30 @@ char16_t* HandName(int64_t choice, int32_t offset);
 // player's from column 5, the computer's from column 45. Choices from 1 to 3.
 void DrawRound(int64_t player_choice, int64_t computer_choice);
 
-// ShowClosingScreen: clears the screen, prints the text ending in column 74 of row 22, closes the
-// console and ends the program (which gives the terminal back). Does not return.
+// ShowClosingScreen: clears the screen, prints the text ending in column 74 of row 22 and leaves
+// the cursor at the start of row 23, so that the shell's prompt starts on a line of its own;
+// closes the console and ends the program (which gives the terminal back). In a window smaller
+// than the layout the text stands from column 1 of row 1, cut to the width, and the cursor goes
+// to row 2. Does not return.
 [[noreturn]] void ShowClosingScreen(const char16_t* text);
+
+// ---------------------------------------------------------------------------------------------
+// The window. The layout needs at least 80 x 25; a window whose size cannot be read counts as
+// large enough.
+
+// WindowSizeRead: reads the window's size; at start and after each change of it.
+void WindowSizeRead();
+
+// WindowLargeEnough: 1 when the window last read has at least 80 columns and 25 rows, or its size
+// is unknown; else 0.
+int32_t WindowLargeEnough();
+
+// PrintFitted: the text from column 1 of the row, cut to the window's width.
+void PrintFitted(const char16_t* text, int8_t row);
+
+// WindowRequestShow: clears the screen and asks, in one line from column 1 of row 1 that fits the
+// window's width, for a window of at least 80 x 25.
+void WindowRequestShow();
 
 // ---------------------------------------------------------------------------------------------
 // The flow.
@@ -87,13 +108,25 @@ void DrawRound(int64_t player_choice, int64_t computer_choice);
 // GameSetUp: the data, the title screen with its right-hand note, and a fresh score.
 void GameSetUp();
 
-// GameTurn: one turn of the polling loop: the instruction lines, at most one key read, a round
-// when the key is "1", "2" or "3", and the pause. ESC, or the end of a standard input that is not
-// a terminal, asks to quit.
+// GameTurn: one turn of the polling loop: the whole screen drawn again first when the console
+// asks for it (after a stop and continue, or a change of the window's size); the instruction
+// lines, at most one key read, a round when the key is "1", "2" or "3", and the pause. ESC, or a
+// standard input that can give no more keys, asks to quit. While the window is too small, only
+// ESC (or the end of input) counts and nothing is drawn.
 void GameTurn();
 
+// ScreenRedraw: reads the window's size and draws the whole screen as it stands: the title bar
+// and its note, the last round's hands, result and score if a round was played (the turn prints
+// the instruction lines next); or the request for a larger window.
+void ScreenRedraw();
+
+// GameCanStart: 1 when the terminal can show the game; otherwise writes one line saying why on
+// standard error and returns 0, having changed nothing on the terminal.
+int32_t GameCanStart();
+
 // GamePlay: set-up, turns until one asks to quit, then the closing screen, which ends the
-// program. Does not return.
+// program; on a terminal that cannot place the cursor, ends the program with status 1 at once.
+// Does not return.
 [[noreturn]] void GamePlay();
 
 }  // namespace zn::game

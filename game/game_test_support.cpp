@@ -160,7 +160,8 @@ std::string ExpectedRound(int64_t player, int64_t computer) {
 }
 
 std::string ExpectedClosing() {
-  return "\x1b[2J" + At(56, 22, "Thanks for playing!");
+  // The cursor is left at the start of the row below, where the shell's prompt goes.
+  return "\x1b[2J" + At(56, 22, "Thanks for playing!") + At(1, 23, "");
 }
 
 int64_t ReferenceWinner(int64_t player, int64_t computer) {

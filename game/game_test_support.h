@@ -49,7 +49,7 @@ std::string ExpectedTitleBar();      // the frame, the blanked bar and the title
 std::string ExpectedTitleScreen();   // clear, title bar and the note on the right
 std::string ExpectedInstructions();  // the two lines every turn prints
 std::string ExpectedRound(int64_t player, int64_t computer);  // DrawRound's bytes
-std::string ExpectedClosing();                                // clear and the closing text
+std::string ExpectedClosing();  // clear, the closing text, the cursor to the row below
 
 // ReferenceWinner: the winner rule written differently: the player wins when his hand is one
 // step ahead of the computer's in the cycle rock, paper, scissors.

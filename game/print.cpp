@@ -23,10 +23,17 @@ void ShowClosingScreen(const char16_t* text) {
   StringValue own = nullptr;
   StringDuplicate(&own, text);
   ConsoleClear();
-  // The text ends in column 74; a long text gives a column truncated to 8 bits.
-  PrintAt(own, static_cast<int8_t>(75 - StringLength(own)), 22);
+  // The cursor ends at the start of the row below the text, so that the shell's prompt starts on
+  // a line of its own rather than behind the text.
+  if (WindowLargeEnough() == 1) {
+    // The text ends in column 74; a long text gives a column truncated to 8 bits.
+    PrintAt(own, static_cast<int8_t>(75 - StringLength(own)), 22);
+    ConsoleMoveCursor(1, 23);
+  } else {
+    PrintFitted(own, 1);
+    ConsoleMoveCursor(1, 2);
+  }
   ConsoleClose();
-  // No line end: the shell's prompt follows the text on row 22.
   StringRelease(own);
   ProgramEnd();
 }

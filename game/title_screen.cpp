@@ -34,13 +34,13 @@ void FrameFieldAppend(const char16_t* frame, int32_t n) {
 // span - 2 (none when the span is below 2), the `last` corner; taken into `line`.
 void FrameLineTake(StringValue* line, const char16_t* frame, int32_t first, int64_t span,
                    int32_t last) {
-  TempTextPush();
+  TempTextScope text;
   FrameFieldAppend(frame, first);
   for (int64_t i = 0; i <= span - 2; ++i) {
     FrameFieldAppend(frame, kHorizontal);
   }
   FrameFieldAppend(frame, last);
-  TempTextTakeInto(line, TempTextPop());
+  TempTextTakeInto(line, text.Start());
 }
 
 }  // namespace
@@ -55,10 +55,11 @@ void DrawFrame(const char16_t* frame_chars, int8_t left, int8_t top, int8_t righ
   StringValue side = nullptr;
   FrameLineTake(&top_line, frame, kTopLeft, span, kTopRight);
   FrameLineTake(&bottom_line, frame, kBottomLeft, span, kBottomRight);
-  TempTextPush();
-  TempTextPush();
-  StringFieldAt(frame, kVertical, kFieldSeparator, TempTextPop());
-  TempTextTakeInto(&side, TempTextPop());
+  {
+    TempTextScope field;
+    StringFieldAt(frame, kVertical, kFieldSeparator, field.Start());
+    TempTextTakeInto(&side, field.Start());
+  }
 
   PrintAt(top_line, left, top);
   for (int row = top + 1; row <= bottom - 1; ++row) {

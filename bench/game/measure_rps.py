@@ -48,8 +48,10 @@ class Run:
         null = os.open(os.devnull, os.O_WRONLY)
         actions = [(os.POSIX_SPAWN_DUP2, slave, 0), (os.POSIX_SPAWN_DUP2, slave, 1),
                    (os.POSIX_SPAWN_DUP2, null, 2), (os.POSIX_SPAWN_CLOSE, self.master)]
+        # A terminal that places the cursor, wherever the script itself runs.
+        environment = dict(os.environ, TERM="xterm")
         self.started = time.perf_counter()
-        self.pid = os.posix_spawn(rps, [rps], os.environ, file_actions=actions, setsid=True)
+        self.pid = os.posix_spawn(rps, [rps], environment, file_actions=actions, setsid=True)
         os.close(slave)
         os.close(null)
 

@@ -3,9 +3,12 @@
 //
 // The start step saves the user's terminal attributes; `ConsoleOpen` switches to the console mode
 // (no line editing, no echo, reads that return at once); the end step gives the saved attributes
-// back. Once the console mode is applied, the interrupt, quit, terminate and hang-up signals and
-// the crash signals give the terminal back before the process dies by them, Ctrl-Z gives it back
-// while the process is stopped, and resuming applies the console mode again.
+// back. Once the console mode is applied, every signal whose default action ends the process
+// gives the terminal back before the process dies by it (a signal ignored before stays ignored),
+// Ctrl-Z gives it back while the process is stopped, and resuming applies the console mode again.
+// Resuming and a change of the window's size also ask the program to draw its screen again
+// (ConsoleRedrawTake); the handlers only set a flag, so a program that polls sees the request at
+// its next turn without any system call of its own.
 //
 // All text is UTF-16 (StringValue) and is converted just before it is written; every write, clear
 // and cursor placement is flushed at once. Main thread only.
@@ -53,9 +56,25 @@ void ConsoleWrite(const char16_t* text);
 // character outside the basic plane gives its high surrogate).
 void ConsoleReadKey(int32_t offset);
 
-// ConsoleInputEnded: 1 when standard input is not a terminal and a read has met its end, else 0.
-// A terminal with no key waiting is not an end.
+// ConsoleInputEnded: 1 when no key can ever come again, else 0: standard input is not a terminal
+// and a read met its end, or a read failed for any reason but "nothing yet" (EAGAIN, EINTR), as
+// it does on a closed descriptor or a folder. A terminal with no key waiting is not an end.
 int32_t ConsoleInputEnded();
+
+// ConsoleRedrawTake: 1 when the screen may have been lost since the last call (the process was
+// stopped and has continued, or the window's size changed), else 0; the request is forgotten. No
+// system call: a polling program may ask every turn.
+int32_t ConsoleRedrawTake();
+
+// ConsoleWindowSize: the window's size in columns and rows, read from standard output; 1 when it
+// was read, 0 when it cannot be (output not a terminal, or a terminal that reports no size), in
+// which case neither value is written.
+int32_t ConsoleWindowSize(int32_t* columns, int32_t* rows);
+
+// ConsoleCanPlaceCursor: 0 when the terminal says it cannot place the cursor (TERM is "dumb"),
+// else 1. A program that draws by cursor placement should refuse to start on such a terminal
+// before it opens the console.
+int32_t ConsoleCanPlaceCursor();
 
 // SleepMilliseconds: suspends the calling thread; a signal cuts the pause short. A count of 0 or
 // less does not pause.

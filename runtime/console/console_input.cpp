@@ -4,9 +4,10 @@
 // In the console mode a read returns at once, so an end of file means "no key waiting" and is
 // cleared after every key, letting the next call read again. When standard input is a file or a
 // pipe instead, an end of file is final; ConsoleInputEnded tells a program so, since the keys it
-// reads stay empty from then on.
+// reads stay empty from then on. So is a read that fails for any reason but "nothing yet".
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -22,7 +23,9 @@ int32_t input_ended = 0;
 int32_t input_is_terminal = -1;
 
 bool InputIsTerminal() {
-  if (input_is_terminal < 0) input_is_terminal = isatty(STDIN_FILENO) != 0 ? 1 : 0;
+  if (input_is_terminal < 0) {
+    input_is_terminal = isatty(STDIN_FILENO) != 0 ? 1 : 0;
+  }
   return input_is_terminal == 1;
 }
 
@@ -44,11 +47,24 @@ int FollowUpBytes(int lead) {
   return -1;
 }
 
-// getchar, noting an end of file of a non-terminal input.
+// A failed read that says "nothing yet" rather than "never": the next turn reads again.
+bool ReadMayRetry(int error) {
+  return error == EAGAIN || error == EINTR;  // EWOULDBLOCK is EAGAIN here
+}
+
+// getchar, noting an input that can give no more keys: the end of a file or pipe, or a read that
+// failed for good (a closed descriptor, a folder, a terminal that went away).
 int ReadByte() {
+  errno = 0;
   const int byte = std::getchar();
-  if (byte == EOF && std::feof(stdin) != 0 && input_ended == 0 && !InputIsTerminal()) {
-    input_ended = 1;
+  if (byte == EOF && input_ended == 0) {
+    if (std::ferror(stdin) != 0) {
+      if (!ReadMayRetry(errno)) {
+        input_ended = 1;
+      }
+    } else if (std::feof(stdin) != 0 && !InputIsTerminal()) {
+      input_ended = 1;
+    }
   }
   return byte;
 }

@@ -1,5 +1,6 @@
 // Tests of key input: UTF-8 keys typed at a pseudo-terminal, one unit per key, the empty key when
-// nothing waits, and the end of a non-terminal input (pipe, file).
+// nothing waits, and the end of an input that can give no more keys (pipe, file, folder, closed).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -191,20 +192,57 @@ TEST(ConsoleInputEnded, EmptyFileHasEndedAtFirstRead) {
 }
 
 TEST(ConsoleInputEnded, TerminalWithoutKeyNeverEnds) {
+  // A terminal set to non-blocking answers "nothing yet" with EAGAIN instead of an empty read;
+  // that is no end either.
+  for (const bool non_blocking : {false, true}) {
+    SCOPED_TRACE(non_blocking ? "non-blocking" : "blocking");
+    PtyChild child([non_blocking] {
+      test::ChildStartRuntime();
+      ConsoleOpen();
+      if (non_blocking) {
+        fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+      }
+      int32_t ended = 0;
+      for (int i = 0; i < 5; ++i) {
+        const char16_t unit = test::ChildReadKeyUnit();
+        ended |= ConsoleInputEnded() | (unit != 0 ? 2 : 0);
+      }
+      test::ChildSend(&ended, sizeof ended);
+      return 0;
+    });
+    int32_t ended = -1;
+    ASSERT_TRUE(child.Receive(&ended, sizeof ended));
+    EXPECT_EQ(ended, 0) << "bit 0: an end reported; bit 1: a key read that nobody typed";
+    EXPECT_EQ(test::DescribeStatus(child.WaitEnd()), "exited with 0");
+  }
+}
+
+TEST(ConsoleInputEnded, InputThatCannotBeReadHasEnded) {
+  // A folder fails every read with EISDIR; a closed descriptor with EBADF. Neither can ever give
+  // a key, so either ends the input at the first read, as the end of a file does.
+  const int folder = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(folder, 0);
+  for (const EndedRead& read : ReadToEnd(folder, 2, "folder, before any read")) {
+    EXPECT_EQ(read.unit, 0) << "folder";
+    EXPECT_EQ(read.ended, 1) << "folder";
+  }
+  close(folder);
+
   PtyChild child([] {
+    close(STDIN_FILENO);
     test::ChildStartRuntime();
     ConsoleOpen();
-    int32_t ended = 0;
-    for (int i = 0; i < 5; ++i) {
-      const char16_t unit = test::ChildReadKeyUnit();
-      ended |= ConsoleInputEnded() | (unit != 0 ? 2 : 0);
-    }
-    test::ChildSend(&ended, sizeof ended);
+    const int32_t before = ConsoleInputEnded();
+    const char16_t unit = test::ChildReadKeyUnit();
+    const int32_t results[] = {before, unit, ConsoleInputEnded()};
+    test::ChildSend(results, sizeof results);
     return 0;
   });
-  int32_t ended = -1;
-  ASSERT_TRUE(child.Receive(&ended, sizeof ended));
-  EXPECT_EQ(ended, 0) << "bit 0: an end reported; bit 1: a key read that nobody typed";
+  int32_t results[3] = {-1, -1, -1};
+  ASSERT_TRUE(child.Receive(results, sizeof results));
+  EXPECT_EQ(results[0], 0) << "closed, before any read";
+  EXPECT_EQ(results[1], 0) << "closed: the empty key";
+  EXPECT_EQ(results[2], 1) << "closed: ended at the first read";
   EXPECT_EQ(test::DescribeStatus(child.WaitEnd()), "exited with 0");
 }
 

@@ -16,11 +16,13 @@ void ConsoleTerminalGiveBack();
 // continue). Async-signal-safe.
 void ConsoleTerminalReapply();
 
-// ConsoleSignalsInstall: installs the handlers that give the terminal back; once only, the
-// actions found before are kept for ConsoleSignalsRemove.
+// ConsoleSignalsInstall: installs the handlers that give the terminal back and ask for redraws;
+// once only, the actions found before are kept for ConsoleSignalsRemove. Called while a
+// ConsoleSignalHold lives.
 void ConsoleSignalsInstall();
 
-// ConsoleSignalsRemove: puts back the actions found by ConsoleSignalsInstall.
+// ConsoleSignalsRemove: puts back the actions found by ConsoleSignalsInstall and forgets a
+// redraw request.
 void ConsoleSignalsRemove();
 
 // ConsoleSignalHold: blocks the asynchronous signals the console handles for as long as it

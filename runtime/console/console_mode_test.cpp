@@ -184,6 +184,32 @@ TEST(ConsoleShutdown, DiscardsInputNeverRead) {
   EXPECT_EQ(test::DescribeStatus(child.WaitEnd()), "exited with 0");
 }
 
+TEST(ConsoleShutdown, TerminalNeverOpenedIsLeftUntouched) {
+  // A program that ends before it opens the console (one that refuses a dumb terminal) leaves
+  // the terminal as it found it, keys typed ahead included.
+  const termios user = test::UnusualUserAttributes();
+  PtyChild child(
+      [] {
+        test::ChildStartRuntime();
+        test::ChildSend('s');
+        test::ChildReceive();
+        ConsoleShutdown();
+        test::ChildSend('e');
+        test::ChildReceive();
+        return 0;
+      },
+      PtyChildOptions{.initial_attributes = &user});
+  ASSERT_EQ(child.Receive(), 's');
+  child.Type("ahead\n");  // a whole line: the user's mode edits lines
+  ASSERT_TRUE(child.WaitQueuedInput(6));
+  child.Send();
+  ASSERT_EQ(child.Receive(), 'e');
+  EXPECT_EQ(child.QueuedInput(), 6) << "typed-ahead keys were discarded";
+  test::ExpectSameAttributes(child.Attributes(), user);
+  child.Send();
+  EXPECT_EQ(test::DescribeStatus(child.WaitEnd()), "exited with 0");
+}
+
 TEST(ConsoleStartup, SecondStartKeepsTheUserAttributes) {
   const termios user = test::UnusualUserAttributes();
   PtyChild child(

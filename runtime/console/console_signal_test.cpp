@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/console/console.h"
 #include "runtime/console/console_test_support.h"
@@ -64,9 +65,21 @@ void ExpectNothingMoreWritten(PtyChild& child) {
   EXPECT_EQ(child.ReadOutputUntil("#"), "#") << "the child printed after it was ready";
 }
 
+// Every signal sent from outside whose default action ends the process, by the signal(7) table,
+// written out here independently of the console's own table; the real-time ones by their range.
+std::vector<int> OutsideEndingSignals() {
+  std::vector<int> numbers = {SIGHUP,  SIGINT,    SIGQUIT, SIGUSR1,   SIGUSR2,
+                              SIGPIPE, SIGALRM,   SIGTERM, SIGSTKFLT, SIGXCPU,
+                              SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,     SIGPWR};
+  numbers.push_back(SIGRTMIN);
+  numbers.push_back(SIGRTMIN + 1);
+  numbers.push_back(SIGRTMAX);
+  return numbers;
+}
+
 TEST(ConsoleSignals, EndingSignalsGiveTerminalBackAndKill) {
   const termios user = test::UnusualUserAttributes();
-  for (int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+  for (int number : OutsideEndingSignals()) {
     SCOPED_TRACE(strsignal(number));
     PtyChild child(OpenAndServe, Watched(user));
     ExpectOpened(child, user);
@@ -137,7 +150,7 @@ void ExpectCrashEnd(int status, char handler_before, int number) {
 
 TEST(ConsoleSignals, RaisedCrashSignalsGiveTerminalBack) {
   const termios user = test::UnusualUserAttributes();
-  for (int number : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE}) {
+  for (int number : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) {
     SCOPED_TRACE(strsignal(number));
     PtyChild child(
         [number] {
@@ -275,10 +288,14 @@ TEST(ConsoleSignals, ContinueAfterForeignStopAppliesConsoleMode) {
 TEST(ConsoleSignals, IgnoredSignalStaysIgnored) {
   PtyChild child([] {
     signal(SIGHUP, SIG_IGN);
+    signal(SIGUSR1, SIG_IGN);
+    signal(SIGRTMIN, SIG_IGN);
     return OpenAndServe();
   });
   ASSERT_EQ(child.Receive(), 'o');
   child.Signal(SIGHUP);
+  child.Signal(SIGUSR1);
+  child.Signal(SIGRTMIN);
   child.Send('p');
   EXPECT_EQ(child.Receive(), 'p') << "a program started under nohup survives a hang-up";
   child.Send('q');
@@ -321,7 +338,8 @@ TEST(ConsoleShutdown, PutsTheSignalActionsBack) {
     sigaction(SIGINT, nullptr, &during);
     ConsoleShutdown();
     char result = 0;
-    for (int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGTSTP, SIGCONT, SIGABRT}) {
+    for (int number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGTSTP, SIGCONT, SIGABRT,
+                       SIGUSR1, SIGALRM, SIGWINCH, SIGRTMIN, SIGRTMAX}) {
       struct sigaction after {};
       sigaction(number, nullptr, &after);
       result |= after.sa_handler == SIG_DFL ? 0 : 1;

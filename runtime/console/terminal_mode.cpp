@@ -72,12 +72,13 @@ void ConsoleStartup() {
 void ConsoleShutdown() {
   {
     internal::ConsoleSignalHold hold;
-    console_mode_applied = 0;
     // TCSAFLUSH: input the program never read (the rest of an arrow key after ESC ended the game)
-    // is discarded instead of reaching the user's shell.
-    if (saved_attributes_valid != 0) {
+    // is discarded instead of reaching the user's shell. A terminal the console never changed is
+    // left untouched, typed-ahead input included.
+    if (saved_attributes_valid != 0 && console_mode_applied != 0) {
       tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedTerminalAttributes);
     }
+    console_mode_applied = 0;
   }
   internal::ConsoleSignalsRemove();
 }

@@ -1,20 +1,22 @@
-// The signal handlers that give the user's terminal back.
+// The signal handlers that give the user's terminal back, and the two that ask for a redraw.
 //
-// Once the console mode is applied, the ending signals (interrupt, quit, terminate, hang-up, and a
-// broken pipe on standard output, as when the reader of `rps | tee log` goes away) and the crash
-// signals give the saved attributes back and then pass the signal on to the action that
-// was in place before the console opened: by default the process dies by the signal, so its
-// parent still sees which one it was, and nothing is printed. A handler found in place (a
-// sanitizer's crash reporter, a program's own) thus still gets its signal. A signal that was
-// ignored before is left ignored: a program started under nohup must not start dying on a
-// hang-up.
+// Once the console mode is applied, every signal whose default action ends the process gives the
+// saved attributes back and then passes the signal on to the action that was in place before the
+// console opened: by default the process dies by the signal, so its parent still sees which one
+// it was, and nothing is printed. A handler found in place (a sanitizer's crash reporter, a
+// program's own) thus still gets its signal. A signal that was ignored before is left ignored: a
+// program started under nohup must not start dying on a hang-up. The signals and what each does
+// are one table, kSignalTable; the real-time signals, whose numbers are known only at run time,
+// all end the process and are handled alike.
 //
 // Crash signals run on an alternate stack, so that a stack overflow still reaches the handler.
 // A fault raised by the kernel is not raised again: returning re-runs the faulting instruction,
 // which now faults into the previous action with its true context.
 //
 // Ctrl-Z gives the attributes back before the process stops; when it continues, the console mode
-// is applied again (also after a stop that did not come through the handler).
+// is applied again (also after a stop that did not come through the handler). Continuing and a
+// change of the window's size also ask the program to draw its screen again: the handler only
+// sets a flag, which the program's polling loop takes (ConsoleRedrawTake).
 //
 // Handlers make only async-signal-safe calls (sigaction, sigprocmask, raise, tcsetattr) and keep
 // errno as they found it.
@@ -24,51 +26,109 @@
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 
+#include "runtime/console/console.h"
 #include "runtime/console/console_internal.h"
 
 namespace zn {
 namespace {
 
-constexpr int kAsyncSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE, SIGTSTP, SIGCONT};
-constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGABRT};
+enum class SignalKind {
+  kEnding,  // ends the process by default; sent from outside
+  kCrash,   // ends the process by default; may come from the faulting instruction itself
+  kStop,    // stops the process by default (Ctrl-Z)
+  kResume,  // the process continues after a stop
+  kResize,  // the window's size changed; ignored by default
+};
 
-struct HandledSignal {
+struct SignalEntry {
   int number;
+  SignalKind kind;
+};
+
+// Every signal the console acts on. Not handled: SIGKILL and SIGSTOP (they cannot be), SIGCHLD and
+// SIGURG (ignored by default), SIGTTIN and SIGTTOU (a background read or write stops the process;
+// giving the terminal back from the background would itself raise SIGTTOU).
+constexpr SignalEntry kSignalTable[] = {
+    {SIGHUP, SignalKind::kEnding},    {SIGINT, SignalKind::kEnding},
+    {SIGQUIT, SignalKind::kEnding},   {SIGTERM, SignalKind::kEnding},
+    {SIGPIPE, SignalKind::kEnding},   {SIGALRM, SignalKind::kEnding},
+    {SIGUSR1, SignalKind::kEnding},   {SIGUSR2, SignalKind::kEnding},
+    {SIGVTALRM, SignalKind::kEnding}, {SIGPROF, SignalKind::kEnding},
+    {SIGXCPU, SignalKind::kEnding},   {SIGXFSZ, SignalKind::kEnding},
+    {SIGIO, SignalKind::kEnding},
+#ifdef SIGPWR
+    {SIGPWR, SignalKind::kEnding},
+#endif
+#ifdef SIGSTKFLT
+    {SIGSTKFLT, SignalKind::kEnding},
+#endif
+    {SIGSEGV, SignalKind::kCrash},    {SIGBUS, SignalKind::kCrash},
+    {SIGFPE, SignalKind::kCrash},     {SIGILL, SignalKind::kCrash},
+    {SIGABRT, SignalKind::kCrash},    {SIGTRAP, SignalKind::kCrash},
+    {SIGSYS, SignalKind::kCrash},     {SIGTSTP, SignalKind::kStop},
+    {SIGCONT, SignalKind::kResume},   {SIGWINCH, SignalKind::kResize},
+};
+
+// What the console found and did, per signal number.
+struct SignalState {
   bool ours;  // our handler is installed and `before` holds the action it replaced
   struct sigaction before;
 };
 
-HandledSignal handled[] = {
-    {SIGINT, false, {}},  {SIGQUIT, false, {}}, {SIGTERM, false, {}}, {SIGHUP, false, {}},
-    {SIGPIPE, false, {}}, {SIGTSTP, false, {}}, {SIGCONT, false, {}}, {SIGSEGV, false, {}},
-    {SIGBUS, false, {}},  {SIGFPE, false, {}},  {SIGABRT, false, {}},
-};
-
+SignalState states[NSIG] = {};
 bool installed = false;
+
+volatile sig_atomic_t redraw_requested = 0;
 
 // Large enough for any handler that may run on it, including a sanitizer's report.
 constexpr size_t kAlternateStackBytes = 64 * 1024;
 alignas(16) char alternate_stack[kAlternateStackBytes];
 bool alternate_stack_ours = false;
 
-bool IsCrashSignal(int number) {
-  for (int crash : kCrashSignals) {
-    if (crash == number) {
+// The kind of a signal of the table or a real-time one; false for any other.
+bool KindOf(int number, SignalKind* kind) {
+  for (const SignalEntry& entry : kSignalTable) {
+    if (entry.number == number) {
+      *kind = entry.kind;
       return true;
     }
+  }
+  if (number >= SIGRTMIN && number <= SIGRTMAX) {
+    *kind = SignalKind::kEnding;
+    return true;
   }
   return false;
 }
 
-HandledSignal* Find(int number) {
-  for (HandledSignal& entry : handled) {
-    if (entry.number == number) {
-      return &entry;
-    }
+// Every signal the console handles, in the table's order, then the real-time ones.
+template <typename Visit>
+void ForEachSignal(Visit visit) {
+  for (const SignalEntry& entry : kSignalTable) {
+    visit(entry.number, entry.kind);
   }
-  return nullptr;
+  for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) {
+    visit(number, SignalKind::kEnding);
+  }
 }
+
+// The signals that can arrive at any moment from outside: blocked while a handler runs and while
+// the terminal state is written. The crash signals are left out: one raised by an instruction
+// while blocked would end the process without the handler.
+sigset_t AsynchronousSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  ForEachSignal([&set](int number, SignalKind kind) {
+    if (kind != SignalKind::kCrash) {
+      sigaddset(&set, number);
+    }
+  });
+  return set;
+}
+
+// Asynchronous signals, computed once at install time so that a handler only reads it.
+sigset_t asynchronous_signals;
 
 void Unblock(int number) {
   sigset_t set;
@@ -79,9 +139,8 @@ void Unblock(int number) {
 
 // Puts the action found before back in place (the default when there was none).
 void HandOver(int number) {
-  const HandledSignal* entry = Find(number);
-  if (entry != nullptr && entry->ours) {
-    sigaction(number, &entry->before, nullptr);
+  if (states[number].ours) {
+    sigaction(number, &states[number].before, nullptr);
     return;
   }
   struct sigaction default_action {};
@@ -98,55 +157,81 @@ void PassOn(int number) {
   Unblock(number);
 }
 
-void OnEndingOrStopSignal(int number);
-void OnContinue(int number);
-void OnCrashSignal(int number, siginfo_t* info, void* context);
-
-struct sigaction OurAction(int number) {
-  struct sigaction action {};
-  sigemptyset(&action.sa_mask);
-  for (int other : kAsyncSignals) {
-    sigaddset(&action.sa_mask, other);
+// Runs the handler a program had installed before the console, for a signal that does not end
+// the process by itself (continue, window size).
+void CallBefore(int number, siginfo_t* info, void* context) {
+  const struct sigaction& before = states[number].before;
+  if ((before.sa_flags & SA_SIGINFO) != 0) {
+    if (before.sa_sigaction != nullptr) {
+      before.sa_sigaction(number, info, context);
+    }
+  } else if (before.sa_handler != SIG_DFL && before.sa_handler != SIG_IGN) {
+    before.sa_handler(number);
   }
-  action.sa_flags = SA_RESTART;
-  if (number == SIGCONT) {
-    action.sa_handler = OnContinue;
-  } else if (IsCrashSignal(number)) {
-    action.sa_sigaction = OnCrashSignal;
-    action.sa_flags |= SA_SIGINFO | SA_ONSTACK;
-  } else {
-    action.sa_handler = OnEndingOrStopSignal;
+}
+
+void OnSignal(int number, siginfo_t* info, void* context);
+
+struct sigaction OurAction(SignalKind kind) {
+  struct sigaction action {};
+  action.sa_mask = asynchronous_signals;
+  action.sa_sigaction = OnSignal;
+  action.sa_flags = SA_RESTART | SA_SIGINFO;
+  if (kind == SignalKind::kCrash) {
+    action.sa_flags |= SA_ONSTACK;
   }
   return action;
 }
 
-void OnEndingOrStopSignal(int number) {
-  const int saved_errno = errno;
+void OnEndingOrStop(int number, SignalKind kind) {
   internal::ConsoleTerminalGiveBack();
   PassOn(number);
   // Still here: the process was stopped and has continued, or the previous action was a
   // handler that let it live. The console goes on as before.
-  const struct sigaction ours = OurAction(number);
+  const struct sigaction ours = OurAction(kind);
   sigaction(number, &ours, nullptr);
   internal::ConsoleTerminalReapply();
-  errno = saved_errno;
+  if (kind == SignalKind::kStop) {
+    redraw_requested = 1;
+  }
 }
 
-void OnContinue(int /*number*/) {
-  const int saved_errno = errno;
-  internal::ConsoleTerminalReapply();
-  errno = saved_errno;
-}
-
-void OnCrashSignal(int number, siginfo_t* info, void* /*context*/) {
-  const int saved_errno = errno;
+void OnCrash(int number, const siginfo_t* info) {
   internal::ConsoleTerminalGiveBack();
   HandOver(number);
-  // A signal sent by a process (kill, raise, abort) is sent again; a fault comes back by itself
-  // when the faulting instruction runs again.
-  if (info == nullptr || info->si_code <= 0) {
+  // A signal sent by a process (kill, raise, abort) is sent again, and so is one whose
+  // instruction does not run again on return (a breakpoint, a refused system call); a fault
+  // comes back by itself when the faulting instruction runs again.
+  const bool refaults =
+      number == SIGSEGV || number == SIGBUS || number == SIGFPE || number == SIGILL;
+  if (info == nullptr || info->si_code <= 0 || !refaults) {
     raise(number);
     Unblock(number);
+  }
+}
+
+void OnSignal(int number, siginfo_t* info, void* context) {
+  const int saved_errno = errno;
+  SignalKind kind = SignalKind::kEnding;
+  if (number > 0 && number < NSIG && KindOf(number, &kind)) {
+    switch (kind) {
+      case SignalKind::kEnding:
+      case SignalKind::kStop:
+        OnEndingOrStop(number, kind);
+        break;
+      case SignalKind::kCrash:
+        OnCrash(number, info);
+        break;
+      case SignalKind::kResume:
+        internal::ConsoleTerminalReapply();
+        redraw_requested = 1;
+        CallBefore(number, info, context);
+        break;
+      case SignalKind::kResize:
+        redraw_requested = 1;
+        CallBefore(number, info, context);
+        break;
+    }
   }
   errno = saved_errno;
 }
@@ -178,14 +263,20 @@ void RemoveAlternateStack() {
 
 }  // namespace
 
+int32_t ConsoleRedrawTake() {
+  // Read, then cleared: a request that arrives in between is covered by the redraw the caller is
+  // about to make, which reads the window's size after this.
+  if (redraw_requested == 0) {
+    return 0;
+  }
+  redraw_requested = 0;
+  return 1;
+}
+
 namespace internal {
 
 ConsoleSignalHold::ConsoleSignalHold() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int number : kAsyncSignals) {
-    sigaddset(&set, number);
-  }
+  const sigset_t set = AsynchronousSignals();
   sigprocmask(SIG_BLOCK, &set, &previous_);
 }
 
@@ -198,38 +289,42 @@ void ConsoleSignalsInstall() {
     return;
   }
   installed = true;
+  asynchronous_signals = AsynchronousSignals();
   InstallAlternateStack();
-  for (HandledSignal& entry : handled) {
-    entry.ours = false;
+  ForEachSignal([](int number, SignalKind kind) {
+    SignalState& state = states[number];
+    state.ours = false;
+    // One call installs ours and tells what was there; an ignored signal gets its action back
+    // at once. The asynchronous signals are held meanwhile, and one that came in for an ignored
+    // signal is discarded when SIG_IGN is back.
+    const struct sigaction ours = OurAction(kind);
     struct sigaction before {};
-    if (sigaction(entry.number, nullptr, &before) != 0) {
-      continue;
+    if (sigaction(number, &ours, &before) != 0) {
+      return;
     }
     if (before.sa_handler == SIG_IGN) {
-      continue;
+      sigaction(number, &before, nullptr);
+      return;
     }
-    // Continuing needs no handler of ours when the program has one of its own.
-    if (entry.number == SIGCONT && before.sa_handler != SIG_DFL) {
-      continue;
-    }
-    entry.before = before;
-    const struct sigaction ours = OurAction(entry.number);
-    entry.ours = sigaction(entry.number, &ours, nullptr) == 0;
-  }
+    state.before = before;
+    state.ours = true;
+  });
 }
 
 void ConsoleSignalsRemove() {
   if (!installed) {
     return;
   }
-  for (HandledSignal& entry : handled) {
-    if (entry.ours) {
-      sigaction(entry.number, &entry.before, nullptr);
+  ForEachSignal([](int number, SignalKind /*kind*/) {
+    SignalState& state = states[number];
+    if (state.ours) {
+      sigaction(number, &state.before, nullptr);
     }
-    entry.ours = false;
-  }
+    state.ours = false;
+  });
   RemoveAlternateStack();
   installed = false;
+  redraw_requested = 0;
 }
 
 }  // namespace internal

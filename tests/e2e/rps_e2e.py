@@ -4,6 +4,7 @@ longer than a polling tick, and the screen is read back cell by cell through pyt
 emulator written independently of the game.
 
 Usage: rps_e2e.py <path of rps> <case> [valgrind path]
+       rps_e2e.py <path of rps> readme --write   (renews the README's picture of the screen)
 
 Each case is one CTest test, so independent cases run in parallel. A case prints what it checked
 and exits 0, or prints the first failed check with the screen as it stood and exits 1.
@@ -12,6 +13,7 @@ and exits 0, or prints the first failed check with the screen as it stood and ex
 import fcntl
 import os
 import re
+import resource
 import select
 import signal
 import struct
@@ -93,23 +95,25 @@ def title_rows():
 def child_signals_default():
     # The user's shell starts the game with the default actions; Python ignores some of them.
     for number in (signal.SIGINT, signal.SIGQUIT, signal.SIGTERM, signal.SIGHUP, signal.SIGTSTP,
-                   signal.SIGTTIN, signal.SIGTTOU, signal.SIGPIPE, signal.SIGCONT):
+                   signal.SIGTTIN, signal.SIGTTOU, signal.SIGPIPE, signal.SIGXFSZ, signal.SIGCONT,
+                   signal.SIGWINCH):
         signal.signal(number, signal.SIG_DFL)
 
 
 class Terminal:
     """A pseudo-terminal with a terminal emulator on its output side."""
 
-    def __init__(self):
+    def __init__(self, columns=COLUMNS, rows=ROWS):
         self.master, self.slave = os.openpty()
-        fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, COLUMNS, 0, 0))
+        self.columns, self.rows = columns, rows
+        fcntl.ioctl(self.slave, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
         # The user's ordinary mode: line editing, echo, signals from the keyboard.
         attrs = termios.tcgetattr(self.slave)
         attrs[3] |= termios.ICANON | termios.ECHO | termios.ISIG
         termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
         self.user_attrs = termios.tcgetattr(self.slave)
         os.set_blocking(self.master, False)
-        self.screen = pyte.Screen(COLUMNS, ROWS)
+        self.screen = pyte.Screen(columns, rows)
         self.stream = pyte.ByteStream(self.screen)
         self.raw = bytearray()
         self.stderr = tempfile.TemporaryFile()
@@ -136,16 +140,31 @@ class Terminal:
         os.write(self.master, keys)
         self.pump(pause)
 
+    def resize(self, columns, rows):
+        """Gives the window a new size, as a terminal window does when the user drags it: the
+        emulator first, then the kernel, which signals the terminal's foreground process group."""
+        self.pump(0.02)
+        self.screen.resize(rows, columns)
+        self.columns, self.rows = columns, rows
+        fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", rows, columns, 0, 0))
+
     def row(self, number):
-        """Row `number` (from 1) as 80 characters."""
+        """Row `number` (from 1) as wide as the window."""
         line = self.screen.buffer[number - 1]
-        return "".join(line[column].data for column in range(COLUMNS))
+        return "".join(line[column].data for column in range(self.columns))
+
+    def rows_text(self):
+        return [self.row(n) for n in range(1, self.rows + 1)]
+
+    def cursor(self):
+        """The cursor's (column, row), both counted from 1."""
+        return self.screen.cursor.x + 1, self.screen.cursor.y + 1
 
     def cells(self, number, first, last):
         return self.row(number)[first - 1:last]
 
     def dump(self):
-        return "\n".join("%2d|%s|" % (n, self.row(n)) for n in range(1, ROWS + 1))
+        return "\n".join("%2d|%s|" % (n, self.row(n)) for n in range(1, self.rows + 1))
 
     def attrs(self):
         return termios.tcgetattr(self.slave)
@@ -178,12 +197,25 @@ class Terminal:
         return self.stderr.read().decode("utf-8", "replace")
 
 
-class Game:
-    """rps started in its own session, the terminal being its controlling terminal."""
+def game_environment(term="xterm"):
+    """The environment a game runs in: the caller's, with a TERM that places the cursor unless a
+    case asks for another, so that the tests do not depend on where they are run from."""
+    environment = dict(os.environ)
+    environment["TERM"] = term
+    return environment
 
-    def __init__(self, rps, command=None):
-        self.term = Terminal()
+
+class Game:
+    """rps started in its own session, the terminal being its controlling terminal.
+
+    stdin: None for the terminal, "closed", or a path opened as standard input.
+    ignored: signals the parent sets to be ignored before starting the game."""
+
+    def __init__(self, rps, command=None, size=(COLUMNS, ROWS), term="xterm", stdin=None,
+                 ignored=()):
+        self.term = Terminal(*size)
         argv = command if command else [rps]
+        environment = game_environment(term)
         self.pid = os.fork()
         if self.pid == 0:
             try:
@@ -192,8 +224,16 @@ class Game:
                 os.dup2(self.term.slave, 0)
                 os.dup2(self.term.slave, 1)
                 os.dup2(self.term.stderr.fileno(), 2)
+                if stdin == "closed":
+                    os.close(0)
+                elif stdin is not None:
+                    os.dup2(os.open(stdin, os.O_RDONLY), 0)
                 child_signals_default()
-                os.execv(argv[0], argv)
+                for number in ignored:
+                    signal.signal(number, signal.SIG_IGN)
+                # Signals that dump core must not leave core files behind the tests.
+                resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+                os.execve(argv[0], argv, environment)
             finally:
                 os._exit(127)
         SPAWNED.append(self.pid)
@@ -334,6 +374,8 @@ def check_closing(game, status):
         if number != 22:
             game.check(game.term.row(number).strip() == "", "row %d blank at the end" % number)
     game.check(game.term.row(22) == padded([(56, THANKS)]), "row 22: the closing text in 56 to 74")
+    game.check(game.term.cursor() == (1, 23),
+               "the cursor at the start of the row below the text, at %r" % (game.term.cursor(),))
     game.check(game.term.attrs() == game.term.user_attrs, "the user's attributes are back")
     left = game.term.unread_input()
     game.check(left == b"\n", "input left unread for the shell: %r" % left)
@@ -492,7 +534,7 @@ def job_shell(rps, term, commands, events):
             os.dup2(term.slave, 1)
             os.dup2(term.stderr.fileno(), 2)
             child_signals_default()
-            os.execv(rps, [rps])
+            os.execve(rps, [rps], game_environment())
         finally:
             os._exit(127)
     os.write(events, b"job %d\n" % job)
@@ -596,11 +638,266 @@ def case_suspend(rps):
     return "Ctrl-Z gives the terminal back; after fg a key is read at once, unechoed"
 
 
+# What a shell and the commands run while the game is stopped leave on the screen: they write
+# anywhere, clear it, and scroll it.
+JUNK = (b"\r\n[1]+  Stopped                 rps\r\n$ ls\r\nCMakeLists.txt  README.md  game\r\n"
+        b"\x1b[2;5Hjunk over the title\x1b[12;30Hjunk over the hands\x1b[25;1H" +
+        b"scrolled\r\n" * 4 + b"$ fg\r\nrps\r\n")
+
+REDRAW_BOUND = 1.0  # seconds from the event to the whole screen drawn again
+
+
+def wait_screen(game, expected, what, since, bound=REDRAW_BOUND):
+    """Until the screen shows `expected` (its rows); fails when that takes longer than `bound`
+    seconds from `since`."""
+    def shown():
+        return game.term.rows_text() == expected
+    game.wait_for(shown, what, timeout=bound + 2)
+    took = time.monotonic() - since
+    game.check(took <= bound, "%s took %.2f s, more than %.1f s" % (what, took, bound))
+    return took
+
+
+def case_suspend_redraw(rps):
+    game = JobGame(rps)
+    game.wait_ready()
+    scores = [0, 0]
+    game.play(b"2")
+    check_round(game, 2, scores)
+    before = game.term.rows_text()
+    os.write(game.term.master, b"\x1a")  # Ctrl-Z
+    stopped = game.event()
+    game.check(stopped == "stopped %d" % signal.SIGTSTP, "the game stops on Ctrl-Z: %r" % stopped)
+    os.write(game.term.slave, JUNK)
+    game.term.pump(0.2)
+    game.check(game.term.rows_text() != before, "the junk changed the screen")
+    os.write(game.commands, b"fg\n")
+    resumed = time.monotonic()
+    game.check(game.event() == "continued", "the game continues after fg")
+    took = wait_screen(game, before, "the screen as it stood before Ctrl-Z", resumed)
+    # Still playing, with the score kept.
+    game.play(b"3")
+    check_round(game, 3, scores)
+    os.write(game.term.master, b"\x1b")
+    game.check(game.event() == "ended 0", "the game ends with status 0 after ESC")
+    os.waitpid(game.pid, 0)
+    return "Ctrl-Z, junk, fg: the screen as before within %.2f s" % took
+
+
+def check_request(game, columns):
+    """The one-line request for a larger window, alone on the screen, fitting the width."""
+    long_text = "Please make the window at least 80 x 25."
+    text = long_text if columns >= len(long_text) else "Needs 80 x 25"[:columns]
+    expected = [text.ljust(columns)] + [" " * columns] * (game.term.rows - 1)
+    game.check(game.term.rows_text() == expected,
+               "the request %r alone on a %d-column screen" % (text, columns))
+    return text
+
+
+def case_resize(rps):
+    game = Game(rps)
+    game.wait_ready()
+    scores = [0, 0]
+    game.play(b"1")
+    check_round(game, 1, scores)
+    game.play(b"2")
+    check_round(game, 2, scores)
+    before = game.term.rows_text()
+    rounds = game.rounds_drawn()
+    game.term.resize(60, 20)
+    since = time.monotonic()
+    game.wait_for(lambda: b"80 x 25" in bytes(game.term.raw[-200:]) and
+                  game.term.row(1).startswith("Please"), "the request for 80 x 25")
+    game.term.pump(0.25)
+    check_request(game, 60)
+    game.check(time.monotonic() - since <= REDRAW_BOUND + 0.3, "the request came late")
+    # Keys other than ESC are dropped while the window is small.
+    quiet = game.term.rows_text()
+    game.term.type(b"1")
+    game.term.type(b"a")
+    game.check(game.rounds_drawn() == rounds, "a round was played in a small window")
+    game.check(game.term.rows_text() == quiet, "a key changed the small window's screen")
+    game.term.resize(COLUMNS, ROWS)
+    took = wait_screen(game, before, "the screen as it stood before the shrink", time.monotonic())
+    game.play(b"3")
+    check_round(game, 3, scores)
+    game.term.type(b"\x1b")
+    check_closing(game, game.wait_exit())
+    return "60x20 and back: the same screen within %.2f s, score %d to %d kept" % (
+        took, scores[0], scores[1])
+
+
+def case_small_start(rps):
+    game = Game(rps, size=(40, 10))
+    game.wait_for(lambda: b"80 x 25" in game.term.raw, "the request for 80 x 25")
+    game.term.pump(0.3)
+    text = check_request(game, 40)
+    game.check("80 x 25" in text, "the request mentions 80 x 25")
+    game.check(RULES.encode() not in game.term.raw, "the layout was drawn in a small window")
+    for key in (b"1", b"2", b"\r"):
+        game.term.type(key)
+    game.check(game.rounds_drawn() == 0, "a round was played in a small window")
+    check_request(game, 40)
+    game.term.resize(COLUMNS, ROWS)
+    game.wait_for(lambda: game.term.row(22) == padded([(10, RULES)]), "the title screen")
+    game.term.pump(0.05)
+    check_title_screen_only(game)
+    scores = [0, 0]
+    game.play(b"1")
+    check_round(game, 1, scores)
+    game.term.type(b"\x1b")
+    check_closing(game, game.wait_exit())
+    # A window narrower than the request: the short request, cut to the width; ESC ends the game
+    # with the closing text where it fits and the cursor on the row below.
+    narrow = Game(rps, size=(12, 6))
+    narrow.wait_for(lambda: b"80 x" in narrow.term.raw, "the short request")
+    narrow.term.pump(0.3)
+    check_request(narrow, 12)
+    narrow.term.type(b"\x1b")
+    status = narrow.wait_exit()
+    narrow.check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0, "ESC ends a small game")
+    narrow.check(narrow.term.row(1) == THANKS[:12], "the closing text fitted to 12 columns")
+    narrow.check(narrow.term.cursor() == (1, 2), "the cursor below the closing text")
+    return "40x10: request, no round, the title screen once 80x25; 12x6: the short request"
+
+
+def ending_signals():
+    """Every signal whose default action ends the process, by signal(7), written out here rather
+    than taken from the game's table."""
+    names = ["SIGHUP", "SIGINT", "SIGQUIT", "SIGILL", "SIGTRAP", "SIGABRT", "SIGBUS", "SIGFPE",
+             "SIGUSR1", "SIGSEGV", "SIGUSR2", "SIGPIPE", "SIGALRM", "SIGTERM", "SIGSTKFLT",
+             "SIGXCPU", "SIGXFSZ", "SIGVTALRM", "SIGPROF", "SIGIO", "SIGPWR", "SIGSYS"]
+    numbers = [getattr(signal, name) for name in names if hasattr(signal, name)]
+    return numbers + [signal.SIGRTMIN, signal.SIGRTMIN + 1, signal.SIGRTMAX]
+
+
+def case_signals(rps):
+    for number in ending_signals():
+        game = Game(rps)
+        game.wait_ready()
+        game.check(game.term.attrs() != game.term.user_attrs, "the console mode is in force")
+        os.kill(game.pid, number)
+        status = game.wait_exit()
+        # A sanitized build hands a crash signal on to the sanitizer, which reports and exits.
+        reported = "Sanitizer" in game.term.stderr_text() and os.WIFEXITED(status)
+        game.check((os.WIFSIGNALED(status) and os.WTERMSIG(status) == number) or reported,
+                   "signal %d: the game must die by it, wait status %d" % (number, status))
+        game.check(game.term.attrs() == game.term.user_attrs,
+                   "signal %d: the user's attributes are back" % number)
+        game.kill()
+    # A signal the parent ignores stays ignored: the game plays on and ends as always.
+    game = Game(rps, ignored=(signal.SIGHUP, signal.SIGUSR1))
+    game.wait_ready()
+    os.kill(game.pid, signal.SIGHUP)
+    os.kill(game.pid, signal.SIGUSR1)
+    scores = [0, 0]
+    game.play(b"1")
+    check_round(game, 1, scores)
+    game.term.type(b"\x1b")
+    check_closing(game, game.wait_exit())
+    return "%d ending signals: died by each, attributes as before; ignored ones stay ignored" % (
+        len(ending_signals()))
+
+
+def unreadable_input_case(rps, stdin):
+    game = Game(rps, stdin=stdin)
+    started = time.monotonic()
+    status = game.wait_exit(timeout=10)
+    took = time.monotonic() - started
+    game.check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0,
+               "exit status 0, wait status %d" % status)
+    game.check(took <= 3.0, "the game ended after %.2f s, not within 3 s" % took)
+    game.check(game.term.row(22) == padded([(56, THANKS)]), "the closing screen")
+    game.check(game.term.cursor() == (1, 23), "the cursor below the closing text")
+    game.check(game.term.attrs() == game.term.user_attrs, "the terminal's attributes unchanged")
+    return took
+
+
+def case_stdin_closed(rps):
+    took = unreadable_input_case(rps, "closed")
+    return "standard input closed: closing screen, status 0 after %.2f s" % took
+
+
+def case_stdin_folder(rps):
+    took = unreadable_input_case(rps, os.path.dirname(os.path.abspath(__file__)))
+    return "standard input a folder: closing screen, status 0 after %.2f s" % took
+
+
+def case_term_dumb(rps):
+    game = Game(rps, term="dumb")
+    # Typed before the game starts: a terminal left untouched still holds it for the shell.
+    os.write(game.term.master, b"ahead")
+    status = game.wait_exit()
+    game.check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 1,
+               "exit status 1, wait status %d" % status)
+    errors = game.term.stderr_text()
+    game.check(errors.count("\n") == 1 and "place the cursor" in errors,
+               "one line on standard error: %r" % errors)
+    game.check(b"\x1b" not in game.term.raw, "an ESC byte was written: %r" % bytes(game.term.raw))
+    game.check(bytes(game.term.raw) in (b"", b"ahead"),
+               "nothing but the echo of the typed keys: %r" % bytes(game.term.raw))
+    game.check(game.term.attrs() == game.term.user_attrs, "the terminal's attributes unchanged")
+    left = game.term.unread_input()
+    game.check(left == b"ahead\n", "the keys typed ahead are still there: %r" % left)
+    return "TERM=dumb: one line on standard error, status 1, the terminal untouched"
+
+
+README = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                      "README.md")
+README_MARK = "<!-- screen captured by tests/e2e/rps_e2e.py (case readme) -->"
+README_HANDS = (1, 3)  # the picture: the player's rock against the computer's scissors
+
+
+def readme_block(text):
+    """The README's picture: the lines of the fenced block after the mark, and where they are."""
+    lines = text.split("\n")
+    start = lines.index(README_MARK) + 2  # the mark, then the opening fence
+    end = lines.index("```", start)
+    return lines[start:end], start, end
+
+
+def captured_picture(rps):
+    """The screen after one round of README_HANDS, each row without its trailing blanks. The
+    computer's hand is random: new games are started until it is the one wanted."""
+    player, computer = README_HANDS
+    for _ in range(60):
+        game = Game(rps)
+        game.wait_ready()
+        game.play(str(player).encode())
+        if game.term.cells(6, 45, 80).strip() == HANDS[computer]:
+            check_round(game, player, [0, 0])
+            rows = [row.rstrip() for row in game.term.rows_text()]
+            game.term.type(b"\x1b")
+            check_closing(game, game.wait_exit())
+            return rows
+        game.kill()
+    raise CheckFailed("the computer never drew %s in 60 games" % HANDS[computer])
+
+
+def case_readme(rps, *options):
+    picture = captured_picture(rps)
+    with open(README, encoding="utf-8") as readme:
+        text = readme.read()
+    shown, start, end = readme_block(text)
+    if "--write" in options:
+        lines = text.split("\n")
+        lines[start:end] = picture
+        with open(README, "w", encoding="utf-8") as readme:
+            readme.write("\n".join(lines))
+        return "README picture written"
+    if shown != picture:
+        raise CheckFailed("the README's picture differs from a fresh capture:\n%s\nrun "
+                          "`rps_e2e.py <rps> readme --write` to renew it" %
+                          "\n".join("%2d|%s|" % (n, row) for n, row in enumerate(picture, 1)))
+    return "the README's picture equals a fresh capture, row for row"
+
+
 def run_with_input(rps, stdin, feed=None):
     """rps with its standard input and output not a terminal; returns (status, output, seconds
     from the input's end to the exit)."""
     process = subprocess.Popen([rps], stdin=stdin, stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, restore_signals=True)
+                               stderr=subprocess.PIPE, restore_signals=True,
+                               env=game_environment())
     os.set_blocking(process.stdout.fileno(), False)
     output = bytearray()
 
@@ -631,7 +928,7 @@ def run_with_input(rps, stdin, feed=None):
 def check_ended_with_input(status, output, seconds, errors):
     if status != 0:
         raise CheckFailed("exit status %d; stderr:\n%s" % (status, errors))
-    if not output.endswith(b"\x1b[2J\x1b[22;56f" + THANKS.encode()):
+    if not output.endswith(b"\x1b[2J\x1b[22;56f" + THANKS.encode() + b"\x1b[23;1f"):
         raise CheckFailed("no closing screen at the end of %r" % output[-200:])
     if seconds > 1.0:
         raise CheckFailed("the game ended %.2f s after its input's end, not within a second"
