@@ -2,10 +2,14 @@
 //   - PoolTake + PoolGive of 64-byte blocks against glibc malloc/free, in LIFO order and in random
 //     order with 1,000 and 100,000 live blocks, and the ping-pong of one block on an empty pool;
 //   - MapFind and MapAdd with 1,024 buckets at 100, 1,000 and 10,000 string keys against
-//     std::unordered_map<std::u16string, ...>;
+//     std::unordered_map<std::u16string, ...>, and finds in random order of keys like "key12345"
+//     at 1,000 to 100,000 keys;
 //   - ListSelect stepping by ascending index.
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -235,10 +239,104 @@ void BM_UnorderedAdd(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// Keys like "key12345" (the same length and first unit, so only the hash tells them apart), found
+// in a random order, so that each find's chain and key are wherever the heap put them.
+std::vector<std::u16string> NumberedKeys(int64_t count) {
+  std::vector<std::u16string> keys;
+  keys.reserve(static_cast<size_t>(count));
+  for (int64_t i = 0; i < count; ++i) {
+    const std::string text = "key" + std::to_string(i);
+    keys.emplace_back(text.begin(), text.end());
+  }
+  return keys;
+}
+
+std::vector<size_t> RandomOrder(size_t count) {
+  std::vector<size_t> order(count);
+  for (size_t i = 0; i < count; ++i) {
+    order[i] = i;
+  }
+  std::shuffle(order.begin(), order.end(), std::mt19937_64(42));
+  return order;
+}
+
+void BM_MapFindRandom(benchmark::State& state) {
+  const auto keys = NumberedKeys(state.range(0));
+  const auto order = RandomOrder(keys.size());
+  HashMap* map = nullptr;
+  const size_t heap_before = mallinfo2().uordblks;
+  MapCreate(sizeof(int64_t), 0, nullptr, &map, 1024);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    *static_cast<int64_t*>(MapAdd(map, keys[i].c_str(), 1)) = static_cast<int64_t>(i);
+  }
+  // Heap bytes per key the map holds: header, buckets, elements, key copies and chain index.
+  state.counters["heap_bytes_per_key"] =
+      static_cast<double>(mallinfo2().uordblks - heap_before) / static_cast<double>(keys.size());
+  size_t k = 0;
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    benchmark::DoNotOptimize(MapFind(map, keys[order[k]].c_str()));
+    if (++k == keys.size()) {
+      k = 0;
+    }
+  }
+  MapFree(map);
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_UnorderedFindRandom(benchmark::State& state) {
+  const auto keys = NumberedKeys(state.range(0));
+  const auto order = RandomOrder(keys.size());
+  std::unordered_map<std::u16string, int64_t> map;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    map[keys[i]] = static_cast<int64_t>(i);
+  }
+  size_t k = 0;
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    benchmark::DoNotOptimize(map.find(keys[order[k]]));
+    if (++k == keys.size()) {
+      k = 0;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_MapAddNumbered(benchmark::State& state) {
+  const auto keys = NumberedKeys(state.range(0));
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    HashMap* map = nullptr;
+    MapCreate(sizeof(int64_t), 0, nullptr, &map, 1024);
+    for (const auto& key : keys) {
+      benchmark::DoNotOptimize(MapAdd(map, key.c_str(), 1));
+    }
+    state.PauseTiming();
+    MapFree(map);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_UnorderedAddNumbered(benchmark::State& state) {
+  const auto keys = NumberedKeys(state.range(0));
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    auto* map = new std::unordered_map<std::u16string, int64_t>();
+    for (const auto& key : keys) {
+      benchmark::DoNotOptimize((*map)[key] = 0);
+    }
+    state.PauseTiming();
+    delete map;
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 BENCHMARK(BM_MapFind)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(BM_UnorderedFind)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(BM_MapAdd)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(BM_UnorderedAdd)->Arg(100)->Arg(1000)->Arg(10000);
+BENCHMARK(BM_MapFindRandom)->Arg(1000)->Arg(10000)->Arg(100000);
+BENCHMARK(BM_UnorderedFindRandom)->Arg(1000)->Arg(10000)->Arg(100000);
+BENCHMARK(BM_MapAddNumbered)->Arg(10000);
+BENCHMARK(BM_UnorderedAddNumbered)->Arg(10000);
 
 // ---------------------------------------------------------------------------------------------
 // ListSelect by ascending index: one step per call, whatever the list's length.

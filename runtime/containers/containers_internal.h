@@ -82,6 +82,22 @@ struct MapElement {
 };
 static_assert(sizeof(MapElement) == 16, "a map value lies 16 bytes into its element");
 
+// Four entries of a bucket's chain index (map_index.cpp): their key hashes, then their element
+// addresses, so that a matching hash and its element's address share a cache line.
+struct MapIndexGroup {
+  uint32_t hashes[4];
+  MapElement* elements[4];
+};
+static_assert(sizeof(MapIndexGroup) == 48, "groups stay 16-byte aligned one after another");
+
+// One bucket's chain index: the entries in reverse chain order (the chain's head last), four to a
+// group, so that linking at the head is an append.
+struct MapBucketIndex {
+  MapIndexGroup* groups;  // capacity / 4 groups; null while the bucket is empty
+  uint32_t count;
+  uint32_t capacity;
+};
+
 struct HashMap {
   MapElement* current;
   MapElement** buckets;
@@ -96,6 +112,9 @@ struct HashMap {
   uint8_t flags;
   HashMap** owner;
   BlockPool* pool;
+  // The chain index: one entry per bucket; null as a whole while the
+  // map is small. An accelerator only, outside the map's rules.
+  MapBucketIndex* index;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -152,7 +171,26 @@ void PoolChunkVetoSet(PoolChunkVeto veto);
 // into its chain, so that adding, copying and deleting reuse the same linking code.
 uint32_t MapStringBucket(const HashMap* map, const char16_t* key);
 uint32_t MapIntegerBucket(const HashMap* map, int64_t key);
-void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket);
+void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t hash);
+// The hash an element's key is indexed under: the key's hash, or a fold of an integer key.
+uint32_t MapElementHash(const HashMap* map, const MapElement* element);
+uint32_t MapIntegerHash(int64_t key);
+
+// The hash and the element of an index entry by position.
+inline uint32_t& MapIndexHash(const MapBucketIndex& entry, uint32_t at) {
+  return entry.groups[at / 4].hashes[at % 4];
+}
+inline MapElement*& MapIndexElement(const MapBucketIndex& entry, uint32_t at) {
+  return entry.groups[at / 4].elements[at % 4];
+}
+
+// Keeping the chain index in step: after `element` was linked at the head of `bucket`'s chain
+// (the map's element count already counting it), after it was unlinked, and dropping the whole
+// index (clearing, freeing, or when memory for it runs out).
+void MapIndexLinked(HashMap* map, MapElement* element, uint32_t bucket, uint32_t hash);
+void MapIndexUnlinked(HashMap* map, const MapElement* element, uint32_t bucket);
+void MapIndexDrop(HashMap* map);
+
 // Frees what an unlinked element owns (its key copy, its value's heap data) and gives it back.
 void MapElementRelease(HashMap* map, MapElement* element);
 

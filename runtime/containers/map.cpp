@@ -106,6 +106,7 @@ void MapClear(HashMap* map) {
   if (map == nullptr) {
     return;
   }
+  internal::MapIndexDrop(map);
   // Each element's successor is read before the element goes back to the pool.
   for (uint32_t bucket = 0; bucket < map->bucket_count; ++bucket) {
     MapElement* element = map->buckets[bucket];

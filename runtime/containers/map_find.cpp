@@ -5,6 +5,10 @@
 #include <cstring>
 #include <cwctype>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
 #include "runtime/memory/memory.h"
@@ -111,13 +115,9 @@ bool KeyMatches(bool no_case, const MapElement* element, const char16_t* key, ui
   return candidate && KeyUnitsEqual(copy, key, bytes);
 }
 
-// A SizedBlock copy of the key with its terminator, or null when memory is exhausted.
-char16_t* KeyCopy(const char16_t* key) {
-  const auto units = static_cast<uint64_t>(StringCountUnits(key));
-  uint64_t bytes = 0;
-  if (!MemorySizeFits(units + 1, sizeof(char16_t), 0, &bytes)) {
-    return nullptr;
-  }
+// A SizedBlock copy of the key with its terminator (`bytes` in all, as KeyHash found), or null
+// when memory is exhausted.
+char16_t* KeyCopy(const char16_t* key, uint64_t bytes) {
   auto* copy = static_cast<char16_t*>(SizedAlloc(bytes));
   if (copy != nullptr) {
     std::memcpy(copy, key, bytes);
@@ -125,28 +125,92 @@ char16_t* KeyCopy(const char16_t* key) {
   return copy;
 }
 
-// The walk of one chain. The previous element is recorded only when the key is found, so a
-// failed find leaves the map's current position whole for a following delete.
+void* Found(HashMap* map, MapElement* element, uint32_t bucket, MapElement* previous) {
+  map->current = element;
+  map->current_bucket = static_cast<int32_t>(bucket);
+  // The element before the found one is in the same bucket; a delete that follows steps back to it.
+  map->saved_bucket = static_cast<int32_t>(bucket);
+  map->previous = previous;
+  return internal::ElementValue(element);
+}
+
+// The lanes of a group whose hash is `hash`, as a bit mask.
+uint32_t GroupLanes(const MapIndexGroup& group, uint32_t hash) {
+#if defined(__SSE2__)
+  const __m128i four = _mm_load_si128(reinterpret_cast<const __m128i*>(group.hashes));
+  const __m128i equal = _mm_cmpeq_epi32(four, _mm_set1_epi32(static_cast<int32_t>(hash)));
+  return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(equal)));
+#else
+  uint32_t lanes = 0;
+  for (uint32_t lane = 0; lane < 4; ++lane) {
+    lanes |= static_cast<uint32_t>(group.hashes[lane] == hash) << lane;
+  }
+  return lanes;
+#endif
+}
+
+// The position of the last entry of a bucket's index whose hash is `hash` and whose element
+// `matches`, or -1. From the end, as the head of the chain is last; a group at a time.
 template <typename Matches>
-void* MapFindIn(HashMap* map, uint32_t bucket, Matches matches) {
+int64_t IndexScan(const MapBucketIndex& entry, uint32_t hash, Matches matches) {
+  if (entry.count == 0) {
+    return -1;
+  }
+  uint32_t group = (entry.count - 1) / 4;
+  uint32_t valid = entry.count - group * 4;
+  for (;;) {
+    const MapIndexGroup& four = entry.groups[group];
+    uint32_t lanes = GroupLanes(four, hash) & ((1u << valid) - 1);
+    while (lanes != 0) {
+      const auto lane = static_cast<uint32_t>(31 - __builtin_clz(lanes));
+      if (matches(four.elements[lane])) {
+        return group * 4 + lane;
+      }
+      lanes &= ~(1u << lane);
+    }
+    if (group == 0) {
+      return -1;
+    }
+    --group;
+    valid = 4;
+  }
+}
+
+// The search of one chain, through its index when the map has one. The previous element is
+// recorded only when the key is found, so a failed find leaves the map's current position whole
+// for a following delete.
+template <typename Matches>
+void* MapFindIn(HashMap* map, uint32_t bucket, uint32_t hash, Matches matches) {
+  if (map->index != nullptr) {
+    const MapBucketIndex& entry = map->index[bucket];
+    const int64_t at = IndexScan(entry, hash, matches);
+    if (at < 0) {
+      return nullptr;
+    }
+    // The chain's predecessor is the element nearer the head: the next entry.
+    const auto next = static_cast<uint32_t>(at) + 1;
+    return Found(map, internal::MapIndexElement(entry, static_cast<uint32_t>(at)), bucket,
+                 next < entry.count ? internal::MapIndexElement(entry, next) : nullptr);
+  }
   MapElement* previous = nullptr;
   for (MapElement* element = map->buckets[bucket]; element != nullptr; element = element->next) {
-    // Chains are long by design (the bucket count never grows), and every step would otherwise
-    // wait for memory twice, for the element and then for its key: the next element is fetched
-    // while this one is compared.
+    // Every step would otherwise wait for memory twice, for the element and then for its key: the
+    // next element is fetched while this one is compared.
     __builtin_prefetch(element->next);
     if (matches(element)) {
-      map->current = element;
-      map->current_bucket = static_cast<int32_t>(bucket);
-      // The element before the found one is in the same bucket; a delete that follows steps
-      // back to it.
-      map->saved_bucket = static_cast<int32_t>(bucket);
-      map->previous = previous;
-      return internal::ElementValue(element);
+      return Found(map, element, bucket, previous);
     }
     previous = element;
   }
   return nullptr;
+}
+
+// A find of a string key whose hash and copy size are known.
+void* StringFind(HashMap* map, const char16_t* key, uint32_t hash, uint64_t bytes) {
+  const bool no_case = NoCase(map);
+  return MapFindIn(map, hash % map->bucket_count, hash, [&](const MapElement* element) {
+    return KeyMatches(no_case, element, key, bytes);
+  });
 }
 
 // Mode 1 on a key that is there: its value is cleared and initialised as if new.
@@ -188,13 +252,19 @@ uint32_t MapIntegerBucket(const HashMap* map, int64_t key) {
   return static_cast<uint32_t>(static_cast<uint64_t>(key) % map->bucket_count);
 }
 
-void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket) {
+uint32_t MapElementHash(const HashMap* map, const MapElement* element) {
+  return IntegerKeys(map) ? MapIntegerHash(element->key.number)
+                          : MapHash(element->key.text, NoCase(map));
+}
+
+void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t hash) {
   element->next = map->buckets[bucket];
   map->buckets[bucket] = element;
   map->current = element;
   map->current_bucket = static_cast<int32_t>(bucket);
   map->previous = nullptr;
   ++map->element_count;
+  MapIndexLinked(map, element, bucket, hash);
 }
 
 }  // namespace internal
@@ -205,18 +275,15 @@ void* MapFind(HashMap* map, const char16_t* key) {
   }
   key = KeyOrEmpty(key);
   uint64_t bytes = 0;
-  const uint32_t bucket = KeyHash(key, NoCase(map), &bytes) % map->bucket_count;
-  const bool no_case = NoCase(map);
-  return MapFindIn(map, bucket, [&](const MapElement* element) {
-    return KeyMatches(no_case, element, key, bytes);
-  });
+  const uint32_t hash = KeyHash(key, NoCase(map), &bytes);
+  return StringFind(map, key, hash, bytes);
 }
 
 void* MapFindInteger(HashMap* map, int64_t key) {
   if (map == nullptr || !IntegerKeys(map)) {
     return nullptr;
   }
-  return MapFindIn(map, internal::MapIntegerBucket(map, key),
+  return MapFindIn(map, internal::MapIntegerBucket(map, key), internal::MapIntegerHash(key),
                    [&](const MapElement* element) { return element->key.number == key; });
 }
 
@@ -227,8 +294,10 @@ void* MapAdd(HashMap* map, const char16_t* key, int32_t mode) {
     return nullptr;
   }
   key = KeyOrEmpty(key);
+  uint64_t bytes = 0;
+  const uint32_t hash = KeyHash(key, NoCase(map), &bytes);
   if (mode != 0) {
-    if (void* value = MapFind(map, key)) {
+    if (void* value = StringFind(map, key, hash, bytes)) {
       return ValueRenew(map, value);
     }
   }
@@ -236,12 +305,12 @@ void* MapAdd(HashMap* map, const char16_t* key, int32_t mode) {
   if (element == nullptr) {
     return nullptr;
   }
-  element->key.text = KeyCopy(key);
+  element->key.text = KeyCopy(key, bytes);
   if (element->key.text == nullptr) {
     PoolGive(map->pool, element);
     return nullptr;
   }
-  internal::MapElementLink(map, element, internal::MapStringBucket(map, key));
+  internal::MapElementLink(map, element, hash % map->bucket_count, hash);
   return ValueFresh(map, element);
 }
 
@@ -259,7 +328,8 @@ void* MapAddInteger(HashMap* map, int64_t key, int32_t mode) {
     return nullptr;
   }
   element->key.number = key;
-  internal::MapElementLink(map, element, internal::MapIntegerBucket(map, key));
+  internal::MapElementLink(map, element, internal::MapIntegerBucket(map, key),
+                           internal::MapIntegerHash(key));
   return ValueFresh(map, element);
 }
 

@@ -44,6 +44,7 @@ void ChainUnlink(HashMap* map, MapElement* element, uint32_t bucket) {
     link = &before->next;
   }
   *link = element->next;
+  internal::MapIndexUnlinked(map, element, bucket);
 }
 
 }  // namespace

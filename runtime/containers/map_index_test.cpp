@@ -1,0 +1,179 @@
+// Tests of the map's chain index: whatever adds, finds, deletes (after finds and during
+// iterations), copies and clears do, the index holds exactly the chains' elements in reverse chain
+// order with their keys' hashes, and a find through it gives the element and predecessor that a
+// plain walk of the chain gives, so the current and previous elements and the iteration order are
+// those of the chains alone.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "runtime/containers/containers.h"
+#include "runtime/containers/containers_internal.h"
+#include "runtime/memory/memory.h"
+#include "runtime/strings/strings.h"
+
+namespace zn {
+namespace {
+
+MapElement* ElementOf(void* value) {
+  return value == nullptr ? nullptr
+                          : static_cast<MapElement*>(
+                                static_cast<void*>(static_cast<char*>(value) - sizeof(MapElement)));
+}
+
+// The index against the chains, bucket by bucket; an empty string when they agree.
+std::string IndexMismatch(HashMap* map) {
+  if (map->index == nullptr) {
+    return "";
+  }
+  for (uint32_t bucket = 0; bucket < map->bucket_count; ++bucket) {
+    std::vector<MapElement*> chain;
+    for (MapElement* element = map->buckets[bucket]; element != nullptr; element = element->next) {
+      chain.push_back(element);
+    }
+    const MapBucketIndex& entry = map->index[bucket];
+    const uint32_t count = entry.count;
+    if (count != chain.size()) {
+      return "bucket " + std::to_string(bucket) + " indexes " + std::to_string(count) +
+             " elements, its chain has " + std::to_string(chain.size());
+    }
+    for (uint32_t at = 0; at < count; ++at) {
+      MapElement* element = chain[count - 1 - at];
+      if (internal::MapIndexElement(entry, at) != element ||
+          internal::MapIndexHash(entry, at) != internal::MapHash(element->key.text, false)) {
+        return "bucket " + std::to_string(bucket) + " entry " + std::to_string(at) +
+               " is not its chain's element";
+      }
+    }
+  }
+  return "";
+}
+
+// What a find must give: the first element of the key's chain with that key, and the element
+// walked before it.
+struct WalkResult {
+  MapElement* found = nullptr;
+  MapElement* previous = nullptr;
+};
+WalkResult ReferenceFind(const HashMap* map, const std::u16string& key) {
+  WalkResult result;
+  const uint32_t bucket = internal::MapHash(key.c_str(), false) % map->bucket_count;
+  for (MapElement* element = map->buckets[bucket]; element != nullptr; element = element->next) {
+    if (StringCompare(element->key.text, key.c_str()) == 0) {
+      result.found = element;
+      return result;
+    }
+    result.previous = element;
+  }
+  return WalkResult{};
+}
+
+TEST(MapIndex, StaysInStepWithTheChainsThroughEveryOperation) {
+  const int64_t live = MemoryLiveBlocks();
+  for (const uint32_t buckets : {1u, 3u, 16u}) {
+    std::mt19937 random(buckets);
+    HashMap* map = nullptr;
+    HashMap* other = nullptr;
+    ASSERT_NE(MapCreate(8, 0, nullptr, &map, static_cast<int32_t>(buckets)), nullptr);
+    ASSERT_NE(MapCreate(8, 0, nullptr, &other, static_cast<int32_t>(buckets)), nullptr);
+    bool indexed = false;
+    for (int step = 0; step < 4000; ++step) {
+      const std::u16string key =
+          u"key" + std::u16string(1, static_cast<char16_t>(u'0' + random() % 60));
+      const std::string where = "buckets " + std::to_string(buckets) + ", step " +
+                                std::to_string(step) + ", key " + std::to_string(key[3]);
+      const uint32_t op = random() % 16;
+      if (op < 6) {  // add: mostly mode 1, sometimes a duplicate in mode 0
+        const WalkResult before = ReferenceFind(map, key);
+        const int32_t mode = op == 0 ? 0 : 1;
+        MapElement* added = ElementOf(MapAdd(map, key.c_str(), mode));
+        ASSERT_NE(added, nullptr) << where;
+        if (mode == 1 && before.found != nullptr) {
+          ASSERT_EQ(added, before.found) << where << ": mode 1 renewed another element";
+        } else {
+          ASSERT_EQ(map->buckets[internal::MapHash(key.c_str(), false) % buckets], added)
+              << where << ": a new element heads its chain";
+        }
+      } else if (op < 11) {  // find, then sometimes delete what it found
+        const WalkResult want = ReferenceFind(map, key);
+        MapElement* const current = map->current;
+        MapElement* found = ElementOf(MapFind(map, key.c_str()));
+        ASSERT_EQ(found, want.found) << where;
+        if (found == nullptr) {
+          ASSERT_EQ(map->current, current) << where << ": a miss moved the current element";
+          continue;
+        }
+        ASSERT_EQ(map->current, found) << where;
+        ASSERT_EQ(map->previous, want.previous) << where << ": another previous element";
+        if (op >= 9) {
+          ASSERT_EQ(ElementOf(MapDeleteCurrent(map)), want.previous)
+              << where << ": the delete stepped back to another element";
+        }
+      } else if (op < 14) {  // a whole iteration in chain order, deleting every third element
+        std::vector<MapElement*> order;
+        for (uint32_t bucket = 0; bucket < buckets; ++bucket) {
+          for (MapElement* element = map->buckets[bucket]; element != nullptr;
+               element = element->next) {
+            order.push_back(element);
+          }
+        }
+        MapReset(map);
+        size_t visited = 0;
+        for (void* value = MapNext(map); value != nullptr; value = MapNext(map)) {
+          ASSERT_LT(visited, order.size()) << where << ": the iteration visited too many";
+          ASSERT_EQ(ElementOf(value), order[visited]) << where << ": iteration left chain order";
+          if (++visited % 3 == 0) {
+            MapDeleteCurrent(map);
+          }
+        }
+        ASSERT_EQ(visited, order.size()) << where << ": the iteration missed elements";
+      } else if (op == 14) {  // copy into the other map, clearing first, then back without
+        ASSERT_EQ(MapCopy(map, other, 1), 1) << where;
+        if (MapElementCount(map) < 300) {
+          ASSERT_EQ(MapCopy(other, map, 0), 1) << where;
+        }
+        ASSERT_EQ(IndexMismatch(other), "") << where << " (the copy)";
+      } else if (random() % 8 == 0) {
+        MapClear(map);
+        ASSERT_EQ(map->index, nullptr) << where << ": clearing keeps no index";
+      }
+      indexed = indexed || map->index != nullptr;
+      ASSERT_EQ(IndexMismatch(map), "") << where;
+    }
+    EXPECT_TRUE(indexed) << "buckets " << buckets << ": the map never grew an index";
+    MapFree(map);
+    MapFree(other);
+  }
+  EXPECT_EQ(MemoryLiveBlocks(), live) << "the index left blocks behind";
+}
+
+// A map whose index cannot be had (or cannot grow) goes on with its chains, unchanged.
+TEST(MapIndex, ExhaustedMemoryDropsTheIndexNotTheElements) {
+  const int64_t live = MemoryLiveBlocks();
+  HashMap* map = nullptr;
+  ASSERT_NE(MapCreate(8, 0, nullptr, &map, 1), nullptr);
+  ASSERT_NE(MapAdd(map, u"a", 1), nullptr);
+  ASSERT_NE(MapAdd(map, u"b", 1), nullptr);
+  MemoryTestFailAfter(1);  // the third key's copy succeeds, the index does not
+  ASSERT_NE(MapAdd(map, u"c", 1), nullptr);
+  MemoryTestFailAfter(-1);
+  EXPECT_EQ(map->index, nullptr);
+  EXPECT_EQ(MapElementCount(map), 3);
+  for (const char16_t* key : {u"a", u"b", u"c"}) {
+    EXPECT_EQ(ElementOf(MapFind(map, key)), ReferenceFind(map, key).found);
+  }
+  // Later adds try again, and the rebuilt index agrees with the chains.
+  for (const char16_t* key : {u"d", u"e", u"f", u"g"}) {
+    ASSERT_NE(MapAdd(map, key, 1), nullptr);
+  }
+  EXPECT_NE(map->index, nullptr);
+  EXPECT_EQ(IndexMismatch(map), "");
+  MapFree(map);
+  EXPECT_EQ(MemoryLiveBlocks(), live);
+}
+
+}  // namespace
+}  // namespace zn
