@@ -36,7 +36,8 @@ endfunction()
 # zn_add_test(<name> SOURCES ... DEPS ... [LABEL <label>])
 # One GoogleTest binary, registered with CTest test by test under LABEL (default `unit`; the
 # others are `crosscheck`, `e2e`, `fuzz`, `install` and `example`), so that `ctest -L unit` is
-# the quick loop.
+# the quick loop. It runs the kit's main (tests/support), which puts the checking heap under the
+# runtime.
 function(zn_add_test name)
   cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS" ${ARGN})
   if(NOT ZN_BUILD_TESTS)
@@ -46,7 +47,7 @@ function(zn_add_test name)
     set(ARG_LABEL unit)
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} zn_test_support)
   zn_target_defaults(${name})
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS ${ARG_LABEL})

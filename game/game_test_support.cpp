@@ -1,15 +1,11 @@
-// Test support for the game: output capture, child runs and the reference screen bytes.
+// Test support for the game: output capture and the reference screen bytes.
 #include "game/game_test_support.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <thread>
 
 namespace zn::game::testsupport {
 namespace {
@@ -80,55 +76,6 @@ StdinFromNull::~StdinFromNull() {
   ::dup2(saved_, STDIN_FILENO);
   ::close(saved_);
   std::clearerr(stdin);
-}
-
-ChildOutcome ChildRun(const std::string& input, const std::function<void()>& body,
-                      int deadline_seconds) {
-  ChildOutcome outcome;
-  int pipe_ends[2];
-  if (::pipe(pipe_ends) != 0) {
-    return outcome;
-  }
-  // The whole input fits the pipe, so it can be written before the child starts reading.
-  if (::write(pipe_ends[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
-    return outcome;
-  }
-  ::close(pipe_ends[1]);
-  std::FILE* sink = std::tmpfile();
-  if (sink == nullptr) {
-    return outcome;
-  }
-  std::fflush(stdout);
-  std::fflush(stderr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(pipe_ends[0], STDIN_FILENO);
-    ::close(pipe_ends[0]);
-    ::dup2(::fileno(sink), STDOUT_FILENO);
-    body();
-    std::fflush(stdout);
-    ::_exit(kChildReturned);
-  }
-  ::close(pipe_ends[0]);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(deadline_seconds);
-  int status = 0;
-  while (child > 0) {
-    const pid_t done = ::waitpid(child, &status, WNOHANG);
-    if (done == child) {
-      outcome.ended = true;
-      outcome.status = status;
-      break;
-    }
-    if (done < 0 || std::chrono::steady_clock::now() > deadline) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  outcome.output = FileRead(sink);
-  std::fclose(sink);
-  return outcome;
 }
 
 std::string ExpectedTitleBar() {

@@ -1,10 +1,12 @@
-// Test support for the game: capturing what the screens write, running a whole game in a child
-// process, and an independent description of the screen's bytes to compare against.
+// Test support for the game: capturing what the screens write, and an independent description
+// of the screen's bytes to compare against.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "tests/support/pty_child.h"
 
 namespace zn::game::testsupport {
 
@@ -28,19 +30,10 @@ class StdinFromNull {
   int saved_;
 };
 
-// The outcome of a child: its wait status and everything it wrote on standard output.
-struct ChildOutcome {
-  bool ended = false;  // false when it was still running at the deadline and had to be killed
-  int status = 0;
-  std::string output;
-};
-
-// ChildRun: runs `body` in a child process whose standard input is a pipe holding `input` and
-// then its end, and whose standard output goes to a file. A body that returns makes the child
-// exit with kChildReturned. A child still running after `deadline_seconds` is killed.
-inline constexpr int kChildReturned = 97;
-ChildOutcome ChildRun(const std::string& input, const std::function<void()>& body,
-                      int deadline_seconds = 30);
+// Children run through the kit's harness (ChildRun: input from a pipe, output to a file).
+using test::ChildOutcome;
+using test::ChildRun;
+using test::kChildReturned;
 
 // The screen as the game should draw it, written out independently of the game's code.
 extern const char* const kHandNames[4];

@@ -8,10 +8,11 @@
 #include <string>
 
 #include "runtime/containers/containers_test_model.h"
-#include "runtime/memory/memory.h"
+#include "tests/support/checking_heap.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const int64_t live = zn::MemoryLiveBlocks();
+  zn::test::CheckingHeapInstall();
+  const int64_t live = zn::test::HeapLiveBlocks();
   {
     zn::testing_model::Driver driver;
     const std::string failure = driver.Run(data, size);
@@ -20,9 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::abort();
     }
   }
-  if (zn::MemoryLiveBlocks() != live) {
+  if (zn::test::HeapLiveBlocks() != live) {
     std::fprintf(stderr, "containers left %lld blocks behind\n",
-                 static_cast<long long>(zn::MemoryLiveBlocks() - live));
+                 static_cast<long long>(zn::test::HeapLiveBlocks() - live));
     std::abort();
   }
   return 0;

@@ -9,7 +9,7 @@
 
 #include "runtime/console/console.h"
 #include "runtime/console/console_internal.h"
-#include "runtime/console/pty_child_test_helper.h"
+#include "tests/support/pty_child.h"
 
 namespace zn {
 namespace {

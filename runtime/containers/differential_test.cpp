@@ -15,6 +15,7 @@
 #include "runtime/containers/containers_internal.h"
 #include "runtime/containers/containers_test_model.h"
 #include "runtime/memory/memory.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -30,7 +31,7 @@ std::vector<uint8_t> RandomProgram(std::mt19937_64& random, size_t length) {
 }
 
 TEST(MapAndListModel, LongRandomSequencesMatchTheModels) {
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   for (uint64_t seed = 1; seed <= 40; ++seed) {
     std::mt19937_64 random(seed);
     const std::vector<uint8_t> program = RandomProgram(random, 6000);
@@ -38,7 +39,6 @@ TEST(MapAndListModel, LongRandomSequencesMatchTheModels) {
     const std::string failure = driver.Run(program.data(), program.size());
     ASSERT_EQ(failure, "") << "seed " << seed;
   }
-  EXPECT_EQ(MemoryLiveBlocks(), live) << "maps and lists left blocks behind";
 }
 
 TEST(MapAndListModel, IterationWithDeletesMatchesTheModel) {
@@ -94,7 +94,7 @@ void CheckPool(const BlockPool* pool, const std::set<void*>& outstanding, const 
 }
 
 TEST(PoolWorkload, RandomTakesAndGivesKeepTheBookkeeping) {
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   const struct {
     uint64_t payload;
     int32_t minimum;
@@ -138,7 +138,6 @@ TEST(PoolWorkload, RandomTakesAndGivesKeepTheBookkeeping) {
     EXPECT_EQ(pool->total_blocks, 0u) << "every chunk goes when its blocks come back";
     PoolDestroy(pool);
   }
-  EXPECT_EQ(MemoryLiveBlocks(), live);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "runtime/containers/containers_internal.h"
 #include "runtime/memory/memory.h"
 #include "runtime/memory/structures.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -17,13 +18,11 @@ using internal::ListWalk;
 
 class ListTest : public ::testing::Test {
  protected:
-  void SetUp() override { live_ = MemoryLiveBlocks(); }
   void TearDown() override {
-    MemoryTestFailAfter(-1);
+    test::HeapFailNever();
     ListFree(holder_.list);
     EXPECT_EQ(holder_.list, nullptr);
     EXPECT_EQ(holder_.current, nullptr);
-    EXPECT_EQ(MemoryLiveBlocks(), live_) << "the list left blocks behind";
   }
   // A list of `count` values 0, 1, 2 ... in order.
   LinkedList* Make(int64_t count) {
@@ -43,7 +42,7 @@ class ListTest : public ::testing::Test {
   }
   static int64_t Value(void* value) { return *static_cast<int64_t*>(value); }
   ListHolder holder_{nullptr, nullptr};
-  int64_t live_ = 0;
+  test::LiveBlockGuard live_{"the list left blocks behind"};
 };
 
 using ListAddTest = ListTest;
@@ -82,9 +81,9 @@ TEST_F(ListAddTest, AppendsInOrderAndInsertsBehindTheCurrentElement) {
 TEST_F(ListAddTest, NewValuesAreZeroAndExhaustedMemoryChangesNothing) {
   LinkedList* list = ListCreate(200, &holder_, nullptr, 0);  // an element size of its own
   ASSERT_NE(list, nullptr);
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(ListAdd(list), nullptr);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EXPECT_EQ(ListCount(list), 0);
   EXPECT_EQ(list->first, nullptr);
   auto* bytes = static_cast<unsigned char*>(ListAdd(list));
@@ -222,9 +221,9 @@ TEST_F(ListFreeTest, EmptiesTheHolderAndHooksAreRegistered) {
   EXPECT_EQ(Hooks.ListCreateHook, &ListCreate);
   EXPECT_EQ(Hooks.ListCopyHook, &ListCopy);
   EXPECT_EQ(Hooks.ListFreeHook, &ListFree);
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(ListCreate(8, &holder_, nullptr, 0), nullptr);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EXPECT_EQ(ListCreate(UINT64_MAX - 4, &holder_, nullptr, 0), nullptr);
   EXPECT_EQ(holder_.list, nullptr);
 }

@@ -9,17 +9,14 @@
 
 #include "runtime/containers/containers.h"
 #include "runtime/memory/memory.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
 
 class MapKeyTest : public ::testing::Test {
  protected:
-  void SetUp() override { live_ = MemoryLiveBlocks(); }
-  void TearDown() override {
-    MapFree(map_);
-    EXPECT_EQ(MemoryLiveBlocks(), live_) << "the map left blocks behind";
-  }
+  void TearDown() override { MapFree(map_); }
   HashMap* Make(uint8_t flags, int32_t buckets = 7) {
     HashMap* map = MapCreate(sizeof(int64_t), 0, nullptr, &map_, buckets, flags);
     EXPECT_NE(map, nullptr);
@@ -40,7 +37,7 @@ class MapKeyTest : public ::testing::Test {
     return seen;
   }
   HashMap* map_ = nullptr;
-  int64_t live_ = 0;
+  test::LiveBlockGuard live_{"the map left blocks behind"};
 };
 
 TEST_F(MapKeyTest, IterationPairsEveryValueWithItsKey) {

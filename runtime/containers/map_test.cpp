@@ -14,18 +14,17 @@
 #include "runtime/memory/memory.h"
 #include "runtime/memory/structures.h"
 #include "runtime/strings/strings.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
 
 class MapTest : public ::testing::Test {
  protected:
-  void SetUp() override { live_ = MemoryLiveBlocks(); }
   void TearDown() override {
-    MemoryTestFailAfter(-1);
+    test::HeapFailNever();
     MapFree(map_);
     EXPECT_EQ(map_, nullptr);
-    EXPECT_EQ(MemoryLiveBlocks(), live_) << "the map left blocks behind";
   }
   HashMap* Make(int32_t buckets, uint8_t flags = 0, uint64_t value_size = 8) {
     HashMap* map = MapCreate(value_size, 0, nullptr, &map_, buckets, flags);
@@ -33,8 +32,8 @@ class MapTest : public ::testing::Test {
     return map;
   }
   static int64_t& At(void* value) { return *static_cast<int64_t*>(value); }
+  test::LiveBlockGuard live_{"the map left blocks behind"};
   HashMap* map_ = nullptr;
-  int64_t live_ = 0;
 };
 
 using MapHashTest = MapTest;
@@ -107,10 +106,10 @@ TEST_F(MapCreateTest, CreatingIntoAVariableFreesItsMap) {
 TEST_F(MapCreateTest, ExhaustedMemoryLeavesTheVariableNull) {
   for (int64_t successes = 0; successes < 3; ++successes) {
     Make(8);
-    MemoryTestFailAfter(successes);
+    test::HeapFailAfter(successes);
     EXPECT_EQ(MapCreate(8, 0, nullptr, &map_, 8), nullptr) << "after " << successes;
     EXPECT_EQ(map_, nullptr);
-    MemoryTestFailAfter(-1);
+    test::HeapFailNever();
   }
   EXPECT_EQ(MapCreate(UINT64_MAX - 8, 0, nullptr, &map_, 8), nullptr) << "value size overflow";
   EXPECT_EQ(internal::PoolSharedFind(24, PoolShared), nullptr) << "no pool left registered";
@@ -120,9 +119,9 @@ TEST_F(MapCreateTest, FailureClearsAVariableThatHeldAMapCreatedElsewhere) {
   HashMap* held = nullptr;
   ASSERT_NE(MapCreate(8, 0, nullptr, &held, 8), nullptr);
   map_ = held;  // the same map in a second variable, which the map does not know
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(MapCreate(8, 0, nullptr, &map_, 8), nullptr);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EXPECT_EQ(map_, nullptr) << "the variable must not keep the freed map";
   EXPECT_EQ(held, nullptr);
 }
@@ -161,15 +160,15 @@ TEST_F(MapAddTest, ExhaustedMemoryLeavesTheMapUnchanged) {
   // A value size of its own, so that the first add needs a new chunk.
   HashMap* map = Make(4, 0, 232);
   for (int64_t successes = 0; successes < 2; ++successes) {
-    MemoryTestFailAfter(successes);  // 0: the chunk fails; 1: the key copy fails
+    test::HeapFailAfter(successes);  // 0: the chunk fails; 1: the key copy fails
     EXPECT_EQ(MapAdd(map, u"b", 1), nullptr) << "after " << successes;
-    MemoryTestFailAfter(-1);
+    test::HeapFailNever();
     EXPECT_EQ(map->pool->total_blocks, 0u) << "the element went back with its chunk";
   }
   At(MapAdd(map, u"a", 1)) = 1;
-  MemoryTestFailAfter(0);  // the chunk exists: only the key copy is asked for
+  test::HeapFailAfter(0);  // the chunk exists: only the key copy is asked for
   EXPECT_EQ(MapAdd(map, u"b", 0), nullptr);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EXPECT_EQ(MapElementCount(map), 1);
   EXPECT_EQ(MapFind(map, u"b"), nullptr);
   EXPECT_EQ(At(MapFind(map, u"a")), 1);

@@ -12,6 +12,7 @@
 #include "runtime/containers/containers_internal.h"
 #include "runtime/containers/containers_testing.h"
 #include "runtime/memory/memory.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -24,12 +25,7 @@ PoolChunk* ChunkOfPayload(void* payload) {
 
 class PoolTest : public ::testing::Test {
  protected:
-  void SetUp() override { live_ = MemoryLiveBlocks(); }
-  void TearDown() override {
-    MemoryTestFailAfter(-1);
-    EXPECT_EQ(MemoryLiveBlocks(), live_) << "the pool left blocks behind";
-  }
-  int64_t live_ = 0;
+  test::LiveBlockGuard live_{"the pool left blocks behind"};
 };
 
 using PoolCreateTest = PoolTest;
@@ -71,12 +67,12 @@ TEST_F(PoolCreateTest, MutexOnlyForThreadSafeWithoutNoLock) {
 TEST_F(PoolCreateTest, RefusesOverflowingPayloadAndExhaustedHeap) {
   EXPECT_EQ(PoolCreate(UINT64_MAX, 16, 256, 0), nullptr);
   EXPECT_EQ(PoolCreate(UINT64_MAX - 6, 16, 256, PoolShared), nullptr);
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(PoolCreate(56, 16, 256, 0), nullptr);
   EXPECT_EQ(PoolCreate(56, 16, 256, PoolShared), nullptr);
-  MemoryTestFailAfter(1);  // the shared entry succeeds, the pool record fails
+  test::HeapFailAfter(1);  // the shared entry succeeds, the pool record fails
   EXPECT_EQ(PoolCreate(56, 16, 256, PoolShared), nullptr);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EXPECT_EQ(internal::PoolSharedFind(64, PoolShared), nullptr) << "a failed creation registered";
 }
 
@@ -142,10 +138,10 @@ TEST_F(PoolTakeTest, GrowthFollowsOneSixteenthBetweenMinimumAndMaximum) {
 TEST_F(PoolTakeTest, OneBlockFallbackSitsOnTheFullList) {
   BlockPool* pool = PoolCreate(56, 16, 256, PoolNoLock);
   ASSERT_NE(pool, nullptr);
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(PoolTake(pool), nullptr) << "no chunk at all must give null";
   EXPECT_EQ(pool->total_blocks, 0u);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
 
   PoolTestRefuseChunksAbove(1);
   void* lone = PoolTake(pool);
@@ -208,9 +204,9 @@ TEST_F(PoolTakeTest, ReturnedBlockKeepsPayloadUnlessZeroed) {
   }
   PoolGive(pool, again);
   PoolGive(pool, keep);
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(PoolTakeZeroed(pool), nullptr) << "null passes through PoolTakeZeroed";
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   PoolDestroy(pool);
 }
 
@@ -262,11 +258,11 @@ TEST_F(PoolGiveTest, FreeBlocksComeBackLastInFirstOut) {
 TEST_F(PoolGiveTest, PartlyCutChunkIsFreedWhenItsBlocksComeBack) {
   BlockPool* pool = PoolCreate(56, 16, 256, PoolNoLock);
   ASSERT_NE(pool, nullptr);
-  const int64_t live = MemoryLiveBlocks();
+  const int64_t live = test::HeapLiveBlocks();
   void* a = PoolTake(pool);
   void* b = PoolTake(pool);
   void* c = PoolTake(pool);
-  EXPECT_EQ(MemoryLiveBlocks(), live + 1) << "one chunk for the three blocks";
+  EXPECT_EQ(test::HeapLiveBlocks(), live + 1) << "one chunk for the three blocks";
   EXPECT_EQ(pool->available->cut, 3);
   PoolGive(pool, b);
   PoolGive(pool, a);
@@ -274,7 +270,7 @@ TEST_F(PoolGiveTest, PartlyCutChunkIsFreedWhenItsBlocksComeBack) {
   PoolGive(pool, c);
   EXPECT_EQ(pool->total_blocks, 0u);
   EXPECT_EQ(pool->available, nullptr);
-  EXPECT_EQ(MemoryLiveBlocks(), live) << "the chunk goes back to the heap at once";
+  EXPECT_EQ(test::HeapLiveBlocks(), live) << "the chunk goes back to the heap at once";
   PoolDestroy(pool);
 }
 
@@ -382,7 +378,7 @@ TEST_F(PoolSharedTest, ThreadSafePoolServesTwoThreads) {
 }
 
 TEST(ThreadSlotCreate, GivesZeroedBlockRunThroughConstructor) {
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   ThreadSlot plain = ThreadSlotCreate(16, nullptr, nullptr);
   ASSERT_NE(plain, nullptr);
   const auto* bytes = static_cast<const unsigned char*>(ThreadSlotGet(plain));
@@ -398,10 +394,10 @@ TEST(ThreadSlotCreate, GivesZeroedBlockRunThroughConstructor) {
   EXPECT_EQ(static_cast<int64_t*>(ThreadSlotGet(built))[1], 77);
   EXPECT_EQ(destroyed, 0) << "the destructor is not called";
   EXPECT_EQ(ThreadSlotCreate(-1, nullptr, nullptr), nullptr);
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(ThreadSlotCreate(8, nullptr, nullptr), nullptr);
-  MemoryTestFailAfter(-1);
-  EXPECT_EQ(MemoryLiveBlocks(), live + 2);
+  test::HeapFailNever();
+  EXPECT_EQ(live.Change(), 2);
   // Slots live until the process ends; these two are let go here so the leak check stays clean.
   SizedFree(plain);
   SizedFree(built);

@@ -9,6 +9,7 @@
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
 #include "runtime/memory/memory.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -41,17 +42,15 @@ void FreeNothing(int64_t id) {
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    live_ = MemoryLiveBlocks();
     freed.clear();
     current = RegistryCreate(sizeof(Object), 16, FreeObject);
     ASSERT_NE(current, nullptr);
   }
   void TearDown() override {
-    MemoryTestFailAfter(-1);
+    test::HeapFailNever();
     RegistryReleaseAll(current);
     RegistryTestFree(current);
     current = nullptr;
-    EXPECT_EQ(MemoryLiveBlocks(), live_) << "the registry left blocks behind";
   }
   // Registries live until the process ends; tests take theirs apart to keep the leak check.
   static void RegistryTestFree(ObjectRegistry* registry) {
@@ -72,7 +71,7 @@ class RegistryTest : public ::testing::Test {
     object->handle = handle;
     return object;
   }
-  int64_t live_ = 0;
+  test::LiveBlockGuard live_{"the registry left blocks behind"};
 };
 
 using RegistryAllocateTest = RegistryTest;
@@ -115,16 +114,16 @@ TEST_F(RegistryAllocateTest, RefusesBadIdsOverflowAndExhaustedHeap) {
   EXPECT_EQ(RegistryAllocate(current, INT64_MAX), nullptr) << "id + increment overflows";
   EXPECT_EQ(RegistryAllocate(current, INT64_MAX - 16), nullptr) << "slot bytes overflow";
   EXPECT_EQ(current->slot_count, 16) << "a refused growth leaves the count alone";
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(RegistryAllocate(current, 3), nullptr);
   EXPECT_EQ(RegistryAllocate(current, 40), nullptr);
   EXPECT_EQ(current->slot_count, 16);
   EXPECT_EQ(RegistryAllocate(current, AnyId), nullptr);
   EXPECT_EQ(current->any_id_list, nullptr);
-  MemoryTestFailAfter(1);  // the node succeeds, the id set does not
+  test::HeapFailAfter(1);  // the node succeeds, the id set does not
   EXPECT_EQ(RegistryAllocate(current, AnyId), nullptr);
   EXPECT_EQ(current->any_id_list, nullptr);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EXPECT_EQ(RegistryAllocate(nullptr, 1), nullptr);
 }
 
@@ -311,7 +310,7 @@ TEST_F(RegistryReleaseAllTest, WithoutCallbackNothingHappensAndStubbornCallbackS
 }
 
 TEST(RegistryCreateOnce, CreatesOnlyIntoAnEmptyVariable) {
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   ObjectRegistry* variable = nullptr;
   RegistryCreateOnce(&variable, 16, 8, nullptr);
   ASSERT_NE(variable, nullptr);
@@ -323,7 +322,6 @@ TEST(RegistryCreateOnce, CreatesOnlyIntoAnEmptyVariable) {
   RegistryCreateOnce(nullptr, 16, 8, nullptr);  // nowhere to create into: nothing happens
   SizedFree(variable->slots);
   SizedFree(variable);
-  EXPECT_EQ(MemoryLiveBlocks(), live);
 }
 
 }  // namespace

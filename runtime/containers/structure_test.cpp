@@ -14,6 +14,7 @@
 #include "runtime/memory/memory.h"
 #include "runtime/memory/structures.h"
 #include "runtime/strings/strings.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -107,10 +108,6 @@ class StructureWalkTest : public ::testing::Test {
     MapHooksRegister();
     layouts_ = MakeLayouts();
     layouts_.outer[22] = Address(layouts_.group);
-    live_ = MemoryLiveBlocks();
-  }
-  void TearDown() override {
-    EXPECT_EQ(MemoryLiveBlocks(), live_) << "the walks left blocks behind";
   }
   void Fill(Outer* outer) {
     StringAssign(&outer->title, u"title");
@@ -127,7 +124,7 @@ class StructureWalkTest : public ::testing::Test {
     AddLeaf(&outer->pairs[1], u"pair", 7);
   }
   Layouts layouts_{};
-  int64_t live_ = 0;
+  test::LiveBlockGuard live_{"the walks left blocks behind"};
 };
 
 TEST_F(StructureWalkTest, InitCreatesEveryContainer) {

@@ -1,9 +1,13 @@
 // The runtime core: the start and end sequences of the runtime's libraries and the program's
 // way out.
 //
-// `main` (entry.cpp) runs `RuntimeStartup`, then the program's body, `ProgramBody`, which every
-// program linked with the runtime defines. The body ends the program with `ProgramEnd`, which runs
-// the end sequence once and exits with `ExitStatus`.
+// A program starts and ends the runtime in one of two ways:
+// - it links zn_entry, whose `main` (entry.cpp) runs `RuntimeStartup`, then the program's body,
+//   `ProgramBody`, which the program defines; the body ends the program with `ProgramEnd`, which
+//   runs the end sequence once and exits with `ExitStatus`;
+// - it has a `main` of its own, links zn_core, and holds a `RuntimeGuard` for as long as it uses
+//   the runtime: the guard runs the start sequence when it is made and the end sequence when it
+//   goes out of scope, so that returning from `main` gives the terminal back.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +38,35 @@ void RuntimeShutdown();
 
 // ProgramEnd: RuntimeShutdown, then exit with ExitStatus.
 [[noreturn]] void ProgramEnd();
+
+// RuntimeGuard: the start and end sequences for a program with its own `main`. Making it runs
+// RuntimeStartup; when it goes out of scope (main returns, or an exception leaves its scope) it
+// runs RuntimeShutdown, console first, so the user's terminal comes back as it was. One guard per
+// process: a guard made while another exists, or after one has ended, does nothing, since the
+// sequences run once per process. ProgramEnd inside the guard's scope ends the program as usual;
+// the guard's end then never runs, as the end sequence has already run.
+//
+//   int main() {
+//     zn::RuntimeGuard runtime;
+//     zn::ConsoleOpen();
+//     ...
+//     return 0;  // the terminal is given back here
+//   }
+//
+// An exception that no handler catches ends the process through std::terminate without unwinding
+// the stack; the console's abort handler then gives the terminal back.
+class RuntimeGuard {
+ public:
+  RuntimeGuard();
+  ~RuntimeGuard();
+  RuntimeGuard(const RuntimeGuard&) = delete;
+  RuntimeGuard& operator=(const RuntimeGuard&) = delete;
+  // Whether this guard ran the start sequence (false for a second guard).
+  bool Started() const { return started_; }
+
+ private:
+  bool started_;
+};
 
 // ProgramBody: the program's own main body, defined by the program. It ends through ProgramEnd;
 // should it return, main ends the program the same way.

@@ -11,6 +11,7 @@
 #include "runtime/events/events_testing.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -45,14 +46,13 @@ class EventBinding : public ::testing::Test {
     EventInit();
     EventTestReset();
     calls.clear();
-    blocks_ = MemoryLiveBlocks();
+    live_ = std::make_unique<test::LiveBlockGuard>("every node and element is freed");
   }
   void TearDown() override {
     EventTestReset();
-    MemoryTestFailAfter(-1);
-    EXPECT_EQ(MemoryLiveBlocks(), blocks_) << "every node and element is freed";
+    live_.reset();
   }
-  int64_t blocks_ = 0;
+  std::unique_ptr<test::LiveBlockGuard> live_;
 };
 
 TEST(EventBindingKey, SameTextAsTheFormat) {
@@ -164,14 +164,14 @@ TEST_F(EventBinding, BindAppendsRefusesRepeatsAndKeepsTheWindow) {
 }
 
 TEST_F(EventBinding, BindWithExhaustedMemoryChangesNothing) {
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(EventBind(3, A, 2, 7, -1), 0);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EXPECT_EQ(EventBindingKeyCount(), 0) << "no empty element left behind";
   EventBind(3, A, 2, 7, -1);
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(EventBind(3, B, 2, 7, -1), 0);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EventDispatch(3, 2, 7, 0);
   EXPECT_EQ(calls, std::vector<std::string>({"A"}));
 }

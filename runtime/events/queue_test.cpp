@@ -11,6 +11,7 @@
 #include "system/desktop/desktop_testing.h"
 #include "system/desktop/foundation.h"
 #include "system/desktop/object.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -45,7 +46,7 @@ class EventQueue : public ::testing::Test {
   }
   void TearDown() override {
     EventTestReset();
-    MemoryTestFailAfter(-1);
+    test::HeapFailNever();
   }
 };
 
@@ -223,7 +224,7 @@ TEST_F(EventQueue, ExhaustedPoolDropsTheEventAndChangesNothingElse) {
   int d = 5;
   EventPostSimple(2, 100, 0, 0);
   ASSERT_EQ(EventFetch(), 2);
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   int64_t queued = 0;
   bool dropped = false;
   for (int i = 0; i < 300 && !dropped; ++i) {
@@ -234,7 +235,7 @@ TEST_F(EventQueue, ExhaustedPoolDropsTheEventAndChangesNothingElse) {
   ASSERT_TRUE(dropped) << "the pool had to grow and could not";
   EXPECT_EQ(freed, std::vector<int>({5})) << "the dropped event's data is not lost";
   EXPECT_EQ(EventCurrent().object, 100) << "the current event is unchanged";
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EventPostSimple(3, 999, 1, 0);
   EXPECT_EQ(EventQueueLength(), queued + 1) << "posting works again";
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@
 #include "runtime/images/images.h"
 #include "runtime/images/images_internal.h"
 #include "runtime/memory/memory.h"
+#include "tests/support/heap_checks.h"
+#include "tests/support/pty_child.h"
 
 namespace zn {
 namespace {
@@ -288,7 +291,7 @@ TEST(BmpSave, RefusesDepthsAndSizesAndCreatesNothing) {
 
 TEST(BmpSave, MemoryAndFileOutputAgreeAndLeaveNothingBehind) {
   TempFolder folder;
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   const Bytes pixels = RgbPicture(13, 7, 4, 3);
   for (const int32_t depth : {1, 4, 8, 24, 32}) {
     const std::string name = folder.File("same.bmp");
@@ -296,19 +299,19 @@ TEST(BmpSave, MemoryAndFileOutputAgreeAndLeaveNothingBehind) {
     EXPECT_EQ(ReadFile(name), SaveToMemory(pixels.data(), 13, 7, 52, 0, 0, depth, 32)) << depth;
   }
   EXPECT_EQ(folder.Count(), 1U) << "the temporary file is renamed, not left beside";
-  EXPECT_EQ(MemoryLiveBlocks(), live);
+  EXPECT_EQ(live.Change(), 0);
   for (int64_t successes = 0; successes < 4; ++successes) {
-    MemoryTestFailAfter(successes);
+    test::HeapFailAfter(successes);
     const int64_t file =
         BmpSave32(folder.File("fail.bmp").c_str(), pixels.data(), 13, 7, 52, 0, 0, 8);
     const int64_t memory = BmpSave32(nullptr, pixels.data(), 13, 7, 52, 0, 0, 24);
-    MemoryTestFailAfter(-1);
+    test::HeapFailNever();
     if (memory != 0) {
       MemoryBlockFree(std::bit_cast<void*>(memory));
     }
     EXPECT_EQ(file == 0, !std::filesystem::exists(folder.File("fail.bmp"))) << successes;
     std::filesystem::remove(folder.File("fail.bmp"));
-    EXPECT_EQ(MemoryLiveBlocks(), live) << "after " << successes << " successes";
+    EXPECT_EQ(live.Change(), 0) << "after " << successes << " successes";
   }
   EXPECT_EQ(folder.Count(), 1U);
 }
@@ -373,15 +376,10 @@ TEST(BmpSave, RoundTripsThroughTheReader) {
 // Failed saves keep the existing file byte for byte.
 
 // Runs `body` in a child process and returns its exit status (-1 if it did not exit).
-template <class Body>
-int InChild(Body body) {
-  const pid_t child = fork();
-  if (child == 0) {
-    _exit(body());
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int InChild(const std::function<int()>& body) {
+  test::PtyChild child(body);
+  const int status = child.WaitEnd();
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 TEST(BmpSave, FileSizeLimitKeepsTheExistingFile) {

@@ -11,6 +11,7 @@
 #include "runtime/images/bmp_test_files.h"
 #include "runtime/images/images.h"
 #include "runtime/memory/memory.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -90,18 +91,18 @@ TEST_F(CodecRegistry, DecodesFromAFileAndFinishesAForgottenDecode) {
   const testing_bmp::Bytes file = SmallPicture();
   ASSERT_EQ(write(fd, file.data(), file.size()), static_cast<ssize_t>(file.size()));
   close(fd);
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   EXPECT_EQ(ImageDecodeStartFile(name), 0x504D42);
-  EXPECT_EQ(MemoryLiveBlocks(), live + 1) << "the loaded copy";
+  EXPECT_EQ(live.Change(), 1) << "the loaded copy";
   EXPECT_EQ(ImageDecodeWidth(), 3);
   // Started again without a finish: the loaded copy and the stream are given back first.
   EXPECT_EQ(ImageDecodeStartFile(name), 0x504D42);
-  EXPECT_EQ(MemoryLiveBlocks(), live + 1);
+  EXPECT_EQ(live.Change(), 1);
   std::vector<uint8_t> pixels(18);
   EXPECT_EQ(ImageDecodePixels(pixels.data(), 9, RowsBottomUp), 1);
   EXPECT_EQ(pixels[0], 10) << "bottom row first";
   EXPECT_EQ(ImageDecodeStartMemory(file.data(), static_cast<int32_t>(file.size())), 0x504D42);
-  EXPECT_EQ(MemoryLiveBlocks(), live) << "a memory source loads nothing";
+  EXPECT_EQ(live.Change(), 0) << "a memory source loads nothing";
   ImageDecodeFinish();
   // A file that is not a BMP leaves nothing open or allocated.
   FILE* other = std::fopen(name, "wb");
@@ -109,7 +110,7 @@ TEST_F(CodecRegistry, DecodesFromAFileAndFinishesAForgottenDecode) {
   std::fputs("not a picture at all", other);
   std::fclose(other);
   EXPECT_EQ(ImageDecodeStartFile(name), 0);
-  EXPECT_EQ(MemoryLiveBlocks(), live);
+  EXPECT_EQ(live.Change(), 0);
   unlink(name);
 }
 

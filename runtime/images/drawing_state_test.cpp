@@ -9,6 +9,7 @@
 #include "system/desktop/desktop_testing.h"
 #include "system/desktop/object.h"
 #include "system/desktop/screens.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -37,7 +38,7 @@ TEST(DrawingStateReset, EndsTheDrawingAndReleasesEverything) {
   DrawingState* state = DrawingStateCurrent();
   ASSERT_NE(state, nullptr);
   const int64_t objects = dk::DesktopLiveObjects();
-  const int64_t blocks = MemoryLiveBlocks();
+  const test::LiveBlockGuard blocks;
 
   dk::CGColorSpace* space = dk::CGColorSpaceCreateDeviceRGB();
   dk::CGContext* context = dk::CGBitmapContextCreate(nullptr, 4, 4, 8, 16, space, 0);
@@ -80,7 +81,7 @@ TEST(DrawingStateReset, EndsTheDrawingAndReleasesEverything) {
   dk::CGContextRelease(context);
   dk::CGContextRelease(context);
   EXPECT_EQ(dk::DesktopLiveObjects(), objects) << "every graphics object released";
-  EXPECT_EQ(MemoryLiveBlocks(), blocks) << "every buffer and saved item freed";
+  EXPECT_EQ(blocks.Change(), 0) << "every buffer and saved item freed";
   EXPECT_EQ(state->context, nullptr);
   EXPECT_EQ(state->end_hook, nullptr);
   EXPECT_EQ(state->end_hook_value, nullptr);

@@ -15,6 +15,7 @@
 #include "runtime/images/images.h"
 #include "runtime/images/images_internal.h"
 #include "runtime/memory/memory.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -275,21 +276,21 @@ TEST(PaletteReducerCreate, RefusesBadArgumentsAndSurvivesEveryAllocationFailure)
   EXPECT_EQ(PaletteReducerCreate(pixels.data(), 8, 8, 32, 32, 2, 0), nullptr);
   EXPECT_EQ(PaletteReducerCreate(pixels.data(), 8, 8, 16, 32, 8, 0), nullptr);
   PaletteReducerFree(nullptr);
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   for (const uint32_t flags : {0U, DitherFlag}) {
     for (int64_t successes = 0; successes < 4; ++successes) {
-      MemoryTestFailAfter(successes);
+      test::HeapFailAfter(successes);
       PaletteReducer* reducer = PaletteReducerCreate(pixels.data(), 8, 8, 24, 24, 8, flags);
-      MemoryTestFailAfter(-1);
+      test::HeapFailNever();
       if (reducer != nullptr) {
         PaletteReducerFree(reducer);
       }
-      EXPECT_EQ(MemoryLiveBlocks(), live) << "after " << successes << " successes";
+      EXPECT_EQ(live.Change(), 0) << "after " << successes << " successes";
     }
   }
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(PaletteReducerCreate(pixels.data(), 8, 8, 32, 32, 8, 0), nullptr);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "runtime/memory/structures.h"
 #include "runtime/memory/structures_test_support.h"
 #include "runtime/strings/strings.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -88,7 +89,7 @@ TEST(ArrayCreate, RecreationFreesTheOldContents) {
 
 TEST(ArrayCreate, OverflowingSizeIsRefusedWithoutAllocating) {
   ContainerDoubles doubles;
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   char* bytes = nullptr;
   struct Case {
     uint64_t size;
@@ -105,24 +106,23 @@ TEST(ArrayCreate, OverflowingSizeIsRefusedWithoutAllocating) {
     EXPECT_EQ(ArrayCreate(c.size, c.count, 0, nullptr, &bytes), nullptr)
         << "size " << c.size << " count " << c.count;
     EXPECT_EQ(bytes, nullptr) << "size " << c.size << " count " << c.count;
-    EXPECT_EQ(MemoryLiveBlocks(), live) << "size " << c.size << " count " << c.count;
+    EXPECT_EQ(live.Change(), 0) << "size " << c.size << " count " << c.count;
   }
 }
 
 TEST(ArrayCreate, ExhaustedMemoryGivesNull) {
   ContainerDoubles doubles;
   StringValue* hands = nullptr;
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(ArrayCreate(8, 4, 8, kOneString, &hands), nullptr);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EXPECT_EQ(hands, nullptr);
 }
 
 TEST(ArrayCreate, WithoutVariableAllocatesNothing) {
   ContainerDoubles doubles;
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   EXPECT_EQ(ArrayCreate(8, 4, 8, kOneString, nullptr), nullptr);
-  EXPECT_EQ(MemoryLiveBlocks(), live);
 }
 
 TEST(ArrayCreate, InitialisesElementsThatHoldContainers) {
@@ -188,7 +188,7 @@ TEST(ArrayCreateDims, ZeroCountLeavesTheOldArray) {
 
 TEST(ArrayCreateDims, OverflowingProductIsRefused) {
   ContainerDoubles doubles;
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   GridRecord grid{nullptr, {int64_t{1} << 32, int64_t{1} << 32, 2, 0}};
   EXPECT_EQ(ArrayCreateDims(3, 1, 1, nullptr, &grid), nullptr);
   EXPECT_EQ(grid.elements, nullptr);
@@ -196,7 +196,6 @@ TEST(ArrayCreateDims, OverflowingProductIsRefused) {
   grid = GridRecord{nullptr, {int64_t{1} << 31, int64_t{1} << 31, 0, 0}};
   EXPECT_EQ(ArrayCreateDims(2, 8, 1, nullptr, &grid), nullptr);
   EXPECT_EQ(grid.elements, nullptr);
-  EXPECT_EQ(MemoryLiveBlocks(), live);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -357,16 +356,15 @@ TEST(ArrayFree, NullDoesNothing) {
 
 TEST(ArrayFree, FreesStringsAndBlockAndClearsTheVariable) {
   ContainerDoubles doubles;
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   StringValue* hands = nullptr;
   ASSERT_NE(ArrayCreate(8, 4, 8, kOneString, &hands), nullptr);
-  EXPECT_EQ(MemoryLiveBlocks(), live + 1);
+  EXPECT_EQ(live.Change(), 1);
   for (int k = 0; k < 4; ++k) {
     StringAssign(&hands[k], u"every one is freed");
   }
   ArrayFree(hands);
   EXPECT_EQ(hands, nullptr);
-  EXPECT_EQ(MemoryLiveBlocks(), live);
 }
 
 TEST(ArrayHooksRegister, FillsTheFourArrayHooks) {

@@ -52,6 +52,10 @@ void* MemoryAllocZeroed(uint64_t size) {
   return block;
 }
 
+void* MemoryResize(void* block, uint64_t new_size) {
+  return internal::HeapResize(block, new_size);
+}
+
 void* MemoryResizeZeroed(void* block, int64_t old_size, int64_t new_size) {
   if (new_size < 0) return nullptr;
   void* resized = internal::HeapResize(block, static_cast<uint64_t>(new_size));

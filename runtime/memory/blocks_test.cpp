@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "runtime/memory/memory.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -20,11 +21,11 @@ bool AllZero(const void* block, size_t size) {
 
 class FailSwitchOff : public ::testing::Test {
  protected:
-  void TearDown() override { MemoryTestFailAfter(-1); }
+  void TearDown() override { test::HeapFailNever(); }
 };
 
 TEST(SizedAllocZeroed, WritesHeaderAndZeroes) {
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   void* block = SizedAllocZeroed(10);
   ASSERT_NE(block, nullptr);
   int64_t header = 0;
@@ -32,9 +33,8 @@ TEST(SizedAllocZeroed, WritesHeaderAndZeroes) {
   EXPECT_EQ(header, 10);
   EXPECT_EQ(SizedSizeOf(block), 10);
   EXPECT_TRUE(AllZero(block, 10));
-  EXPECT_EQ(MemoryLiveBlocks(), live + 1);
+  EXPECT_EQ(live.Change(), 1);
   SizedFree(block);
-  EXPECT_EQ(MemoryLiveBlocks(), live);
 }
 
 TEST(SizedResizeZeroed, GrowsWithZeroesAndShrinksKeepingPrefix) {
@@ -62,10 +62,9 @@ TEST(SizedResizeZeroed, GrowsWithZeroesAndShrinksKeepingPrefix) {
 }
 
 TEST(SizedResize, NullGivesNullAndAllocatesNothing) {
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   EXPECT_EQ(SizedResizeZeroed(nullptr, 16), nullptr);
   EXPECT_EQ(SizedResize(nullptr, 16), nullptr);
-  EXPECT_EQ(MemoryLiveBlocks(), live);
 }
 
 TEST(MemoryBlockAllocate, RefusesSizesOfZeroOrLess) {
@@ -84,11 +83,10 @@ TEST(MemoryBlockAllocate, RefusesSizesOfZeroOrLess) {
 }
 
 TEST(MemoryRelease, NullDoesNothing) {
-  const int64_t live = MemoryLiveBlocks();
+  const test::LiveBlockGuard live;
   MemoryRelease(nullptr);
   SizedFree(nullptr);
   MemoryBlockFree(nullptr);
-  EXPECT_EQ(MemoryLiveBlocks(), live);
 }
 
 TEST(MemoryResizeZeroed, ZeroesOnlyTheNewPart) {
@@ -108,18 +106,18 @@ TEST_F(FailSwitchOff, FailedResizeLeavesBlockAndHeaderUnchanged) {
   auto* block = static_cast<unsigned char*>(SizedAllocZeroed(8));
   ASSERT_NE(block, nullptr);
   block[0] = 42;
-  MemoryTestFailAfter(0);
+  test::HeapFailAfter(0);
   EXPECT_EQ(SizedResizeZeroed(block, 4096), nullptr);
   EXPECT_EQ(SizedAllocZeroed(1), nullptr);
   EXPECT_EQ(MemoryAlloc(1), nullptr);
-  MemoryTestFailAfter(-1);
+  test::HeapFailNever();
   EXPECT_EQ(SizedSizeOf(block), 8);
   EXPECT_EQ(block[0], 42);
   SizedFree(block);
 }
 
 TEST_F(FailSwitchOff, CountsDownSuccessesBeforeFailing) {
-  MemoryTestFailAfter(2);
+  test::HeapFailAfter(2);
   void* a = MemoryAlloc(8);
   void* b = SizedAlloc(8);
   void* c = MemoryAlloc(8);

@@ -1,8 +1,8 @@
-// The platform heap as the memory library sees it: every request of the library passes through
-// here, so that the test failure switch and the live-block count cover all of them.
+// The platform heap as the memory library sees it: every request of the runtime passes through
+// here and on to the heap functions in place (malloc, realloc and free unless a program set its
+// own), so that a replacement sees all of them.
 #include "runtime/memory/heap.h"
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 
@@ -11,43 +11,42 @@
 namespace zn {
 namespace {
 
-std::atomic<int64_t> fail_after{-1};
-std::atomic<int64_t> live_blocks{0};
-
-// True when the failure switch refuses this request. The switch counts down successes.
-bool Refused() {
-  int64_t left = fail_after.load(std::memory_order_relaxed);
-  if (left < 0) return false;
-  if (left == 0) return true;
-  fail_after.store(left - 1, std::memory_order_relaxed);
-  return false;
+void* DefaultAlloc(size_t bytes) {
+  return std::malloc(bytes);
 }
+void* DefaultResize(void* block, size_t bytes) {
+  return std::realloc(block, bytes);
+}
+void DefaultRelease(void* block) {
+  std::free(block);
+}
+
+constexpr MemoryHeap kDefaultHeap{DefaultAlloc, DefaultResize, DefaultRelease};
+MemoryHeap heap_functions = kDefaultHeap;
 
 }  // namespace
 
 namespace internal {
 
+// A request of 0 bytes asks the heap for 1, so that success is always an address.
 void* HeapAlloc(uint64_t size) {
-  if (Refused()) return nullptr;
-  // malloc(0) may give null; ask for at least one byte so that success is always an address.
-  void* block = std::malloc(size == 0 ? 1 : size);
-  if (block != nullptr) live_blocks.fetch_add(1, std::memory_order_relaxed);
-  return block;
+  return heap_functions.alloc(size == 0 ? 1 : size);
 }
 
 void* HeapResize(void* block, uint64_t size) {
   if (block == nullptr) return HeapAlloc(size);
-  if (Refused()) return nullptr;
-  return std::realloc(block, size == 0 ? 1 : size);
+  return heap_functions.resize(block, size == 0 ? 1 : size);
 }
 
 void HeapFree(void* block) {
-  if (block == nullptr) return;
-  live_blocks.fetch_sub(1, std::memory_order_relaxed);
-  std::free(block);
+  if (block != nullptr) heap_functions.release(block);
 }
 
 }  // namespace internal
+
+void MemoryHeapSet(const MemoryHeap* heap) {
+  heap_functions = heap != nullptr ? *heap : kDefaultHeap;
+}
 
 bool MemorySizeFits(uint64_t count, uint64_t size, uint64_t extra, uint64_t* result) {
   constexpr uint64_t kLimit = static_cast<uint64_t>(PTRDIFF_MAX);
@@ -58,14 +57,6 @@ bool MemorySizeFits(uint64_t count, uint64_t size, uint64_t extra, uint64_t* res
   if (total > kLimit) return false;
   *result = total;
   return true;
-}
-
-void MemoryTestFailAfter(int64_t successes) {
-  fail_after.store(successes < 0 ? -1 : successes, std::memory_order_relaxed);
-}
-
-int64_t MemoryLiveBlocks() {
-  return live_blocks.load(std::memory_order_relaxed);
 }
 
 }  // namespace zn

@@ -10,6 +10,11 @@
 //
 // The library also holds the one way out for exhausted memory and broken invariants that a
 // caller cannot be told about (`FatalExit`), so that the terminal is given back first.
+//
+// Late-bound seams: the heap functions (`MemoryHeapSet`), which every block of the runtime's
+// libraries and every string goes through, so that a program may put its own allocator (a
+// counting or failing one, for instance) under the whole runtime; and the fatal-exit clean-up
+// (`FatalCleanupSet`), which the console fills so that the terminal is given back first.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +31,23 @@ namespace zn {
 bool MemorySizeFits(uint64_t count, uint64_t size, uint64_t extra, uint64_t* result);
 
 // ---------------------------------------------------------------------------------------------
+// The heap functions.
+
+// MemoryHeap: the three calls every heap request of the runtime ends in, with the contracts of
+// malloc, realloc and free. The runtime never passes a size of 0 or a null block to `resize`.
+struct MemoryHeap {
+  void* (*alloc)(size_t bytes);
+  void* (*resize)(void* block, size_t bytes);
+  void (*release)(void* block);
+};
+
+// MemoryHeapSet: routes every later heap request of the runtime through `heap` (copied); null
+// goes back to malloc, realloc and free. Call it before the runtime allocates anything, or make
+// the new functions accept blocks of the old ones: blocks are freed through whatever table is in
+// place when they are freed. Not synchronised: call it while no other thread uses the runtime.
+void MemoryHeapSet(const MemoryHeap* heap);
+
+// ---------------------------------------------------------------------------------------------
 // Plain blocks.
 
 // MemoryAlloc: a block of `size` bytes, not cleared; null when the heap refuses.
@@ -33,6 +55,10 @@ void* MemoryAlloc(uint64_t size);
 
 // MemoryAllocZeroed: a block of `size` zero bytes; null when the heap refuses.
 void* MemoryAllocZeroed(uint64_t size);
+
+// MemoryResize: resizes `block` (null: allocates) to `new_size` bytes, new bytes left as the heap
+// gave them. On failure returns null and `block` stays valid and unchanged.
+void* MemoryResize(void* block, uint64_t new_size);
 
 // MemoryResizeZeroed: resizes `block` to `new_size`; on success the bytes from `old_size` up to
 // `new_size` are zero. On failure returns null and `block` stays valid and unchanged.
@@ -94,15 +120,5 @@ void FatalCleanupSet(FatalCleanup cleanup);
 // error and ends the process with a non-zero status. For exhausted memory where no caller can be
 // told, and for broken invariants that would otherwise corrupt memory.
 [[noreturn]] void FatalExit(const char* message);
-
-// ---------------------------------------------------------------------------------------------
-// Test support: a failure switch and a live-block count for the blocks of this library.
-
-// MemoryTestFailAfter: the next `successes` heap requests of this library succeed and every one
-// after them fails, until called again; -1 (the default) turns the switch off.
-void MemoryTestFailAfter(int64_t successes);
-
-// MemoryLiveBlocks: plain and sized blocks allocated through this library and not yet freed.
-int64_t MemoryLiveBlocks();
 
 }  // namespace zn

@@ -1,5 +1,5 @@
 // Test support for the structure and array tests: list and map doubles that really allocate
-// (through the memory library, so MemoryLiveBlocks sees them) and a fixture that installs them
+// (through the memory library, so the checking heap sees them) and a fixture that installs them
 // in the ContainerHooks and checks that every block is back when a test ends.
 #pragma once
 
@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "runtime/memory/memory.h"
 #include "runtime/memory/structures.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn::testing_support {
 
@@ -62,8 +62,8 @@ class ContainerDoubles {
   ContainerDoubles& operator=(const ContainerDoubles&) = delete;
 
  private:
+  test::LiveBlockGuard live_{"arrays, lists or maps were not all freed"};
   ContainerHooks saved_{};
-  int64_t live_ = 0;
 };
 
 }  // namespace zn::testing_support

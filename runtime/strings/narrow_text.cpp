@@ -1,14 +1,14 @@
 // Byte texts for output and strings from byte texts: the heap operations on top of the converters.
 //
 // Each measures first and allocates once. The byte texts made for output fall back to a 1-byte
-// empty text when the heap refuses, since their callers print whatever they get; the strings made
-// from byte text end the process instead, like every other string allocation.
+// empty text when the heap refuses, since their callers print whatever they get (and end the
+// process when even that byte is refused); the strings made from byte text end the process
+// instead, like every other string allocation.
 //
 // A decoded string always ends in a 0 unit, even when the UTF-8 is malformed: the decoder may stop
 // before the terminating 0 byte, or a sequence may swallow it ("C3" alone), so the block has one
 // unit more than the count and the terminator is written behind what was decoded.
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "runtime/memory/memory.h"
@@ -30,12 +30,6 @@ int32_t NarrowTextLength(const char* text) {
 
 namespace {
 
-char* EmptyNarrowText() {
-  char* text = static_cast<char*>(internal::StringHeapAlloc(1));
-  text[0] = 0;
-  return text;
-}
-
 // The string's units with its terminator, as a converter's source length.
 int32_t UnitsWithTerminator(const char16_t* s) {
   const int64_t units = StringCountUnits(s);
@@ -45,7 +39,30 @@ int32_t UnitsWithTerminator(const char16_t* s) {
   return static_cast<int32_t>(units + 1);
 }
 
+char* EmptyNarrowText() {
+  char* text = static_cast<char*>(MemoryAlloc(1));
+  if (text != nullptr) {
+    text[0] = 0;
+  }
+  return text;
+}
+
 char* Narrow(int32_t code_page, const char16_t* s) {
+  char* text = internal::NarrowTextMake(code_page, s);
+  if (text == nullptr) {
+    text = EmptyNarrowText();
+  }
+  if (text == nullptr) {
+    FatalExit("out of memory (strings)");
+  }
+  return text;
+}
+
+}  // namespace
+
+namespace internal {
+
+char* NarrowTextMake(int32_t code_page, const char16_t* s) {
   if (s == nullptr) {
     return EmptyNarrowText();
   }
@@ -54,16 +71,16 @@ char* Narrow(int32_t code_page, const char16_t* s) {
   if (bytes == 0) {
     return EmptyNarrowText();
   }
-  auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(bytes) + 1));
+  auto* text = static_cast<char*>(MemoryAlloc(static_cast<uint64_t>(bytes) + 1));
   if (text == nullptr) {
-    return EmptyNarrowText();
+    return nullptr;
   }
   const int32_t written = Utf16ToMultiByte(code_page, 0, s, units, text, bytes);
   text[written] = 0;
   return text;
 }
 
-}  // namespace
+}  // namespace internal
 
 char* StringToSingleByte(const char16_t* s) {
   return Narrow(CodePageSingleByte, s);
@@ -74,7 +91,7 @@ char* StringToUtf8(const char16_t* s) {
 }
 
 void NarrowTextFree(char* text) {
-  std::free(text);
+  MemoryRelease(text);
 }
 
 StringValue StringFromSingleByte(const char* text) {

@@ -111,7 +111,7 @@ void StringFieldAt(const char16_t* source, int32_t n, const char16_t* separator,
     auto* aside = static_cast<char16_t*>(internal::StringHeapAlloc(bytes));
     StringCopyUnits(aside, from, length);
     StringCopyUnits(TempTextReserve(length, offset), aside, length);
-    std::free(aside);
+    MemoryRelease(aside);
     return;
   }
   char16_t* destination = TempTextReserve(length, offset);

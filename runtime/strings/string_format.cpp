@@ -8,8 +8,8 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
+#include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 #include "runtime/strings/strings_internal.h"
 
@@ -36,7 +36,12 @@ int32_t WidenInto(char16_t* destination, const char* bytes, size_t size) {
 }  // namespace
 
 int32_t StringFormat(char16_t* destination, const char16_t* format, ...) {
-  char* narrow = StringToUtf8(format);
+  // The format's own conversion reports exhausted memory too: this operation promises 0 and an
+  // untouched destination then, where the public converter would end the process.
+  char* narrow = internal::NarrowTextMake(CodePageUtf8, format);
+  if (narrow == nullptr) {
+    return 0;
+  }
   va_list values;
   va_start(values, format);
   const int length = std::vsnprintf(nullptr, 0, narrow, values);
@@ -46,7 +51,7 @@ int32_t StringFormat(char16_t* destination, const char16_t* format, ...) {
     units = length;
   } else if (length >= 0) {
     const size_t size = static_cast<size_t>(length) + 1;
-    auto* bytes = static_cast<char*>(std::malloc(size));
+    auto* bytes = static_cast<char*>(MemoryAlloc(size));
     if (bytes != nullptr) {
       va_start(values, format);
       const int written = std::vsnprintf(bytes, size, narrow, values);
@@ -54,7 +59,7 @@ int32_t StringFormat(char16_t* destination, const char16_t* format, ...) {
       if (written == length) {
         units = WidenInto(destination, bytes, size);
       }
-      std::free(bytes);
+      MemoryRelease(bytes);
     }
   }
   NarrowTextFree(narrow);

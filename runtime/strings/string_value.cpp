@@ -2,7 +2,6 @@
 //
 // Blocks made by assignment keep a margin behind the terminator ((length + 5) units): callers and
 // copies made two units at a time may touch the unit behind the terminator.
-#include <cstdlib>
 #include <cstring>
 
 #include "runtime/memory/memory.h"
@@ -16,13 +15,13 @@ const char16_t EmptyString[1] = {0};
 namespace internal {
 
 void* StringHeapAlloc(size_t bytes) {
-  void* block = std::malloc(bytes);
+  void* block = MemoryAlloc(bytes);
   if (block == nullptr) FatalExit("out of memory (strings)");
   return block;
 }
 
 void* StringHeapResize(void* block, size_t bytes) {
-  void* resized = std::realloc(block, bytes);
+  void* resized = MemoryResize(block, bytes);
   if (resized == nullptr) FatalExit("out of memory (strings)");
   return resized;
 }
@@ -54,7 +53,7 @@ char16_t* StringCopyUnits(char16_t* destination, const char16_t* source, int32_t
 int32_t StringAssign(StringValue* variable, const char16_t* source) {
   if (source == nullptr) {
     if (*variable != nullptr) {
-      std::free(*variable);
+      MemoryRelease(*variable);
       *variable = nullptr;
     }
     return 2;
@@ -70,7 +69,7 @@ int32_t StringAssign(StringValue* variable, const char16_t* source) {
       static_cast<char16_t*>(old == nullptr || inside ? internal::StringHeapAlloc(bytes)
                                                       : internal::StringHeapResize(old, bytes));
   StringCopyUnits(block, source, static_cast<int32_t>(n));
-  if (inside) std::free(old);
+  if (inside) MemoryRelease(old);
   *variable = block;
   return stored;
 }
@@ -84,7 +83,7 @@ void StringDuplicate(StringValue* variable, const char16_t* source) {
 }
 
 void StringRelease(StringValue s) {
-  std::free(s);
+  MemoryRelease(s);
 }
 
 }  // namespace zn

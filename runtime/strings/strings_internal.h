@@ -12,6 +12,10 @@ namespace zn::internal {
 void* StringHeapAlloc(size_t bytes);
 void* StringHeapResize(void* block, size_t bytes);
 
+// The byte text of `s` in `code_page` (null: the empty text) as a new heap block, or null when
+// the heap refuses; for the callers that report exhausted memory instead of ending the process.
+char* NarrowTextMake(int32_t code_page, const char16_t* s);
+
 // (units + margin_units) * 2 bytes, or FatalExit when that cannot be a heap request.
 size_t StringBlockBytes(int64_t units, int64_t margin_units);
 

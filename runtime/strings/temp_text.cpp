@@ -9,7 +9,6 @@
 // holds the terminator and the unit behind it that two-unit copies touch.
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "runtime/memory/memory.h"
@@ -36,7 +35,7 @@ int32_t stack_top = 0;
 // Resizes the block to new_capacity + 10 bytes; the state changes only once the block exists.
 bool ResizeBlock(int64_t new_capacity) {
   const int64_t bytes = new_capacity + kMarginBytes;
-  void* block = std::realloc(base, static_cast<size_t>(bytes));
+  void* block = MemoryResize(base, static_cast<uint64_t>(bytes));
   if (block == nullptr) return false;
   base = static_cast<char*>(block);
   capacity = new_capacity;
@@ -53,8 +52,8 @@ void WriteTerminator(int64_t offset) {
 }  // namespace
 
 void TempTextInit() {
-  std::free(base);
-  base = static_cast<char*>(std::malloc(kFirstBlockBytes));
+  MemoryRelease(base);
+  base = static_cast<char*>(MemoryAlloc(kFirstBlockBytes));
   if (base == nullptr) FatalExit("out of memory (temporary text)");
   std::memset(base, 0, kFirstBlockBytes);
   position = 0;
@@ -63,7 +62,7 @@ void TempTextInit() {
 }
 
 void TempTextFree() {
-  std::free(base);
+  MemoryRelease(base);
   base = nullptr;
   position = 0;
   capacity = 0;
@@ -99,7 +98,7 @@ void TempTextAppend(const char16_t* s) {
     StringCopyUnits(aside, s, static_cast<int32_t>(n));
     StringCopyUnits(TempTextReserve(static_cast<int32_t>(n), static_cast<int32_t>(position)), aside,
                     static_cast<int32_t>(n));
-    std::free(aside);
+    MemoryRelease(aside);
     return;
   }
   // A source inside the buffer moves with it: follow it by its offset across the reservation.
@@ -133,7 +132,7 @@ void TempTextTakeInto(StringValue* variable, int32_t offset) {
   const int64_t length = position - offset;
   if (offset < 0 || length < 0) FatalExit("temporary text offset beyond the position");
   const auto bytes = static_cast<size_t>(length + kMarginBytes);
-  void* block = *variable == nullptr ? std::malloc(bytes) : std::realloc(*variable, bytes);
+  void* block = *variable == nullptr ? MemoryAlloc(bytes) : MemoryResize(*variable, bytes);
   if (block == nullptr) FatalExit("out of memory (strings)");
   *variable = static_cast<char16_t*>(block);
   StringCopyUnits(*variable, reinterpret_cast<const char16_t*>(base + offset),

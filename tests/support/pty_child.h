@@ -1,8 +1,9 @@
-// Test plumbing for the console: runs a piece of code in a child process whose standard input and
-// output are the slave side of a fresh pseudo-terminal, while the test drives the master side
-// (types keys, reads what the child wrote) and reads the terminal's attributes and input queue
-// from the slave side. Two pipes carry short messages between the test and the child, so that
-// every step waits for the other side instead of sleeping.
+// The child-process harness of the tests: runs a piece of code in a child process whose standard
+// input and output are the slave side of a fresh pseudo-terminal, while the test drives the master
+// side (types keys, reads what the child wrote) and reads the terminal's attributes and input
+// queue from the slave side. Two pipes carry short messages between the test and the child, so
+// that every step waits for the other side instead of sleeping. `ChildRun` is the short form for
+// a child fed from a pipe whose output is all the test wants.
 //
 // Every wait is bounded (a few seconds) so that a broken child fails the test instead of hanging
 // it; nothing is measured.
@@ -92,6 +93,19 @@ void ChildSend(const void* data, size_t size);
 void ChildSend(char message);
 // In the child: waits for the test's next message byte.
 char ChildReceive();
+
+// The outcome of a child run by ChildRun: its wait status and all it wrote on standard output.
+struct ChildOutcome {
+  bool ended = false;  // false when it was still running at the deadline and had to be killed
+  int status = 0;
+  std::string output;
+};
+
+// ChildRun: runs `body` in a child whose standard input is a pipe holding `input` and then its
+// end, and whose standard output goes to a file. A body that returns makes the child exit with
+// kChildReturned; a child that does not end within the harness's wait is killed.
+inline constexpr int kChildReturned = 97;
+ChildOutcome ChildRun(std::string_view input, const std::function<void()>& body);
 
 // A wait status in words, for failure messages ("exited with 3", "killed by signal 2").
 std::string DescribeStatus(int status);

@@ -1,5 +1,5 @@
-// Test plumbing for the console: the child process on a pseudo-terminal. See the header.
-#include "runtime/console/pty_child_test_helper.h"
+// The child-process harness. See the header.
+#include "tests/support/pty_child.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
@@ -253,6 +254,52 @@ void ChildSend(char message) {
 char ChildReceive() {
   char message = '\0';
   return ReadFull(child_from_test, &message, 1, -1) ? message : '\0';
+}
+
+ChildOutcome ChildRun(std::string_view input, const std::function<void()>& body) {
+  ChildOutcome outcome;
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) {
+    return outcome;
+  }
+  // The whole input fits the pipe, so it can be written before the child starts reading.
+  const auto written = write(pipe_ends[1], input.data(), input.size());
+  close(pipe_ends[1]);
+  std::FILE* sink = std::tmpfile();
+  if (written != static_cast<ssize_t>(input.size()) || sink == nullptr) {
+    close(pipe_ends[0]);
+    if (sink != nullptr) {
+      std::fclose(sink);
+    }
+    return outcome;
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  {
+    PtyChildOptions options;
+    options.standard_input = pipe_ends[0];
+    options.standard_output = fileno(sink);
+    PtyChild child(
+        [&] {
+          body();
+          std::fflush(stdout);
+          return kChildReturned;
+        },
+        options);
+    const int status = child.WaitEnd();
+    outcome.ended = status != -1;
+    outcome.status = status;
+  }
+  close(pipe_ends[0]);
+  std::fflush(sink);
+  std::rewind(sink);
+  char chunk[4096];
+  size_t got = 0;
+  while ((got = std::fread(chunk, 1, sizeof chunk, sink)) > 0) {
+    outcome.output.append(chunk, got);
+  }
+  std::fclose(sink);
+  return outcome;
 }
 
 std::string DescribeStatus(int status) {
