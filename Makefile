@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 600
 FUZZ_ONLY ?=
 
-.PHONY: play test unit lint deps-build deps-test clang bench fuzz format clean
+.PHONY: play test unit lint deps-build deps-test clang bench bench-report fuzz format clean
 
 play: deps-build
 	cmake --preset release
@@ -44,6 +44,11 @@ bench: deps-test
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
 	@echo "Benchmarks are in build/bench/bench; run each one by hand."
+
+# Every benchmark beside its anchor (alternating in one process, medians of repetitions), the
+# start sequence and the game's start, idle and memory figures, as one markdown table.
+bench-report: bench
+	bench/report.py build/bench
 
 # Real fuzzing with libFuzzer: every target (or those matching FUZZ_ONLY) runs FUZZ_SECONDS on
 # its seed corpus.

@@ -1,0 +1,163 @@
+#!/usr/bin/python3
+"""Runs every benchmark beside its anchor and prints one markdown table: work, ours, anchor and
+the ratio anchor / ours (above 1 means ours is faster), followed by the start sequence and the
+game's start, idle and memory figures.
+
+Each benchmark program runs once with all its pairs: Google Benchmark repeats every benchmark
+REPS times and interleaves the repetitions of all of them in a random order, so that ours and its
+anchor alternate in one process under the same load. Each figure is the median CPU time per
+iteration over the repetitions (CPU time, not wall time: on a shared machine the wall clock also
+counts the time other processes held the core).
+
+Usage: report.py [bench build folder] [repetitions]   (make bench-report builds it first)
+"""
+
+import json
+import os
+import re
+import statistics
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "bench", "game"))
+
+import measure_rps  # noqa: E402  (the game's own measurements, shared with its script)
+
+# (program, [(work, ours, anchor), ...]); names are Google Benchmark's run names.
+PAIRS = [
+    ("containers/containers_bench", [
+        ("PoolTake/PoolGive, LIFO bursts, 1,000 live", "BM_Lifo<PoolAllocator>/1000",
+         "BM_Lifo<MallocAllocator>/1000"),
+        ("PoolTake/PoolGive, LIFO bursts, 100,000 live", "BM_Lifo<PoolAllocator>/100000",
+         "BM_Lifo<MallocAllocator>/100000"),
+        ("PoolTake/PoolGive, random order, 100,000 live", "BM_Random<PoolAllocator>/100000",
+         "BM_Random<MallocAllocator>/100000"),
+        ("PoolTake/PoolGive, one block ping-pong", "BM_PingPong<PoolAllocator>",
+         "BM_PingPong<MallocAllocator>"),
+        ("MapFind hit, \"keyN\" in random order, 1,000 keys", "BM_MapFindRandom/1000",
+         "BM_UnorderedFindRandom/1000"),
+        ("MapFind hit, \"keyN\" in random order, 10,000 keys", "BM_MapFindRandom/10000",
+         "BM_UnorderedFindRandom/10000"),
+        ("MapFind hit, \"keyN\" in random order, 100,000 keys", "BM_MapFindRandom/100000",
+         "BM_UnorderedFindRandom/100000"),
+        ("MapFind hit, binding keys in order, 10,000 keys", "BM_MapFind/10000",
+         "BM_UnorderedFind/10000"),
+        ("MapAdd mode 1, build 10,000 \"keyN\" keys", "BM_MapAddNumbered/10000",
+         "BM_UnorderedAddNumbered/10000"),
+        ("MapAdd mode 1, build 10,000 binding keys", "BM_MapAdd/10000", "BM_UnorderedAdd/10000"),
+    ]),
+    ("strings/strings_bench", [
+        ("StringToUtf8, 1 MB ASCII (vs ICU u_strToUTF8)", "BM_StringToUtf8/0", "BM_IcuToUtf8/0"),
+        ("StringToUtf8, 1 MB mixed", "BM_StringToUtf8/1", "BM_IcuToUtf8/1"),
+        ("StringToUtf8, 30 characters", "BM_StringToUtf8/2", "BM_IcuToUtf8/2"),
+        ("StringFromUtf8, 1 MB ASCII (vs ICU u_strFromUTF8)", "BM_StringFromUtf8/0",
+         "BM_IcuFromUtf8/0"),
+        ("StringFromUtf8, 1 MB mixed", "BM_StringFromUtf8/1", "BM_IcuFromUtf8/1"),
+        ("StringFromUtf8, 30 characters", "BM_StringFromUtf8/2", "BM_IcuFromUtf8/2"),
+    ]),
+    ("images/images_bench", [
+        ("BMP decode 4096 x 4096, 24-bit (vs stb_image)", "BmpDecode24", "StbLoadFromMemory24"),
+        ("BMP encode 4096 x 4096, 24-bit, fresh output (vs stbi_write_bmp_to_func)",
+         "BmpEncode24", "StbWriteBmpToFunc"),
+        ("BMP encode 4096 x 4096, 24-bit, reused output", "BmpEncode24Reused",
+         "StbWriteBmpToFuncReused"),
+    ]),
+    ("events/events_bench", [
+        ("EventPost + EventFetch (vs deque push + pop)", "BM_EventPostFetchAlternating",
+         "BM_AnchorDequePushPop"),
+        ("dispatch, 100 bound keys (vs four unordered_map lookups)", "BM_EventDispatchHundredKeys",
+         "BM_AnchorUnorderedMapFourLookups"),
+    ]),
+]
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def regex_literal(name):
+    # Benchmark filters are POSIX extended expressions; < and > stay bare (escaped they would
+    # be GNU word boundaries).
+    return re.sub(r"([.\[\](){}*+?|^$\\])", r"\\\1", name)
+
+
+def run_pairs(program, pairs, repetitions):
+    """Median CPU nanoseconds per iteration of every benchmark named in `pairs`."""
+    names = sorted({name for _, ours, anchor in pairs for name in (ours, anchor)})
+    command = [program, "--benchmark_format=json", "--benchmark_repetitions=%d" % repetitions,
+               "--benchmark_enable_random_interleaving=true", "--benchmark_min_time=0.2",
+               "--benchmark_filter=^(%s)$" % "|".join(regex_literal(n) for n in names)]
+    result = subprocess.run(command, capture_output=True, text=True, check=False)
+    if result.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (program, result.stderr.strip()[-300:]))
+    times = {}
+    for run in json.loads(result.stdout)["benchmarks"]:
+        if run.get("run_type") != "iteration" or run.get("error_occurred"):
+            continue
+        name = run.get("run_name", run["name"])
+        times.setdefault(name, []).append(run["cpu_time"] * UNIT_NS[run["time_unit"]])
+    return {name: statistics.median(values) for name, values in times.items()}
+
+
+def show_time(ns):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("us", 1e3)):
+        if ns >= scale:
+            return "%.3g %s" % (ns / scale, unit)
+    return "%.3g ns" % ns
+
+
+def start_sequence(folder):
+    program = os.path.join(folder, "bench", "core", "start_cost")
+    if not os.access(program, os.X_OK):
+        return None
+    output = subprocess.run([program, "200"], capture_output=True, text=True,
+                            check=False).stdout
+    match = re.search(r"whole start sequence\s+median\s+([\d.]+) us", output)
+    return float(match.group(1)) if match else None
+
+
+def main():
+    folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "bench")
+    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 7
+    rows = []
+    for program, pairs in PAIRS:
+        path = os.path.join(folder, "bench", program)
+        if not os.access(path, os.X_OK):
+            rows.append(("%s: not built" % program, "", "", ""))
+            continue
+        medians = run_pairs(path, pairs, repetitions)
+        for work, ours, anchor in pairs:
+            if ours in medians and anchor in medians:
+                rows.append((work, show_time(medians[ours]), show_time(medians[anchor]),
+                             "%.2fx" % (medians[anchor] / medians[ours])))
+    start = start_sequence(folder)
+    if start is not None:
+        rows.append(("the 17 start steps (start_cost, median of 200 runs)", "%.0f us" % start,
+                     "target 250 us", "%.2fx" % (250.0 / start)))
+    rps = os.path.join(folder, "game", "rps")
+    if os.access(rps, os.X_OK):
+        times = measure_rps.measure_start(rps, 30)
+        title = statistics.median(times)
+        rows.append(("exec to complete title frame (measure_rps, median of 30)",
+                     "%.2f ms" % title, "target 1.5 ms", "%.2fx" % (1.5 / title)))
+        used, wall, _ = measure_rps.measure_idle(rps, seconds=5.0)
+        idle = used / (wall * 1e9) * 100
+        rows.append(("idle CPU of the waiting game (5 s)", "%.4f %% of a core" % idle,
+                     "target 0.1 %", "%.1fx" % (0.1 / idle) if idle > 0 else "-"))
+        peak, _ = measure_rps.measure_memory(rps)
+        rows.append(("peak resident memory after 30 rounds (VmHWM)", "%d KiB" % peak,
+                     "target 2048 KiB", "%.2fx" % (2048.0 / peak)))
+    print("Median CPU time per iteration over %d interleaved repetitions; ratio = anchor / ours "
+          "(above 1: ours is faster or within the target)." % repetitions)
+    print()
+    print("| Work | Ours | Anchor | Ratio |")
+    print("|---|---|---|---|")
+    for row in rows:
+        print("| %s |" % " | ".join(row))
+    return 0
+
+
+if __name__ == "__main__":
+    if "--help" in sys.argv:
+        print(__doc__)
+        sys.exit(0)
+    sys.exit(main())
