@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "runtime/console/console_test_support.h"
-#include "runtime/console/pty_child_test_helper.h"
+#include "tests/support/pty_child.h"
 
 namespace zn {
 namespace {

@@ -97,6 +97,9 @@ int32_t EventPeekType();
 // when the queue is empty).
 int32_t EventPeek(int64_t* object, int64_t* window, int64_t* subtype);
 
+// EventQueueLength: records in the queue.
+int64_t EventQueueLength();
+
 // EventCurrentType: the CurrentEvent's type.
 int64_t EventCurrentType();
 

@@ -28,9 +28,6 @@ static_assert(sizeof(BindingList) == 16, "a binding element's value is 16 bytes"
 // The EventBindingTable; null before EventInit.
 HashMap*& EventBindingTable();
 
-// EventQueueHead: the first queued record (the rest follow through `next`), or null.
-const EventRecord* EventQueueHead();
-
 // EventCurrentDiscard: the current event's data goes to its free callback and the current event
 // is emptied.
 void EventCurrentDiscard();

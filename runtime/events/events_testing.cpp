@@ -9,14 +9,6 @@
 
 namespace zn {
 
-int64_t EventQueueLength() {
-  int64_t length = 0;
-  for (const EventRecord* r = internal::EventQueueHead(); r != nullptr; r = r->next) {
-    ++length;
-  }
-  return length;
-}
-
 int32_t EventBindingKeyCount() {
   HashMap* table = internal::EventBindingTable();
   return table == nullptr ? 0 : MapElementCount(table);

@@ -6,8 +6,6 @@
 
 namespace zn {
 
-// EventQueueLength: records in the queue.
-int64_t EventQueueLength();
 // EventBindingKeyCount: elements in the binding table.
 int32_t EventBindingKeyCount();
 // EventTestReset: empties the queue and the current event (freeing their data) and removes

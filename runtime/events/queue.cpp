@@ -234,11 +234,15 @@ void EventRemoveForWindow(int64_t window) {
   RemoveRecords([=](const EventRecord& r) { return r.window == window; });
 }
 
-namespace internal {
-
-const EventRecord* EventQueueHead() {
-  return first_record;
+int64_t EventQueueLength() {
+  int64_t length = 0;
+  for (const EventRecord* r = first_record; r != nullptr; r = r->next) {
+    ++length;
+  }
+  return length;
 }
+
+namespace internal {
 
 void EventCurrentDiscard() {
   FreeData(current_event.data, current_event.free_callback);
