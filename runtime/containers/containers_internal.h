@@ -161,12 +161,6 @@ uint32_t MapHash(const char16_t* key, bool no_case);
 // Frees every chunk of the pool and leaves it empty; the caller holds the pool's mutex.
 void PoolChunksFree(BlockPool* pool);
 
-// PoolChunkVeto: asked before each chunk of `blocks` blocks is allocated; true refuses the
-// chunk as if the heap were exhausted. Null (the default) refuses nothing; the test library
-// installs one to reach the pool's fallbacks.
-using PoolChunkVeto = bool (*)(int32_t blocks);
-void PoolChunkVetoSet(PoolChunkVeto veto);
-
 // Map helpers shared by its files. An element is taken from the pool apart from being linked
 // into its chain, so that adding, copying and deleting reuse the same linking code.
 uint32_t MapStringBucket(const HashMap* map, const char16_t* key);

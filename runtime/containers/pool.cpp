@@ -33,8 +33,6 @@ namespace {
 
 constexpr uint64_t kBlockHeader = 8;
 
-// Asked before each chunk; null refuses nothing (the test library sets one to reach the fallbacks).
-internal::PoolChunkVeto chunk_veto = nullptr;
 constexpr uint64_t kChunkHeader = sizeof(PoolChunk);
 static_assert(kChunkHeader % 8 == 0, "blocks behind the chunk header stay 8-byte aligned");
 
@@ -120,9 +118,6 @@ void HeaderStore(void* header, const void* value) {
 // A zero-filled chunk of `blocks` blocks, or null when the heap refuses or the size overflows.
 PoolChunk* ChunkAllocate(const BlockPool* pool, int32_t blocks) {
   uint64_t bytes = 0;
-  if (chunk_veto != nullptr && chunk_veto(blocks)) {
-    return nullptr;
-  }
   if (!MemorySizeFits(static_cast<uint64_t>(blocks), pool->block_size, kChunkHeader, &bytes)) {
     return nullptr;
   }
@@ -265,10 +260,6 @@ void ChunkAvailableHeadToFull(BlockPool* pool, PoolChunk* chunk) {
 }  // namespace
 
 namespace internal {
-
-void PoolChunkVetoSet(PoolChunkVeto veto) {
-  chunk_veto = veto;
-}
 
 void PoolChunksFree(BlockPool* pool) {
   ChunkListFree(&pool->available);

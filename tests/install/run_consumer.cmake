@@ -80,6 +80,17 @@ foreach(program IN LISTS alone_programs)
   zn_expect(${build}/${program} "")
 endforeach()
 
+# The examples, built as a user's copy of them would be: their folder as a project of its own.
+set(examples ${WORK_DIR}/examples)
+zn_run("configuring the examples" ${CMAKE_COMMAND} -S ${EXAMPLES_DIR} -B ${examples} -G ${GENERATOR}
+       -DCMAKE_PREFIX_PATH=${prefix} "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"
+       "-DCMAKE_EXE_LINKER_FLAGS=${CXX_FLAGS}")
+zn_run("building the examples" ${CMAKE_COMMAND} --build ${examples})
+file(READ ${EXAMPLES_DIR}/tests/events.expected events_expected)
+zn_expect(${examples}/events "${events_expected}")
+file(WRITE ${WORK_DIR}/words.txt "to be or not to be\n")
+zn_expect("${examples}/wordfreq;${WORK_DIR}/words.txt" "2 be\n2 to\n1 not\n1 or\n")
+
 # Through pkg-config alone: its flags, and those this build's libraries were compiled with.
 set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
 separate_arguments(build_flags UNIX_COMMAND "${CXX_FLAGS}")
