@@ -161,10 +161,6 @@ uint32_t MapHash(const char16_t* key, bool no_case);
 // Frees every chunk of the pool and leaves it empty; the caller holds the pool's mutex.
 void PoolChunksFree(BlockPool* pool);
 
-// Test seam: chunk requests for more than `blocks` blocks are refused as if the heap were
-// exhausted; -1 lifts the limit.
-void PoolTestRefuseChunksAbove(int32_t blocks);
-
 // Map helpers shared by its files. An element is taken from the pool apart from being linked
 // into its chain, so that adding, copying and deleting reuse the same linking code.
 uint32_t MapStringBucket(const HashMap* map, const char16_t* key);

@@ -33,8 +33,6 @@ namespace {
 
 constexpr uint64_t kBlockHeader = 8;
 
-// Tests refuse chunks above this many blocks to reach the one-block fallback.
-int32_t refuse_chunks_above = INT32_MAX;
 constexpr uint64_t kChunkHeader = sizeof(PoolChunk);
 static_assert(kChunkHeader % 8 == 0, "blocks behind the chunk header stay 8-byte aligned");
 
@@ -120,9 +118,6 @@ void HeaderStore(void* header, const void* value) {
 // A zero-filled chunk of `blocks` blocks, or null when the heap refuses or the size overflows.
 PoolChunk* ChunkAllocate(const BlockPool* pool, int32_t blocks) {
   uint64_t bytes = 0;
-  if (blocks > refuse_chunks_above) {
-    return nullptr;
-  }
   if (!MemorySizeFits(static_cast<uint64_t>(blocks), pool->block_size, kChunkHeader, &bytes)) {
     return nullptr;
   }
@@ -265,10 +260,6 @@ void ChunkAvailableHeadToFull(BlockPool* pool, PoolChunk* chunk) {
 }  // namespace
 
 namespace internal {
-
-void PoolTestRefuseChunksAbove(int32_t blocks) {
-  refuse_chunks_above = blocks < 0 ? INT32_MAX : blocks;
-}
 
 void PoolChunksFree(BlockPool* pool) {
   ChunkListFree(&pool->available);

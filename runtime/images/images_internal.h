@@ -23,6 +23,11 @@ ImageRecord* ImageAdopt(int64_t id, desktop::NSImage* image, desktop::NSBitmapIm
 // ImageFind: the live image with this id, or null.
 ImageRecord* ImageFind(int64_t id);
 
+// ImageAdviseLarge: tells the system that a large block about to be filled for the first time is
+// best backed by large pages, which spares most of the page faults of a whole picture. A hint
+// only: it changes no byte and may be ignored.
+void ImageAdviseLarge(void* block, uint64_t size);
+
 // ---------------------------------------------------------------------------------------------
 // The colour network: NeuQuant over four channels in double precision, colours learned in a
 // gamma-corrected space.
@@ -173,6 +178,11 @@ struct BmpHeader {
   BmpChannel channels[4];      // red, green, blue, alpha
 };
 
+// BmpRowBytes: the bytes of one stored row of uncompressed pixels, padded to 4.
+inline uint64_t BmpRowBytes(const BmpHeader& header) {
+  return (static_cast<uint64_t>(header.width < 0 ? 0 : header.width) * header.bits + 31) / 32 * 4;
+}
+
 // BmpFileHeaderRead: the 14-byte file header at `bytes`; false unless it starts with the signature
 // and both reserved fields are 0.
 bool BmpFileHeaderRead(const uint8_t* bytes, BmpHeader* header);
@@ -215,5 +225,8 @@ int64_t BmpOutputFinish(BmpOutput* output, bool written);
 // The decoder's words in DecodeState::scratch.
 inline constexpr int kBmpScratchCopy = 0;    // the loaded copy of a file source, owned
 inline constexpr int kBmpScratchHeader = 1;  // the start of the file: the copy or the memory
+// The stream when the file's pixel rows are read from it (the copy holds only the file's head);
+// null when the copy or the memory holds the whole file.
+inline constexpr int kBmpScratchStreamed = 2;
 
 }  // namespace zn
