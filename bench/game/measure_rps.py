@@ -11,10 +11,9 @@ figures and compares them with the targets, and it asserts nothing.
   system calls    per idle second, counted by `strace -c` attached for 5 s (each turn re-prints
                   two lines, reads once and sleeps once: about 60 a second)
 
-Usage: measure_rps.py [path of a Release rps] [runs]
-Build it first:
-  cmake -S . -B build/game-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZN_SANITIZE=OFF \
-        -DZN_BUILD_TESTS=OFF && cmake --build build/game-release --target rps
+Usage: measure_rps.py [path of the shipped rps] [runs]
+Build it first (the release preset builds rps as it ships, statically linked):
+  cmake --preset release && cmake --build --preset release --target rps
 """
 
 import fcntl
@@ -31,7 +30,7 @@ import termios
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-DEFAULT_RPS = os.path.join(ROOT, "build", "game-release", "game", "rps")
+DEFAULT_RPS = os.path.join(ROOT, "build", "release", "game", "rps")
 NOTE = b"Press ESC to Quit."
 RULES = b"Paper defeats Rock."
 
