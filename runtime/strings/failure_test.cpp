@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "runtime/strings/strings.h"
+#include "runtime/strings/strings_testing.h"
 #include "tests/support/heap_checks.h"
 
 namespace zn {
