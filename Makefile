@@ -17,6 +17,7 @@ play: deps-build
 test: deps-test
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
+	JOBS=$(JOBS) scripts/lint build/asan
 	ctest --preset asan -j $(JOBS)
 
 # The quick loop: the unit tests of an existing asan build.
@@ -24,9 +25,10 @@ unit:
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset unit -j $(JOBS)
 
+# The format check and clang-tidy (part of `make test`).
 lint:
 	cmake --preset asan >/dev/null
-	scripts/lint build/asan
+	JOBS=$(JOBS) scripts/lint build/asan
 
 deps-build:
 	@scripts/install-deps build

@@ -33,7 +33,9 @@ inline void StartInput() {
 // The input read as UTF-16 units (pairs of bytes, the last odd byte dropped).
 inline std::u16string UnitsOf(const uint8_t* data, size_t size) {
   std::u16string units(size / 2, u'\0');
-  if (!units.empty()) std::memcpy(units.data(), data, units.size() * sizeof(char16_t));
+  if (!units.empty()) {
+    std::memcpy(units.data(), data, units.size() * sizeof(char16_t));
+  }
   return units;
 }
 

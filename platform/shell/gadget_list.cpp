@@ -31,6 +31,8 @@ ThreadSlot window_thread_slot = nullptr;
 constexpr int32_t kStackStep = 10;
 // One saved view per 64-bit entry.
 constexpr int64_t kEntryBytes = 8;
+// The size of the pointer itself is the point here, not that of the view it points to.
+// NOLINTNEXTLINE(bugprone-sizeof-expression)
 static_assert(sizeof(NSView*) == kEntryBytes, "a saved view fills one entry");
 
 void SlotConstruct(void* block) {

@@ -29,14 +29,22 @@ bool SizedRequest(uint64_t size, uint64_t* bytes) {
 }
 
 void* SizedResizeImpl(void* block, int64_t new_size, bool zero) {
-  if (block == nullptr) return nullptr;
+  if (block == nullptr) {
+    return nullptr;
+  }
   uint64_t bytes = 0;
-  if (new_size < 0 || !SizedRequest(static_cast<uint64_t>(new_size), &bytes)) return nullptr;
+  if (new_size < 0 || !SizedRequest(static_cast<uint64_t>(new_size), &bytes)) {
+    return nullptr;
+  }
   const int64_t old_size = SizedSizeOf(block);
   void* header = internal::HeapResize(HeaderOf(block), bytes);
-  if (header == nullptr) return nullptr;  // the old block and its header are untouched
+  if (header == nullptr) {
+    return nullptr;  // the old block and its header are untouched
+  }
   char* user = static_cast<char*>(UserOf(header, new_size));
-  if (zero && new_size > old_size) std::memset(user + old_size, 0, new_size - old_size);
+  if (zero && new_size > old_size) {
+    std::memset(user + old_size, 0, new_size - old_size);
+  }
   return user;
 }
 
@@ -48,7 +56,9 @@ void* MemoryAlloc(uint64_t size) {
 
 void* MemoryAllocZeroed(uint64_t size) {
   void* block = internal::HeapAlloc(size);
-  if (block != nullptr) std::memset(block, 0, size);
+  if (block != nullptr) {
+    std::memset(block, 0, size);
+  }
   return block;
 }
 
@@ -57,12 +67,19 @@ void* MemoryResize(void* block, uint64_t new_size) {
 }
 
 void* MemoryResizeZeroed(void* block, int64_t old_size, int64_t new_size) {
-  if (new_size < 0) return nullptr;
+  if (new_size < 0) {
+    return nullptr;
+  }
   void* resized = internal::HeapResize(block, static_cast<uint64_t>(new_size));
-  if (resized == nullptr) return nullptr;
-  if (old_size < 0) old_size = 0;
-  if (old_size < new_size)
+  if (resized == nullptr) {
+    return nullptr;
+  }
+  if (old_size < 0) {
+    old_size = 0;
+  }
+  if (old_size < new_size) {
     std::memset(static_cast<char*>(resized) + old_size, 0, new_size - old_size);
+  }
   return resized;
 }
 
@@ -72,18 +89,26 @@ void MemoryRelease(void* block) {
 
 void* SizedAllocZeroed(uint64_t size) {
   uint64_t bytes = 0;
-  if (!SizedRequest(size, &bytes)) return nullptr;
+  if (!SizedRequest(size, &bytes)) {
+    return nullptr;
+  }
   void* header = internal::HeapAlloc(bytes);
-  if (header == nullptr) return nullptr;
+  if (header == nullptr) {
+    return nullptr;
+  }
   std::memset(header, 0, bytes);
   return UserOf(header, static_cast<int64_t>(size));
 }
 
 void* SizedAlloc(uint64_t size) {
   uint64_t bytes = 0;
-  if (!SizedRequest(size, &bytes)) return nullptr;
+  if (!SizedRequest(size, &bytes)) {
+    return nullptr;
+  }
   void* header = internal::HeapAlloc(bytes);
-  if (header == nullptr) return nullptr;
+  if (header == nullptr) {
+    return nullptr;
+  }
   return UserOf(header, static_cast<int64_t>(size));
 }
 
@@ -96,7 +121,9 @@ void* SizedResize(void* block, int64_t new_size) {
 }
 
 void SizedFree(void* block) {
-  if (block != nullptr) internal::HeapFree(HeaderOf(block));
+  if (block != nullptr) {
+    internal::HeapFree(HeaderOf(block));
+  }
 }
 
 int64_t SizedSizeOf(const void* block) {
@@ -106,13 +133,17 @@ int64_t SizedSizeOf(const void* block) {
 }
 
 void* MemoryBlockAllocate(int64_t size, uint32_t flags) {
-  if (size <= 0) return nullptr;
+  if (size <= 0) {
+    return nullptr;
+  }
   const auto bytes = static_cast<uint64_t>(size);
   return (flags & kMemoryBlockNoClear) != 0 ? SizedAlloc(bytes) : SizedAllocZeroed(bytes);
 }
 
 void* MemoryBlockAllocateCleared(int64_t size) {
-  if (size <= 0) return nullptr;
+  if (size <= 0) {
+    return nullptr;
+  }
   return SizedAllocZeroed(static_cast<uint64_t>(size));
 }
 

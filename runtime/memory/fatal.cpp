@@ -18,7 +18,9 @@ std::atomic<FatalCleanup> cleanup_routine{nullptr};
 void WriteAll(const char* text, size_t length) {
   while (length > 0) {
     ssize_t written = ::write(STDERR_FILENO, text, length);
-    if (written <= 0) return;
+    if (written <= 0) {
+      return;
+    }
     text += written;
     length -= static_cast<size_t>(written);
   }
@@ -31,7 +33,9 @@ void FatalCleanupSet(FatalCleanup cleanup) {
 }
 
 void FatalExit(const char* message) {
-  if (FatalCleanup cleanup = cleanup_routine.load(); cleanup != nullptr) cleanup();
+  if (FatalCleanup cleanup = cleanup_routine.load(); cleanup != nullptr) {
+    cleanup();
+  }
   const char* program = program_invocation_short_name;
   WriteAll(program, std::strlen(program));
   WriteAll(": ", 2);

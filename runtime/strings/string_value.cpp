@@ -16,20 +16,25 @@ namespace internal {
 
 void* StringHeapAlloc(size_t bytes) {
   void* block = MemoryAlloc(bytes);
-  if (block == nullptr) FatalExit("out of memory (strings)");
+  if (block == nullptr) {
+    FatalExit("out of memory (strings)");
+  }
   return block;
 }
 
 void* StringHeapResize(void* block, size_t bytes) {
   void* resized = MemoryResize(block, bytes);
-  if (resized == nullptr) FatalExit("out of memory (strings)");
+  if (resized == nullptr) {
+    FatalExit("out of memory (strings)");
+  }
   return resized;
 }
 
 size_t StringBlockBytes(int64_t units, int64_t margin_units) {
   uint64_t bytes = 0;
-  if (units < 0 || !MemorySizeFits(static_cast<uint64_t>(units) + margin_units, 2, 0, &bytes))
+  if (units < 0 || !MemorySizeFits(static_cast<uint64_t>(units) + margin_units, 2, 0, &bytes)) {
     FatalExit("string too long");
+  }
   return bytes;
 }
 
@@ -37,15 +42,18 @@ size_t StringBlockBytes(int64_t units, int64_t margin_units) {
 
 int64_t StringCountUnits(const char16_t* s) {
   const char16_t* end = s;
-  while (*end != 0)
+  while (*end != 0) {
     ++end;
+  }
   return end - s;
 }
 
 char16_t* StringCopyUnits(char16_t* destination, const char16_t* source, int32_t n) {
   // Exactly n units: the margins that a two-at-a-time copy needs are still kept by every block,
   // but nothing here reads beyond the n-th unit.
-  if (n > 0) std::memmove(destination, source, static_cast<size_t>(n) * sizeof(char16_t));
+  if (n > 0) {
+    std::memmove(destination, source, static_cast<size_t>(n) * sizeof(char16_t));
+  }
   destination[n > 0 ? n : 0] = 0;
   return destination + (n > 0 ? n : 0);
 }
@@ -60,7 +68,9 @@ int32_t StringAssign(StringValue* variable, const char16_t* source) {
   }
   const int64_t n = StringCountUnits(source);
   const auto stored = static_cast<int32_t>((n + 1) * 2);
-  if (source == *variable) return stored;
+  if (source == *variable) {
+    return stored;
+  }
   const size_t bytes = internal::StringBlockBytes(n, 5);
   char16_t* old = *variable;
   // A source inside the variable's own block would move with a resize: copy into a fresh block.
@@ -69,13 +79,17 @@ int32_t StringAssign(StringValue* variable, const char16_t* source) {
       static_cast<char16_t*>(old == nullptr || inside ? internal::StringHeapAlloc(bytes)
                                                       : internal::StringHeapResize(old, bytes));
   StringCopyUnits(block, source, static_cast<int32_t>(n));
-  if (inside) MemoryRelease(old);
+  if (inside) {
+    MemoryRelease(old);
+  }
   *variable = block;
   return stored;
 }
 
 void StringDuplicate(StringValue* variable, const char16_t* source) {
-  if (source == nullptr) return;
+  if (source == nullptr) {
+    return;
+  }
   const int64_t n = StringCountUnits(source);
   auto* block = static_cast<char16_t*>(internal::StringHeapAlloc(internal::StringBlockBytes(n, 5)));
   StringCopyUnits(block, source, static_cast<int32_t>(n));

@@ -36,7 +36,9 @@ int32_t stack_top = 0;
 bool ResizeBlock(int64_t new_capacity) {
   const int64_t bytes = new_capacity + kMarginBytes;
   void* block = MemoryResize(base, static_cast<uint64_t>(bytes));
-  if (block == nullptr) return false;
+  if (block == nullptr) {
+    return false;
+  }
   base = static_cast<char*>(block);
   capacity = new_capacity;
   block_bytes = bytes;
@@ -44,7 +46,9 @@ bool ResizeBlock(int64_t new_capacity) {
 }
 
 void WriteTerminator(int64_t offset) {
-  if (offset < 0 || offset + 2 > block_bytes) FatalExit("temporary text offset out of range");
+  if (offset < 0 || offset + 2 > block_bytes) {
+    FatalExit("temporary text offset out of range");
+  }
   const char16_t zero = 0;
   std::memcpy(base + offset, &zero, sizeof zero);
 }
@@ -54,7 +58,9 @@ void WriteTerminator(int64_t offset) {
 void TempTextInit() {
   MemoryRelease(base);
   base = static_cast<char*>(MemoryAlloc(kFirstBlockBytes));
-  if (base == nullptr) FatalExit("out of memory (temporary text)");
+  if (base == nullptr) {
+    FatalExit("out of memory (temporary text)");
+  }
   std::memset(base, 0, kFirstBlockBytes);
   position = 0;
   capacity = kFirstBlockBytes;
@@ -72,9 +78,13 @@ void TempTextFree() {
 char16_t* TempTextReserve(int32_t n, int32_t offset) {
   const int64_t from = std::max<int64_t>(position, offset);
   const int64_t needed = from + 2 * static_cast<int64_t>(n);
-  if (n < 0 || offset < 0 || needed > kLargestNeed) FatalExit("temporary text too large");
+  if (n < 0 || offset < 0 || needed > kLargestNeed) {
+    FatalExit("temporary text too large");
+  }
   if (needed >= capacity - 4) {
-    if (!ResizeBlock(needed + kGrowthBytes)) FatalExit("out of memory (temporary text)");
+    if (!ResizeBlock(needed + kGrowthBytes)) {
+      FatalExit("out of memory (temporary text)");
+    }
   } else if (capacity > kShrinkFloorBytes) {
     // A failed shrink keeps the larger block, which serves just as well.
     ResizeBlock(std::max(needed, kShrinkFloorBytes));
@@ -89,7 +99,9 @@ void TempTextAppend(const char16_t* s) {
     return;
   }
   const int64_t n = StringCountUnits(s);
-  if (n > kLargestNeed / 2) FatalExit("temporary text too large");
+  if (n > kLargestNeed / 2) {
+    FatalExit("temporary text too large");
+  }
   // Released text above the position is not kept by the reservation: a move leaves the pointer
   // behind and a shrink may cut the text off. It is set aside first.
   if (internal::TempTextBlockOffsetOf(s) - 1 > position) {
@@ -104,7 +116,9 @@ void TempTextAppend(const char16_t* s) {
   // A source inside the buffer moves with it: follow it by its offset across the reservation.
   const int32_t inside = TempTextOffsetOf(s);
   char16_t* destination = TempTextReserve(static_cast<int32_t>(n), static_cast<int32_t>(position));
-  if (inside != 0) s = reinterpret_cast<const char16_t*>(base + inside - 1);
+  if (inside != 0) {
+    s = reinterpret_cast<const char16_t*>(base + inside - 1);
+  }
   StringCopyUnits(destination, s, static_cast<int32_t>(n));
 }
 
@@ -115,7 +129,9 @@ char16_t* TempTextAddress(int32_t offset) {
 int32_t TempTextOffsetOf(const void* address) {
   const auto at = reinterpret_cast<uintptr_t>(address);
   const auto start = reinterpret_cast<uintptr_t>(base);
-  if (base == nullptr || at < start || at > start + static_cast<uintptr_t>(position)) return 0;
+  if (base == nullptr || at < start || at > start + static_cast<uintptr_t>(position)) {
+    return 0;
+  }
   return static_cast<int32_t>(at - start) + 1;
 }
 
@@ -130,10 +146,14 @@ void TempTextUnreserve(int32_t n) {
 
 void TempTextTakeInto(StringValue* variable, int32_t offset) {
   const int64_t length = position - offset;
-  if (offset < 0 || length < 0) FatalExit("temporary text offset beyond the position");
+  if (offset < 0 || length < 0) {
+    FatalExit("temporary text offset beyond the position");
+  }
   const auto bytes = static_cast<size_t>(length + kMarginBytes);
   void* block = *variable == nullptr ? MemoryAlloc(bytes) : MemoryResize(*variable, bytes);
-  if (block == nullptr) FatalExit("out of memory (strings)");
+  if (block == nullptr) {
+    FatalExit("out of memory (strings)");
+  }
   *variable = static_cast<char16_t*>(block);
   StringCopyUnits(*variable, reinterpret_cast<const char16_t*>(base + offset),
                   static_cast<int32_t>(length / 2));
@@ -151,12 +171,16 @@ int64_t TempTextBlockBytes() {
 }
 
 void TempTextPush() {
-  if (stack_top >= kPositionStackEntries) FatalExit("temporary text stack overflow");
+  if (stack_top >= kPositionStackEntries) {
+    FatalExit("temporary text stack overflow");
+  }
   saved_positions[stack_top++] = position;
 }
 
 int32_t TempTextPop() {
-  if (stack_top <= 0) FatalExit("temporary text stack underflow");
+  if (stack_top <= 0) {
+    FatalExit("temporary text stack underflow");
+  }
   return static_cast<int32_t>(saved_positions[--stack_top]);
 }
 
@@ -175,7 +199,9 @@ char16_t* TempTextPopPiece() {
 }
 
 int32_t TempTextPeek() {
-  if (stack_top <= 0) FatalExit("temporary text stack underflow");
+  if (stack_top <= 0) {
+    FatalExit("temporary text stack underflow");
+  }
   return static_cast<int32_t>(saved_positions[stack_top - 1]);
 }
 

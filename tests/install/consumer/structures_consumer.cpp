@@ -7,7 +7,8 @@ int main() {
   using namespace zn;
   int32_t* numbers = nullptr;
   if (ArrayCreate(sizeof(int32_t), 5, 0, nullptr, &numbers) == nullptr) return 1;
-  for (int32_t i = 0; i < 5; ++i) numbers[i] = i * i;
+  for (int32_t i = 0; i < 5; ++i)
+    numbers[i] = i * i;
   std::printf("%lld elements, last %d\n", static_cast<long long>(ArrayHeaderOf(numbers)->count),
               numbers[4]);
   ArrayFree(numbers);
