@@ -15,6 +15,7 @@
 #include "runtime/console/console.h"
 #include "runtime/random/random.h"
 #include "runtime/strings/strings.h"
+#include "runtime/strings/strings_testing.h"
 
 namespace zn::game {
 namespace {

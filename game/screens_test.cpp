@@ -14,6 +14,7 @@
 #include "runtime/memory/memory.h"
 #include "runtime/memory/structures.h"
 #include "runtime/strings/strings.h"
+#include "runtime/strings/strings_testing.h"
 
 namespace zn::game {
 namespace {

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "runtime/events/events.h"
+#include "runtime/events/events_testing.h"
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_testing.h"
 #include "system/desktop/object.h"

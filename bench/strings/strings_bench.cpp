@@ -16,6 +16,7 @@
 #include <string>
 
 #include "runtime/strings/strings.h"
+#include "runtime/strings/strings_testing.h"
 
 extern "C" {
 void* __real_malloc(size_t size);

@@ -44,6 +44,15 @@ ZnMenuDelegate*& ShellMenuDelegate() {
 NSMenu*& ShellDefaultMenuBar() {
   return default_menu_bar;
 }
+NSAutoreleasePool*& ShellApplicationPool() {
+  return application_pool;
+}
+ZnApplicationDelegate*& ShellApplicationDelegate() {
+  return application_delegate;
+}
+OpenFilesRoutine& ShellOpenFilesCallback() {
+  return open_files_callback;
+}
 
 }  // namespace internal
 
@@ -180,25 +189,6 @@ NSMenu* DefaultMenuBar() {
 
 ZnMenuDelegate* MenuDelegate() {
   return menu_delegate;
-}
-
-void ShellTestReset() {
-  if (NSApp != nullptr && NSApp->delegate() == application_delegate) {
-    NSApp->setDelegate(nullptr);
-  }
-  if (NSApp != nullptr) {
-    NSApp->setMainMenu(nullptr);
-  }
-  objc_release(application_delegate);
-  application_delegate = nullptr;
-  objc_release(default_menu_bar);
-  default_menu_bar = nullptr;
-  internal::ApplicationMenuRelease();
-  objc_release(menu_delegate);
-  menu_delegate = nullptr;
-  objc_release(application_pool);
-  application_pool = nullptr;
-  open_files_callback = nullptr;
 }
 
 }  // namespace zn

@@ -7,6 +7,7 @@
 
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_test_support.h"
+#include "platform/shell/shell_testing.h"
 #include "runtime/events/events.h"
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_testing.h"

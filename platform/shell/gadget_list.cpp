@@ -171,9 +171,13 @@ void ZnGadgetList::removeWindow(NSWindow* window) {
   data->all->removeObject(list);
 }
 
-NSMutableArray* ZnGadgetList::allLists() {
+namespace internal {
+
+NSMutableArray* GadgetListsAll() {
   const WindowSlotData* data = Slot();
   return data == nullptr ? nullptr : data->all;
 }
+
+}  // namespace internal
 
 }  // namespace zn

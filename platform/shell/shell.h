@@ -222,8 +222,6 @@ class ZnGadgetList : public desktop::NSObject {
   static desktop::NSWindow* setWindow(desktop::NSWindow* window);
   // removeWindow: forgets the window's list (and the current list when it was that one).
   static void removeWindow(desktop::NSWindow* window);
-  // allLists: every list made so far (test support).
-  static desktop::NSMutableArray* allLists();
 
   desktop::NSWindow* TopWindow = nullptr;
   desktop::NSView* TopView = nullptr;
@@ -264,13 +262,5 @@ desktop::NSWindow* WindowPlatformWindowOf(int64_t window);
 int64_t WindowIdOf(desktop::NSWindow* window);
 // WindowBlocksMenuEvents: 1 when the window is known and blocks menu events, else 0.
 int32_t WindowBlocksMenuEvents(desktop::NSWindow* window);
-
-// ---------------------------------------------------------------------------------------------
-// Test support.
-
-// ShellTestReset: releases every object the shell holds (the pool, the delegates, the menus),
-// and forgets them, so that the start steps can run again and tests can prove that nothing is
-// left. The registries and thread slots stay.
-void ShellTestReset();
 
 }  // namespace zn

@@ -1,5 +1,5 @@
 // Internal to the shell: the process-wide objects that the application start step, the menus and
-// the test reset share. Not installed.
+// the test controls share. Not installed.
 #pragma once
 
 #include "platform/shell/shell.h"
@@ -10,6 +10,15 @@ namespace zn::internal {
 // The MenuDelegate and the DefaultMenuBar, set by the application start step.
 ZnMenuDelegate*& ShellMenuDelegate();
 desktop::NSMenu*& ShellDefaultMenuBar();
+// The application pool, the application's delegate and the open-files routine, set by the
+// application start step.
+desktop::NSAutoreleasePool*& ShellApplicationPool();
+ZnApplicationDelegate*& ShellApplicationDelegate();
+OpenFilesRoutine& ShellOpenFilesCallback();
+
+// GadgetListsAll: every gadget list made so far (the thread slot's array), or nil before the
+// windows' start step.
+desktop::NSMutableArray* GadgetListsAll();
 
 // ApplicationMenuRelease: releases the application menu and its items and forgets them.
 void ApplicationMenuRelease();

@@ -10,6 +10,7 @@
 
 #include "platform/shell/shell.h"
 #include "runtime/events/events.h"
+#include "runtime/events/events_testing.h"
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_testing.h"
 #include "system/desktop/object.h"

@@ -9,8 +9,10 @@
 
 #include "platform/shell/shell.h"
 #include "platform/shell/shell_test_support.h"
+#include "platform/shell/shell_testing.h"
 #include "runtime/containers/containers.h"
 #include "runtime/events/events.h"
+#include "runtime/events/events_testing.h"
 #include "runtime/memory/memory.h"
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_testing.h"
@@ -167,7 +169,7 @@ TEST_F(Windows, ElevenPushesGrowTheStackAndPopsComeBackInReverse) {
 TEST_F(Windows, SetWindowWithNilAndTwiceWithOneWindow) {
   TestWindow a = OpenWindow(1);
   TestWindow b = OpenWindow(2);
-  const int64_t lists = ZnGadgetList::allLists()->count();
+  const int64_t lists = ShellGadgetLists()->count();
   EXPECT_EQ(ZnGadgetList::setWindow(a.window), nullptr);
   ZnGadgetList* list_a = ZnGadgetList::currentList();
   EXPECT_EQ(ZnGadgetList::setWindow(nullptr), a.window);
@@ -176,21 +178,21 @@ TEST_F(Windows, SetWindowWithNilAndTwiceWithOneWindow) {
   EXPECT_EQ(ZnGadgetList::setWindow(a.window), b.window);
   EXPECT_EQ(ZnGadgetList::currentList(), list_a) << "the window's list is reused";
   EXPECT_EQ(ZnGadgetList::setWindow(a.window), a.window);
-  EXPECT_EQ(ZnGadgetList::allLists()->count(), lists + 2);
+  EXPECT_EQ(ShellGadgetLists()->count(), lists + 2);
   EXPECT_EQ(ZnGadgetList::listFromWindow(b.window)->window(), b.window);
   ZnGadgetList::removeWindow(a.window);
   EXPECT_EQ(ZnGadgetList::currentList(), nullptr);
   EXPECT_EQ(ZnGadgetList::currentView(), nullptr);
   EXPECT_EQ(ZnGadgetList::currentWindow(), nullptr);
-  EXPECT_EQ(ZnGadgetList::allLists()->count(), lists + 1);
+  EXPECT_EQ(ShellGadgetLists()->count(), lists + 1);
   ZnGadgetList::removeWindow(a.window);
-  EXPECT_EQ(ZnGadgetList::allLists()->count(), lists + 1) << "a second removal does nothing";
+  EXPECT_EQ(ShellGadgetLists()->count(), lists + 1) << "a second removal does nothing";
   ZnGadgetList::setWindow(b.window);
   ZnGadgetList::removeWindow(a.window);
   EXPECT_NE(ZnGadgetList::currentList(), nullptr) << "removing another list keeps the current";
   WindowFree(1);
   WindowFree(2);
-  EXPECT_EQ(ZnGadgetList::allLists()->count(), lists) << "a freed window takes its list along";
+  EXPECT_EQ(ShellGadgetLists()->count(), lists) << "a freed window takes its list along";
   objc_release(a.delegate);
   objc_release(b.delegate);
 }

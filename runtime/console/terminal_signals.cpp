@@ -71,13 +71,56 @@ constexpr SignalEntry kSignalTable[] = {
     {SIGCONT, SignalKind::kResume},   {SIGWINCH, SignalKind::kResize},
 };
 
-// What the console found and did, per signal number.
+// What the console found and did, per signal number. The action it replaced is kept small (a
+// full sigaction record is mostly a 1024-signal mask): the kernel knows 64 signals, so their mask
+// fits one word, and only a handler's mask matters at all.
 struct SignalState {
-  bool ours;  // our handler is installed and `before` holds the action it replaced
-  struct sigaction before;
+  bool ours;  // our handler is installed and the fields below hold the action it replaced
+  int flags;
+  void (*handler)(int);
+  void (*info_handler)(int, siginfo_t*, void*);
+  uint64_t mask;  // bit n - 1 for signal n
 };
 
 SignalState states[NSIG] = {};
+
+constexpr int kKernelSignals = 64;
+
+bool RunsAHandler(const struct sigaction& action) {
+  return (action.sa_flags & SA_SIGINFO) != 0 ||
+         (action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN);
+}
+
+void StateKeep(SignalState* state, const struct sigaction& before) {
+  state->flags = before.sa_flags;
+  state->handler = before.sa_handler;
+  state->info_handler = before.sa_sigaction;
+  state->mask = 0;
+  if (RunsAHandler(before)) {
+    for (int number = 1; number <= kKernelSignals; ++number) {
+      if (sigismember(&before.sa_mask, number) == 1) {
+        state->mask |= uint64_t{1} << (number - 1);
+      }
+    }
+  }
+}
+
+struct sigaction StateAction(const SignalState& state) {
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  for (int number = 1; number <= kKernelSignals; ++number) {
+    if ((state.mask & (uint64_t{1} << (number - 1))) != 0) {
+      sigaddset(&action.sa_mask, number);
+    }
+  }
+  action.sa_flags = state.flags;
+  if ((state.flags & SA_SIGINFO) != 0) {
+    action.sa_sigaction = state.info_handler;
+  } else {
+    action.sa_handler = state.handler;
+  }
+  return action;
+}
 bool installed = false;
 
 volatile sig_atomic_t redraw_requested = 0;
@@ -140,7 +183,8 @@ void Unblock(int number) {
 // Puts the action found before back in place (the default when there was none).
 void HandOver(int number) {
   if (states[number].ours) {
-    sigaction(number, &states[number].before, nullptr);
+    const struct sigaction before = StateAction(states[number]);
+    sigaction(number, &before, nullptr);
     return;
   }
   struct sigaction default_action {};
@@ -160,13 +204,13 @@ void PassOn(int number) {
 // Runs the handler a program had installed before the console, for a signal that does not end
 // the process by itself (continue, window size).
 void CallBefore(int number, siginfo_t* info, void* context) {
-  const struct sigaction& before = states[number].before;
-  if ((before.sa_flags & SA_SIGINFO) != 0) {
-    if (before.sa_sigaction != nullptr) {
-      before.sa_sigaction(number, info, context);
+  const SignalState& before = states[number];
+  if ((before.flags & SA_SIGINFO) != 0) {
+    if (before.info_handler != nullptr) {
+      before.info_handler(number, info, context);
     }
-  } else if (before.sa_handler != SIG_DFL && before.sa_handler != SIG_IGN) {
-    before.sa_handler(number);
+  } else if (before.handler != SIG_DFL && before.handler != SIG_IGN) {
+    before.handler(number);
   }
 }
 
@@ -306,7 +350,7 @@ void ConsoleSignalsInstall() {
       sigaction(number, &before, nullptr);
       return;
     }
-    state.before = before;
+    StateKeep(&state, before);
     state.ours = true;
   });
 }
@@ -318,7 +362,8 @@ void ConsoleSignalsRemove() {
   ForEachSignal([](int number, SignalKind /*kind*/) {
     SignalState& state = states[number];
     if (state.ours) {
-      sigaction(number, &state.before, nullptr);
+      const struct sigaction before = StateAction(state);
+      sigaction(number, &before, nullptr);
     }
     state.ours = false;
   });

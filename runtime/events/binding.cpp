@@ -194,8 +194,4 @@ void EventUnbindWindow(int64_t window) {
   }
 }
 
-int32_t EventBindingKeyCount() {
-  return binding_table == nullptr ? 0 : MapElementCount(binding_table);
-}
-
 }  // namespace zn

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/events/events.h"
+#include "runtime/events/events_testing.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 #include "tests/support/heap_checks.h"

@@ -97,6 +97,9 @@ int32_t EventPeekType();
 // when the queue is empty).
 int32_t EventPeek(int64_t* object, int64_t* window, int64_t* subtype);
 
+// EventQueueLength: records in the queue.
+int64_t EventQueueLength();
+
 // EventCurrentType: the CurrentEvent's type.
 int64_t EventCurrentType();
 
@@ -151,16 +154,5 @@ int32_t EventUnbind(int32_t type, EventCallback callback);
 
 // EventUnbindWindow: removes every key whose element records this window, with all its nodes.
 void EventUnbindWindow(int64_t window);
-
-// ---------------------------------------------------------------------------------------------
-// Test support.
-
-// EventQueueLength: records in the queue.
-int64_t EventQueueLength();
-// EventBindingKeyCount: elements in the binding table.
-int32_t EventBindingKeyCount();
-// EventTestReset: empties the queue and the current event (freeing their data) and removes
-// every binding, so that a test starts from a known state. Needs EventInit first.
-void EventTestReset();
 
 }  // namespace zn

@@ -28,6 +28,10 @@ static_assert(sizeof(BindingList) == 16, "a binding element's value is 16 bytes"
 // The EventBindingTable; null before EventInit.
 HashMap*& EventBindingTable();
 
+// EventCurrentDiscard: the current event's data goes to its free callback and the current event
+// is emptied.
+void EventCurrentDiscard();
+
 // BindingTableCreate: the table of EventInit (1024 buckets, value type code 7).
 void BindingTableCreate();
 

@@ -242,20 +242,13 @@ int64_t EventQueueLength() {
   return length;
 }
 
-void EventTestReset() {
-  RemoveRecords([](const EventRecord&) { return true; });
+namespace internal {
+
+void EventCurrentDiscard() {
   FreeData(current_event.data, current_event.free_callback);
   current_event = CurrentEvent{};
-  HashMap* table = internal::EventBindingTable();
-  if (table == nullptr) {
-    return;
-  }
-  MapReset(table);
-  while (auto* list = static_cast<internal::BindingList*>(MapNext(table))) {
-    internal::BindingNode* first = list->callbacks;
-    MapDeleteCurrent(table);
-    internal::BindingListDiscard(first);
-  }
 }
+
+}  // namespace internal
 
 }  // namespace zn

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "runtime/events/events.h"
+#include "runtime/events/events_testing.h"
 #include "runtime/memory/memory.h"
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_testing.h"

@@ -283,6 +283,13 @@ void BmpFindTable(BmpPicture* picture) {
 template <int kOut>
 void BmpDecodeAs(BmpPicture* picture) {
   if (picture->header->bits == 8 && picture->header->compression == kBmpCompressionRle8) {
+    if constexpr (kOut == 4) {
+      // In RGBA rows the pixels the runs skip are transparent black.
+      for (int64_t row = 0; row < picture->rows; ++row) {
+        std::memset(picture->destination + row * picture->bytes_per_row, 0,
+                    static_cast<size_t>(4 * picture->width));
+      }
+    }
     BmpDecodeRle8<kOut>(picture);
   } else if (picture->width > 0) {
     BmpDecodeRows<kOut>(picture);

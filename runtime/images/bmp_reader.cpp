@@ -15,9 +15,9 @@ namespace {
 
 const ImageDecoder kBmpDecoder = {BmpProbe, BmpDecode, BmpCleanup, BmpFormatTag};
 
-// Loads a file source whole into a zero-filled copy, once its file header has shown a BMP: the
+// Loads a file source whole into a copy, once its file header has shown a BMP: the
 // signature is checked before anything is allocated. Null for a file that is no BMP or cannot be
-// held. Short reads leave zero bytes, which the decoder's bounds treat like any other data.
+// held.
 uint8_t* BmpLoadFile(std::FILE* stream) {
   uint8_t first[kBmpFileHeaderBytes];
   BmpHeader header{};
@@ -31,14 +31,19 @@ uint8_t* BmpLoadFile(std::FILE* stream) {
       fseeko(stream, kBmpFileHeaderBytes, SEEK_SET) != 0) {
     return nullptr;
   }
-  auto* copy = static_cast<uint8_t*>(SizedAllocZeroed(static_cast<uint64_t>(size)));
+  // Not zero-filled up front, which would touch every page twice: only what a short read leaves
+  // out is cleared, so that the decoder's bounds see zero bytes there like any other data.
+  auto* copy = static_cast<uint8_t*>(SizedAlloc(static_cast<uint64_t>(size)));
   if (copy == nullptr) {
     return nullptr;
   }
+  ImageAdviseLarge(copy, static_cast<uint64_t>(size));
   std::memcpy(copy, first, kBmpFileHeaderBytes);
-  // Result ignored: what a short read leaves out stays zero.
-  (void)std::fread(copy + kBmpFileHeaderBytes, 1, static_cast<size_t>(size) - kBmpFileHeaderBytes,
-                   stream);
+  const size_t rest = static_cast<size_t>(size) - kBmpFileHeaderBytes;
+  const size_t read = std::fread(copy + kBmpFileHeaderBytes, 1, rest, stream);
+  if (read < rest) {
+    std::memset(copy + kBmpFileHeaderBytes + read, 0, rest - read);
+  }
   return copy;
 }
 

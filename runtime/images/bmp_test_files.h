@@ -146,6 +146,49 @@ inline Bytes Pack16(const std::vector<uint16_t>& values, int32_t width, int32_t 
   return data;
 }
 
+// Stores 32-bit values (top row first).
+inline Bytes Pack32(const std::vector<uint32_t>& values, int32_t width, int32_t rows,
+                    bool top_down) {
+  Bytes data(RowBytes(width, 32) * rows, 0);
+  for (int32_t j = 0; j < rows; ++j) {
+    const int32_t y = top_down ? j : rows - 1 - j;
+    for (int32_t x = 0; x < width; ++x) {
+      Put32(&data, RowBytes(width, 32) * j + 4 * static_cast<size_t>(x),
+            values[static_cast<size_t>(y) * width + x]);
+    }
+  }
+  return data;
+}
+
+// The masks of a bit-field file as the 12 or 16 bytes that follow a 40-byte header.
+inline Bytes MaskBytes(const std::vector<uint32_t>& masks) {
+  Bytes out(4 * masks.size(), 0);
+  for (size_t i = 0; i < masks.size(); ++i) {
+    Put32(&out, 4 * i, masks[i]);
+  }
+  return out;
+}
+
+// An OS/2 1.x file: 12-byte info header with 16-bit sides, 3-byte colour table entries (blue,
+// green, red), data right behind the table.
+inline Bytes TestCoreBmpBytes(uint16_t width, uint16_t height, uint16_t bits, const Bytes& table,
+                              const Bytes& data) {
+  Bytes out(26, 0);
+  out.insert(out.end(), table.begin(), table.end());
+  const size_t data_at = out.size();
+  out.insert(out.end(), data.begin(), data.end());
+  out[0] = 'B';
+  out[1] = 'M';
+  Put32(&out, 2, static_cast<uint32_t>(out.size()));
+  Put32(&out, 10, static_cast<uint32_t>(data_at));
+  Put32(&out, 14, 12);
+  Put16(&out, 18, width);
+  Put16(&out, 20, height);
+  Put16(&out, 22, 1);
+  Put16(&out, 24, bits);
+  return out;
+}
+
 inline uint32_t PseudoRandom(uint32_t* state) {
   *state = *state * 1103515245U + 12345U;
   return *state >> 8;
@@ -161,7 +204,9 @@ class TempFolder {
   }
   ~TempFolder() {
     std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty()) {
+      std::filesystem::remove_all(path_, ignored);
+    }
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;

@@ -4,6 +4,9 @@
 // A load builds the picture apart from the registry and records it only once every pixel was
 // decoded, so a file that cannot be read leaves nothing behind and an image that had the id
 // before keeps it.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 
 #include "runtime/images/images.h"
@@ -25,6 +28,23 @@ class DecodeScope {
 
 }  // namespace
 
+void ImageAdviseLarge(void* block, uint64_t size) {
+#ifdef MADV_HUGEPAGE
+  constexpr uint64_t kLarge = uint64_t{4} << 20;
+  const long page = sysconf(_SC_PAGESIZE);
+  if (block == nullptr || size < kLarge || page <= 0) {
+    return;
+  }
+  // The advice takes whole pages: the ones that lie wholly inside the block.
+  const auto step = static_cast<uint64_t>(page);
+  const uint64_t lead = (step - reinterpret_cast<uintptr_t>(block) % step) % step;
+  (void)madvise(static_cast<uint8_t*>(block) + lead, (size - lead) / step * step, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)size;
+#endif
+}
+
 ImageRecord* ImageLoad(int64_t id, const char* file_name) {
   if (file_name == nullptr) {
     return nullptr;
@@ -42,12 +62,14 @@ ImageRecord* ImageLoad(int64_t id, const char* file_name) {
   const auto w = static_cast<int32_t>(width);
   const auto h = static_cast<int32_t>(rows);
   desktop::NSBitmapImageRep* bitmap = nullptr;
-  // Cleared, so that pixels a run-length file skips are transparent black.
-  desktop::NSImage* image = ImageCreateBitmap(w, h, FillClear, 0, &bitmap);
+  // Not filled: the decoder writes every pixel (RGBA decoders write the ones a run-length file
+  // skips as transparent black).
+  desktop::NSImage* image = ImageCreateBitmap(w, h, FillNone, 0, &bitmap);
   if (image == nullptr) {
     return nullptr;
   }
   uint8_t* pixels = bitmap->bitmapData();
+  ImageAdviseLarge(pixels, uint64_t{4} * static_cast<uint64_t>(w) * static_cast<uint64_t>(h));
   if (pixels == nullptr || ImageDecodePixels(pixels, w * 4, PixelsRgba) == 0) {
     desktop::objc_release(image);
     desktop::objc_release(bitmap);

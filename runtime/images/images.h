@@ -38,7 +38,8 @@ inline constexpr FormatTag BmpFormatTag = 0x504D42;
 inline constexpr uint32_t RowsBottomUp = 2;
 
 // Pixel flag of the decoders: 4-byte pixels red, green, blue, alpha (255 where the file has no
-// alpha), as image objects hold them, instead of the 3-byte default.
+// alpha), as image objects hold them, instead of the 3-byte default. Every pixel of the picture
+// is written; those a run-length file skips become transparent black.
 inline constexpr uint32_t PixelsRgba = 4;
 
 // Palette flag of the writer and the PaletteReducer: error-diffusion dithering.

@@ -23,6 +23,11 @@ ImageRecord* ImageAdopt(int64_t id, desktop::NSImage* image, desktop::NSBitmapIm
 // ImageFind: the live image with this id, or null.
 ImageRecord* ImageFind(int64_t id);
 
+// ImageAdviseLarge: tells the system that a large block about to be filled for the first time is
+// best backed by large pages, which spares most of the page faults of a whole picture. A hint
+// only: it changes no byte and may be ignored.
+void ImageAdviseLarge(void* block, uint64_t size);
+
 // ---------------------------------------------------------------------------------------------
 // The colour network: NeuQuant over four channels in double precision, colours learned in a
 // gamma-corrected space.

@@ -14,19 +14,12 @@
 namespace zn {
 namespace {
 
-constexpr int32_t kTableWords = 17;
 constexpr uint32_t kSeedMultiplier = 2891336453U;  // 0xAC564B05
 constexpr int kWarmUpSteps = 31;
 
-struct RandomState {
-  uint8_t seeded;
-  int32_t i;
-  int32_t j;
-  uint32_t a[kTableWords];
-  uint32_t b[kTableWords];
-};
+using internal::kTableWords;
 
-RandomState state{};
+internal::RandomState state{};
 
 internal::RandomWords RandomStep() {
   const uint32_t x = std::rotl(state.b[state.i], 19) + state.b[state.j];
@@ -90,9 +83,12 @@ void RandomSetSeed(uint32_t seed) {
   RandomSeedFrom(seed);
 }
 
-void RandomTestIndices(int32_t* i, int32_t* j) {
-  *i = state.i;
-  *j = state.j;
+namespace internal {
+
+const RandomState& RandomCurrentState() {
+  return state;
 }
+
+}  // namespace internal
 
 }  // namespace zn

@@ -20,11 +20,4 @@ void RandomFillBytes(void* destination, int64_t length);
 // RandomSetSeed: restarts the sequence from `seed`; the same seed gives the same sequence.
 void RandomSetSeed(uint32_t seed);
 
-// ---------------------------------------------------------------------------------------------
-// Test support.
-
-// RandomTestIndices: the generator's two table indices, for tests that check where seeding
-// leaves them.
-void RandomTestIndices(int32_t* i, int32_t* j);
-
 }  // namespace zn

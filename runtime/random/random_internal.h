@@ -6,6 +6,20 @@
 
 namespace zn::internal {
 
+inline constexpr int32_t kTableWords = 17;
+
+// The generator's process-wide state: two tables of 17 words and the two indices that walk them.
+struct RandomState {
+  uint8_t seeded;
+  int32_t i;
+  int32_t j;
+  uint32_t a[kTableWords];
+  uint32_t b[kTableWords];
+};
+
+// RandomCurrentState: the generator as it stands, to look at.
+const RandomState& RandomCurrentState();
+
 // The two words one generator step gives: x is the high word of the 64-bit fraction, y the low.
 struct RandomWords {
   uint32_t x;

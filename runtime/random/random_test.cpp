@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/random/random.h"
+#include "runtime/random/random_testing.h"
 
 namespace zn {
 namespace {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "runtime/strings/strings.h"
+#include "runtime/strings/strings_testing.h"
 
 namespace zn {
 namespace {

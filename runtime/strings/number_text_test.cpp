@@ -9,6 +9,7 @@
 #include <string>
 
 #include "runtime/strings/strings.h"
+#include "runtime/strings/strings_testing.h"
 
 namespace zn {
 namespace {

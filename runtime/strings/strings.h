@@ -136,10 +136,6 @@ class TempTextScope {
   int32_t Start() const { return TempTextPeek(); }
 };
 
-// TempTextReset: frees the block, empties the stack and starts again as TempTextInit does.
-// For tests that need a known state.
-void TempTextReset();
-
 // ---------------------------------------------------------------------------------------------
 // Text encoding conversion. Code pages: 0 single-byte text (codes 0 to 255), 65001 UTF-8; any
 // other makes both converters return 0. A source length of -1 means "up to and including the

@@ -69,11 +69,6 @@ void TempTextFree() {
   block_bytes = 0;
 }
 
-void TempTextReset() {
-  stack_top = 0;
-  TempTextInit();
-}
-
 char16_t* TempTextReserve(int32_t n, int32_t offset) {
   const int64_t from = std::max<int64_t>(position, offset);
   const int64_t needed = from + 2 * static_cast<int64_t>(n);

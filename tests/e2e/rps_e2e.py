@@ -963,17 +963,21 @@ def case_valgrind(rps, valgrind):
                "--errors-for-leak-kinds=definite", "--track-fds=no", rps]
     game = Game(rps, command)
     game.wait_ready()
-    game.play(b"1")
-    game.play(b"3")
+    for key in (b"1", b"2", b"3"):
+        game.play(key)
     game.term.type(b"\x1b")
     status = game.wait_exit(timeout=60)
     report = game.term.stderr_text()
     game.check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0,
                "valgrind reports errors or definite leaks (wait status %d)" % status)
     game.check("ERROR SUMMARY: 0 errors" in report, "valgrind's summary")
-    lost = re.search(r"definitely lost: ([\d,]+) bytes", report)
-    game.check(lost is None or lost.group(1) == "0", "definitely lost: %s" % lost)
-    return "a session under valgrind: no error, no definite leak"
+    # Every block the program still holds at the exit must be reachable from its start: a block
+    # reached only through a pointer into its middle (as an array was, through its header) is a
+    # leak valgrind can only call "possible".
+    for kind in ("definitely", "indirectly", "possibly"):
+        lost = re.search(kind + r" lost: ([\d,]+) bytes", report)
+        game.check(lost is None or lost.group(1) == "0", "%s lost: %s" % (kind, lost))
+    return "a session under valgrind: no error, nothing lost, not even possibly"
 
 
 CASES = {name[len("case_"):]: function for name, function in globals().items()

@@ -1,0 +1,32 @@
+// The event library's test controls.
+#include "runtime/events/events_testing.h"
+
+#include <cstdint>
+
+#include "runtime/containers/containers.h"
+#include "runtime/events/events.h"
+#include "runtime/events/events_internal.h"
+
+namespace zn {
+
+int32_t EventBindingKeyCount() {
+  HashMap* table = internal::EventBindingTable();
+  return table == nullptr ? 0 : MapElementCount(table);
+}
+
+void EventTestReset() {
+  EventRemoveMatching(-1, -1, -1, -1);
+  internal::EventCurrentDiscard();
+  HashMap* table = internal::EventBindingTable();
+  if (table == nullptr) {
+    return;
+  }
+  MapReset(table);
+  while (auto* list = static_cast<internal::BindingList*>(MapNext(table))) {
+    internal::BindingNode* first = list->callbacks;
+    MapDeleteCurrent(table);
+    internal::BindingListDiscard(first);
+  }
+}
+
+}  // namespace zn

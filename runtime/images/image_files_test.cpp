@@ -1,0 +1,286 @@
+// Tests of ImageLoad and ImageSave: every layout loads as the decoder converts it, round trips at
+// every depth, and refusals that leave no image, no platform object and no memory behind.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/containers/containers.h"
+#include "runtime/images/bmp_test_files.h"
+#include "runtime/images/images.h"
+#include "system/desktop/desktop_testing.h"
+#include "system/desktop/images.h"
+#include "tests/support/heap_checks.h"
+
+namespace zn {
+namespace {
+
+using testing_bmp::Bytes;
+using testing_bmp::TestBmp;
+
+class ImageFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DecodeStateInit();
+    BmpCodecRegister();
+    ImageLibraryInit();
+    // Numbered records stay in the registry for reuse once an id was used: take them up front.
+    for (const int64_t id : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, -1}) {
+      ImageCreate(id, 1, 1, FillNone, 0);
+    }
+    ImageFreeAll();
+    (void)ImageDecodeWidth();  // the decode state's block is made on first use
+    objects_ = desktop::DesktopLiveObjects();
+    blocks_.emplace("blocks left behind by an image file operation");
+  }
+  void TearDown() override {
+    ImageFreeAll();
+    EXPECT_EQ(desktop::DesktopLiveObjects(), objects_) << "every image object released";
+  }
+  std::string Write(const std::string& name, const Bytes& bytes) const {
+    std::string path = folder_.File(name);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+  testing_bmp::TempFolder folder_;
+  int64_t objects_ = 0;
+  std::optional<test::LiveBlockGuard> blocks_;  // checked after TearDown
+};
+
+Bytes PixelsOf(const ImageRecord* record) {
+  const uint8_t* pixels = record->bitmap->bitmapData();
+  return Bytes(pixels, pixels + size_t{4} * record->width * record->height);
+}
+
+// What the decoder itself gives for the file, from memory.
+Bytes DecodedRgba(const Bytes& file) {
+  DecodeState state{};
+  state.from_memory = 1;
+  state.memory = file.data();
+  state.memory_size = static_cast<int32_t>(file.size());
+  if (BmpProbe(&state) == 0) {
+    return {};
+  }
+  Bytes pixels(size_t{4} * state.width * std::abs(state.height), 0);
+  const int32_t result = BmpDecode(&state, pixels.data(), state.width * 4, PixelsRgba);
+  BmpCleanup(&state);
+  return result == 1 ? pixels : Bytes{};
+}
+
+Bytes Picture24(int32_t width, int32_t rows, const std::vector<uint32_t>& colours, uint32_t seed) {
+  std::vector<uint32_t> rgb;
+  for (int32_t i = 0; i < width * rows; ++i) {
+    const uint32_t r = testing_bmp::PseudoRandom(&seed);
+    rgb.push_back(colours.empty() ? r & 0xFFFFFF : colours[r % colours.size()]);
+  }
+  TestBmp bmp;
+  bmp.width = width;
+  bmp.height = rows;
+  bmp.data = testing_bmp::PackRgb(rgb, width, rows, 24, false);
+  return testing_bmp::TestBmpBytes(bmp);
+}
+
+std::vector<std::pair<std::string, Bytes>> Layouts() {
+  std::vector<std::pair<std::string, Bytes>> files;
+  uint32_t seed = 5;
+  for (const uint16_t bits : {1, 4, 8, 16, 24, 32}) {
+    for (const int32_t height : {3, -3}) {
+      TestBmp bmp;
+      bmp.width = 7;
+      bmp.height = height;
+      bmp.bits = bits;
+      if (bits <= 8) {
+        bmp.table = testing_bmp::MakePalette(1 << bits, seed).bytes;
+      }
+      bmp.data.resize(testing_bmp::RowBytes(7, bits) * 3);
+      for (uint8_t& byte : bmp.data) {
+        byte = static_cast<uint8_t>(testing_bmp::PseudoRandom(&seed));
+      }
+      files.emplace_back(std::to_string(bits) + "_" + std::to_string(height),
+                         testing_bmp::TestBmpBytes(bmp));
+    }
+  }
+  TestBmp rle;
+  rle.width = 6;
+  rle.height = 4;
+  rle.bits = 8;
+  rle.compression = 1;
+  rle.colours_used = 8;
+  rle.table = testing_bmp::MakePalette(8, 2).bytes;
+  rle.data = {3, 5, 0, 0, 2, 7, 0, 2, 1, 1, 2, 3, 0, 1};
+  files.emplace_back("rle8", testing_bmp::TestBmpBytes(rle));
+  TestBmp alpha;
+  alpha.width = 3;
+  alpha.height = 2;
+  alpha.bits = 32;
+  alpha.compression = 6;
+  alpha.table = testing_bmp::MaskBytes({0xFF0000, 0xFF00, 0xFF, 0xFF000000});
+  alpha.data = testing_bmp::Pack32({0x80FF0000, 0, 0xFF00FF00, 0x400000FF, 0x11223344, 0xFFFFFFFF},
+                                   3, 2, false);
+  files.emplace_back("alpha", testing_bmp::TestBmpBytes(alpha));
+  files.emplace_back("os2", testing_bmp::TestCoreBmpBytes(2, 2, 24, {}, Bytes(16, 0x42)));
+  return files;
+}
+
+TEST_F(ImageFiles, LoadsEveryLayoutAsTheDecoderConvertsIt) {
+  for (const auto& [name, file] : Layouts()) {
+    const std::string path = Write(name + ".bmp", file);
+    const ImageRecord* record = ImageLoad(AnyId, path.c_str());
+    ASSERT_NE(record, nullptr) << name;
+    const auto id = reinterpret_cast<int64_t>(record);
+    const Bytes expected = DecodedRgba(file);
+    ASSERT_FALSE(expected.empty()) << name;
+    EXPECT_EQ(PixelsOf(record), expected) << name;
+    EXPECT_EQ(ImageDepth(id, -2), file[14] == 12 ? file[24] : file[28]) << name;
+    EXPECT_EQ(ImageBitsPerPixel(id), 32) << name;
+    EXPECT_EQ(ImageWidth(id) * ImageHeight(id) * 4, static_cast<int64_t>(expected.size()));
+    ImageFree(id);
+  }
+  // Pixels a run-length file skips are transparent black.
+  const ImageRecord* rle = ImageLoad(1, folder_.File("rle8.bmp").c_str());
+  ASSERT_NE(rle, nullptr);
+  const Bytes pixels = PixelsOf(rle);
+  // Stored row 2, from x = 0 to the delta's target, is the second row from the top.
+  EXPECT_EQ(Bytes(pixels.begin() + 4 * 6, pixels.begin() + 4 * 6 + 4), Bytes(4, 0));
+}
+
+TEST_F(ImageFiles, ANumberedLoadReplacesItsImageAndAFailedOneKeepsIt) {
+  const std::string small = Write("small.bmp", Picture24(3, 2, {}, 1));
+  const std::string large = Write("large.bmp", Picture24(9, 4, {}, 2));
+  const std::string bad = Write("bad.bmp", Bytes{'B', 'M', 0, 0});
+  const ImageRecord* first = ImageLoad(4, small.c_str());
+  ASSERT_NE(first, nullptr);
+  ASSERT_EQ(ImageLoad(4, large.c_str()), first) << "the same record, refilled";
+  EXPECT_EQ(ImageWidth(4), 9);
+  const int64_t objects = desktop::DesktopLiveObjects();
+  EXPECT_EQ(ImageLoad(4, bad.c_str()), nullptr);
+  EXPECT_EQ(ImageWidth(4), 9) << "the image under the id stays";
+  EXPECT_EQ(desktop::DesktopLiveObjects(), objects);
+}
+
+TEST_F(ImageFiles, RefusalsLeaveNothingBehind) {
+  TestBmp wide;
+  wide.width = 40000;
+  wide.height = 1;
+  wide.data.assign(testing_bmp::RowBytes(40000, 24), 0);
+  TestBmp empty = wide;
+  empty.width = 0;
+  TestBmp huffman;
+  huffman.width = 8;
+  huffman.height = 1;
+  huffman.bits = 1;
+  huffman.compression = 3;
+  huffman.data.assign(4, 0xFF);
+  TestBmp broken_rle;
+  broken_rle.width = 4;
+  broken_rle.height = 1;
+  broken_rle.bits = 8;
+  broken_rle.compression = 1;
+  broken_rle.table = testing_bmp::MakePalette(2, 1).bytes;
+  broken_rle.data = {9, 1, 0, 1};  // a run past the row
+  const Bytes whole = Picture24(5, 5, {}, 3);
+  const std::vector<std::pair<std::string, Bytes>> files = {
+      {"not a bmp", Bytes{'P', '6', '\n', '1', ' ', '1', '\n'}},
+      {"empty", Bytes{}},
+      {"wider than 32767", testing_bmp::TestBmpBytes(wide)},
+      {"width 0", testing_bmp::TestBmpBytes(empty)},
+      {"huffman", testing_bmp::TestBmpBytes(huffman)},
+      {"broken rle", testing_bmp::TestBmpBytes(broken_rle)},
+      {"truncated", Bytes(whole.begin(), whole.end() - 20)},
+  };
+  const int64_t objects = desktop::DesktopLiveObjects();
+  const test::LiveBlockGuard blocks;
+  for (const auto& [name, file] : files) {
+    EXPECT_EQ(ImageLoad(AnyId, Write("refused.bmp", file).c_str()), nullptr) << name;
+    EXPECT_EQ(ImageLoad(2, folder_.File("refused.bmp").c_str()), nullptr) << name;
+    EXPECT_EQ(ImageWidth(2), 0) << name;
+    EXPECT_EQ(desktop::DesktopLiveObjects(), objects) << name;
+    EXPECT_EQ(blocks.Change(), 0) << name;
+  }
+  EXPECT_EQ(ImageLoad(AnyId, folder_.File("missing.bmp").c_str()), nullptr);
+  EXPECT_EQ(ImageLoad(AnyId, folder_.path().c_str()), nullptr) << "a folder";
+  EXPECT_EQ(ImageLoad(AnyId, nullptr), nullptr);
+  EXPECT_EQ(desktop::DesktopLiveObjects(), objects);
+}
+
+TEST_F(ImageFiles, PlatformRefusalLeavesNothingBehind) {
+  const std::string path = Write("ok.bmp", Picture24(3, 3, {}, 4));
+  const int64_t objects = desktop::DesktopLiveObjects();
+  desktop::DesktopTestFailImageCreation(0);
+  EXPECT_EQ(ImageLoad(AnyId, path.c_str()), nullptr);
+  desktop::DesktopTestFailImageCreation(-1);
+  EXPECT_EQ(desktop::DesktopLiveObjects(), objects);
+}
+
+// Load, save at each depth, load again. 24 and 32 bits keep every opaque pixel; 1 bit keeps black
+// and white; 4 and 8 bits keep a picture of four colours to within the palette's learning error
+// (and the spread error where dithering is asked for).
+TEST_F(ImageFiles, RoundTripsAtEveryDepth) {
+  struct Trip {
+    int32_t depth;
+    uint32_t flags;
+    std::vector<uint32_t> colours;  // empty: any colour
+    int tolerance;
+  };
+  const std::vector<uint32_t> four = {0x102030, 0xF0E0D0, 0x20C040, 0x8000F0};
+  for (const Trip& trip :
+       {Trip{24, 0, {}, 0}, Trip{32, 0, {}, 0}, Trip{1, 0, {0, 0xFFFFFF}, 0}, Trip{4, 0, four, 4},
+        Trip{8, 0, four, 4}, Trip{8, DitherFlag, four, 16}, Trip{4, DitherFlag, four, 16}}) {
+    const std::string name =
+        "depth " + std::to_string(trip.depth) + " flags " + std::to_string(trip.flags);
+    const std::string source = Write("source.bmp", Picture24(61, 43, trip.colours, 6));
+    const ImageRecord* first = ImageLoad(1, source.c_str());
+    ASSERT_NE(first, nullptr) << name;
+    const std::string saved = folder_.File("saved.bmp");
+    ASSERT_EQ(ImageSave(1, saved.c_str(), BmpFormatTag, trip.depth, trip.flags), 1) << name;
+    const ImageRecord* second = ImageLoad(2, saved.c_str());
+    ASSERT_NE(second, nullptr) << name;
+    EXPECT_EQ(ImageDepth(2, -2), trip.depth) << name;
+    const Bytes a = PixelsOf(first);
+    const Bytes b = PixelsOf(second);
+    ASSERT_EQ(a.size(), b.size()) << name;
+    for (size_t i = 0; i < a.size(); ++i) {
+      ASSERT_LE(std::abs(a[i] - b[i]), trip.tolerance) << name << " byte " << i;
+    }
+  }
+}
+
+TEST_F(ImageFiles, SaveRefusesAndKeepsTheOldFile) {
+  ASSERT_NE(ImageLoad(3, Write("source.bmp", Picture24(4, 4, {}, 7)).c_str()), nullptr);
+  const Bytes old = {'o', 'l', 'd'};
+  const std::string target = Write("target.bmp", old);
+  EXPECT_EQ(ImageSave(9, target.c_str(), BmpFormatTag, 24, 0), 0) << "no such image";
+  EXPECT_EQ(ImageSave(3, target.c_str(), 0x474E50, 24, 0), 0) << "no PNG encoder";
+  EXPECT_EQ(ImageSave(3, target.c_str(), BmpFormatTag, 16, 0), 0) << "depth 16";
+  EXPECT_EQ(ImageSave(3, target.c_str(), BmpFormatTag, 24, 1), 0) << "unknown flag";
+  EXPECT_EQ(ImageSave(3, nullptr, BmpFormatTag, 24, 0), 0) << "no file name";
+  EXPECT_EQ(testing_bmp::ReadFile(target), old);
+  EXPECT_EQ(ImageSave(3, folder_.File("no/such/folder.bmp").c_str(), BmpFormatTag, 24, 0), 0);
+  EXPECT_EQ(folder_.Count(), 2U) << "nothing else was created";
+}
+
+// The writer lays colours over white: a transparent pixel comes back white, an opaque one as is.
+TEST_F(ImageFiles, SavingLaysAlphaOverWhite) {
+  TestBmp alpha;
+  alpha.width = 2;
+  alpha.height = 1;
+  alpha.bits = 32;
+  alpha.compression = 6;
+  alpha.table = testing_bmp::MaskBytes({0xFF0000, 0xFF00, 0xFF, 0xFF000000});
+  alpha.data = testing_bmp::Pack32({0x00123456, 0xFF123456}, 2, 1, false);
+  ASSERT_NE(ImageLoad(1, Write("alpha.bmp", testing_bmp::TestBmpBytes(alpha)).c_str()), nullptr);
+  const std::string saved = folder_.File("saved.bmp");
+  ASSERT_EQ(ImageSave(1, saved.c_str(), BmpFormatTag, 24, 0), 1);
+  const ImageRecord* back = ImageLoad(2, saved.c_str());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(PixelsOf(back), (Bytes{255, 255, 255, 255, 0x12, 0x34, 0x56, 255}));
+}
+
+}  // namespace
+}  // namespace zn

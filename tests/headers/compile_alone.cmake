@@ -1,0 +1,25 @@
+# Compiles, for each header in HEADERS ("a/b.h|c/d.h"), a file that includes that header alone.
+string(REPLACE "|" ";" headers "${HEADERS}")
+if(NOT headers)
+  message(FATAL_ERROR "no public headers given")
+endif()
+file(MAKE_DIRECTORY ${WORK_DIR})
+set(failed "")
+foreach(header IN LISTS headers)
+  string(MAKE_C_IDENTIFIER ${header} name)
+  set(source ${WORK_DIR}/${name}.cpp)
+  file(WRITE ${source} "#include \"${header}\"\n")
+  execute_process(
+    COMMAND ${CXX} -std=c++20 -Wall -Wextra -Wpedantic -Werror -fsyntax-only -I${SOURCE_DIR}
+            ${source}
+    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0)
+    message("${header} does not compile on its own:\n${output}")
+    list(APPEND failed ${header})
+  endif()
+endforeach()
+list(LENGTH headers count)
+if(failed)
+  message(FATAL_ERROR "headers that do not compile alone: ${failed}")
+endif()
+message("${count} public headers compile on their own")
