@@ -104,7 +104,7 @@ int main() {
   // Immediate events are queued as well, for a program that looks at them afterwards; their
   // callbacks have run, and fetching them does not run them again.
   std::printf("%lld events queued\n", static_cast<long long>(zn::EventQueueLength()));
-  while (zn::EventFetch() != 0) {
+  while (zn::EventFetch() != zn::EventTypeNone) {
   }
 
   // Deferred events wait in the queue until the program fetches them.
@@ -114,7 +114,7 @@ int main() {
   zn::EventPost(kWindowClosing, 0, kWindow, 0, nullptr, nullptr, zn::EventDeferred);
   std::printf("%lld events queued\n", static_cast<long long>(zn::EventQueueLength()));
   std::printf("-- fetching\n");
-  while (zn::EventFetch() != 0) {
+  while (zn::EventFetch() != zn::EventTypeNone) {
   }
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -28,7 +28,7 @@ void BM_EventPostFetchAlternating(benchmark::State& state) {
   zn::EventTestReset();
   int64_t object = 0;
   for (auto _ : state) {
-    zn::EventPostSimple(3, object & 1, 1, 0);
+    zn::EventPostSimple(zn::EventTypeGadget, object & 1, 1, zn::EventSubtypeNone);
     benchmark::DoNotOptimize(zn::EventFetch());
     ++object;
   }
@@ -47,7 +47,7 @@ void BM_EventPostFetchWithApplication(benchmark::State& state) {
   zn::WakeEventLoop();
   int64_t object = 0;
   for (auto _ : state) {
-    zn::EventPostSimple(3, object & 1, 1, 0);
+    zn::EventPostSimple(zn::EventTypeGadget, object & 1, 1, zn::EventSubtypeNone);
     benchmark::DoNotOptimize(zn::EventFetch());
     ++object;
   }
@@ -82,13 +82,13 @@ void BM_EventDispatchHundredKeys(benchmark::State& state) {
   zn::EventTestReset();
   for (int64_t window = 0; window < 10; ++window) {
     for (int64_t object = 0; object < 10; ++object)
-      zn::EventBind(3, Count, window, object, -1);
+      zn::EventBind(zn::EventTypeGadget, Count, window, object, zn::EventAny);
   }
-  zn::EventBind(3, Count, 5, -1, -1);
-  zn::EventBind(3, Count, -1, -1, -1);
+  zn::EventBind(zn::EventTypeGadget, Count, 5, zn::EventAny, zn::EventAny);
+  zn::EventBind(zn::EventTypeGadget, Count, zn::EventAny, zn::EventAny, zn::EventAny);
   callback_runs = 0;
   for (auto _ : state)
-    zn::EventDispatch(3, 5, 7, 0);
+    zn::EventDispatch(zn::EventTypeGadget, 5, 7, zn::EventSubtypeNone);
   state.counters["callbacks"] =
       benchmark::Counter(callback_runs, benchmark::Counter::kAvgIterations);
   zn::EventTestReset();

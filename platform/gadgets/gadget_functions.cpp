@@ -60,11 +60,11 @@ void ZnGadgetFunctions::reuse(Zn_GadgetStructure* record, int32_t type) {
 }
 
 void ZnGadgetFunctions::SendEvent(int32_t subtype) {
-  EventPostSimple(3, GadgetID, Gadget == nullptr ? -1 : Gadget->window, subtype);
+  EventPostSimple(EventTypeGadget, GadgetID, Gadget == nullptr ? -1 : Gadget->window, subtype);
 }
 
 void ZnGadgetFunctions::EventHandler(NSObject* /*sender*/) {
-  SendEvent(0);
+  SendEvent(EventSubtypeNone);
 }
 
 void ZnGadgetFunctions::FreeGadget() {}

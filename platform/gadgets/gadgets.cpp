@@ -72,8 +72,8 @@ void GadgetRelease(int64_t gadget) {
   if (record == nullptr) {
     return;
   }
-  GadgetUnbindEvent(gadget, nullptr, -1);
-  EventRemoveMatching(3, gadget, -1, -1);
+  GadgetUnbindEvent(gadget, nullptr, EventAny);
+  EventRemoveMatching(EventTypeGadget, gadget, EventAny, EventAny);
   // Every gadget kind's main view answers this: it must not call back into a freed gadget.
   objc_msgSend_bool(record->view.object, "setAlreadyDestroyed:", true);
   ZnGadgetFunctions* functions = record->functions;
@@ -104,11 +104,11 @@ int32_t GadgetUnbindEvent(int64_t gadget, void (*callback)(), int64_t filter) {
   if (record == nullptr) {
     return 0;
   }
-  return EventUnbind(3, callback, record->window, gadget, filter);
+  return EventUnbind(EventTypeGadget, callback, record->window, gadget, filter);
 }
 
 int32_t GadgetUnbindEvent(int64_t gadget, void (*callback)()) {
-  return GadgetUnbindEvent(gadget, callback, -1);
+  return GadgetUnbindEvent(gadget, callback, EventAny);
 }
 
 }  // namespace zn

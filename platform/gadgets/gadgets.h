@@ -145,7 +145,8 @@ void GadgetFree(int64_t gadget);
 void GadgetRelease(int64_t gadget);
 // GadgetFreeWindow: releases every gadget of the window (their views stay where they are).
 void GadgetFreeWindow(int64_t window);
-// GadgetUnbindEvent: EventUnbind of type 3 on the gadget's key; 0 for an unknown gadget.
+// GadgetUnbindEvent: EventUnbind of a gadget event (EventTypeGadget) on the gadget's key; 0 for
+// an unknown gadget.
 int32_t GadgetUnbindEvent(int64_t gadget, void (*callback)(), int64_t filter);
 int32_t GadgetUnbindEvent(int64_t gadget, void (*callback)());
 

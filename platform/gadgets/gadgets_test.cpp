@@ -95,7 +95,7 @@ struct Queued {
 
 std::vector<Queued> Drain() {
   std::vector<Queued> out;
-  while (EventFetch() != 0) {
+  while (EventFetch() != EventTypeNone) {
     const CurrentEvent& e = EventCurrent();
     out.push_back({e.type, e.object, e.window, e.subtype});
   }
@@ -339,9 +339,9 @@ TEST_F(Gadgets, FreeingAGadgetDropsItsEventsAndBindingsOnly) {
   a->Create(5, a_view, content, NSMakeRect(0, 0, 10, 10));
   auto* b = objc_alloc<TestKind>(&freed_);
   b->Create(6, objc_alloc<TestButton>(), content, NSMakeRect(0, 0, 10, 10));
-  EventBind(3, Noop, 2, 5, -1);
-  EventBind(3, Noop, 2, 5, 1);
-  EventBind(3, Noop, 2, 6, -1);
+  EventBind(EventTypeGadget, Noop, 2, 5, EventAny);
+  EventBind(EventTypeGadget, Noop, 2, 5, 1);
+  EventBind(EventTypeGadget, Noop, 2, 6, EventAny);
   a->SendEvent(0);
   b->SendEvent(0);
   a->SendEvent(1);

@@ -111,7 +111,7 @@ void ZnApplicationDelegate::application_openFiles(NSApplication* /*application*/
 }
 
 int64_t ZnApplicationDelegate::applicationShouldTerminate(NSApplication* /*application*/) {
-  EventPostSimple(1, -4, -1, 0);
+  EventPostSimple(EventTypeMenu, MenuItemQuit, EventWindowApplication, EventSubtypeNone);
   return NSTerminateCancel;
 }
 

@@ -116,15 +116,15 @@ void InstallMenuBar(NSMenu* menu_bar, int64_t window) {
 // ZnMenuDelegate.
 
 void ZnMenuDelegate::preferences(NSObject* /*sender*/) {
-  EventPostSimple(1, -2, WindowID, 0);
+  EventPostSimple(EventTypeMenu, MenuItemPreferences, WindowID, EventSubtypeNone);
 }
 
 void ZnMenuDelegate::about(NSObject* /*sender*/) {
-  EventPostSimple(1, -3, WindowID, 0);
+  EventPostSimple(EventTypeMenu, MenuItemAbout, WindowID, EventSubtypeNone);
 }
 
 void ZnMenuDelegate::terminate(NSObject* /*sender*/) {
-  EventPostSimple(1, -4, WindowID, 0);
+  EventPostSimple(EventTypeMenu, MenuItemQuit, WindowID, EventSubtypeNone);
 }
 
 void ZnMenuDelegate::eventHandler(NSMenuItem* item) {
@@ -139,10 +139,10 @@ void ZnMenuDelegate::eventHandler(NSMenuItem* item) {
     if (WindowBlocksMenuEvents(owner) != 0) {
       return;
     }
-    EventPostSimple(1, item->tag(), WindowIdOf(owner), 0);
+    EventPostSimple(EventTypeMenu, item->tag(), WindowIdOf(owner), EventSubtypeNone);
     return;
   }
-  EventPostSimple(1, item->tag(), 0, 0);
+  EventPostSimple(EventTypeMenu, item->tag(), 0, EventSubtypeNone);
 }
 
 bool ZnMenuDelegate::respondsToSelector(SEL selector) const {

@@ -147,8 +147,12 @@ TEST_F(Application, QuitAboutAndPreferencesBecomeMenuEvents) {
   MenuDelegate()->about(nullptr);
   MenuDelegate()->preferences(nullptr);
   MenuDelegate()->setWindowID(-1);
-  EXPECT_EQ(DrainEvents(), (std::vector<QueuedEvent>{
-                               {1, -4, -1, 0}, {1, -4, 3, 0}, {1, -3, 3, 0}, {1, -2, 3, 0}}));
+  EXPECT_EQ(DrainEvents(),
+            (std::vector<QueuedEvent>{
+                {EventTypeMenu, MenuItemQuit, EventWindowApplication, EventSubtypeNone},
+                {EventTypeMenu, MenuItemQuit, 3, EventSubtypeNone},
+                {EventTypeMenu, MenuItemAbout, 3, EventSubtypeNone},
+                {EventTypeMenu, MenuItemPreferences, 3, EventSubtypeNone}}));
 }
 
 TEST_F(Application, TerminateRequestPostsQuitAndCancels) {
@@ -156,7 +160,8 @@ TEST_F(Application, TerminateRequestPostsQuitAndCancels) {
   const int64_t wakes = DesktopTestQueuedEvents(NSApp);
   EXPECT_EQ(delegate->applicationShouldTerminate(NSApp), NSTerminateCancel);
   EXPECT_EQ(DesktopTestQueuedEvents(NSApp), wakes + 1) << "a menu event wakes the platform loop";
-  EXPECT_EQ(DrainEvents(), (std::vector<QueuedEvent>{{1, -4, -1, 0}}));
+  EXPECT_EQ(DrainEvents(), (std::vector<QueuedEvent>{{EventTypeMenu, MenuItemQuit,
+                                                      EventWindowApplication, EventSubtypeNone}}));
 }
 
 TEST_F(Application, OpenFilesJoinsPathsWithTabs) {

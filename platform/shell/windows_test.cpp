@@ -207,10 +207,10 @@ TEST_F(Windows, FreeRunsItsStepsInOrder) {
   }
   child.window->makeKeyWindow();
   MakeMenu(0, child.window);
-  EventBind(3, Noop, 2, 7, -1);
-  EventBind(3, Noop, 1, 7, -1);
-  EventPostSimple(3, 7, 2, 0);
-  EventPostSimple(3, 7, 1, 0);
+  EventBind(EventTypeGadget, Noop, 2, 7, EventAny);
+  EventBind(EventTypeGadget, Noop, 1, 7, EventAny);
+  EventPostSimple(EventTypeGadget, 7, 2, 0);
+  EventPostSimple(EventTypeGadget, 7, 1, 0);
   static std::vector<std::string> steps;
   steps.clear();
   WindowGadgetsFreeSet([](int64_t window) {
@@ -298,7 +298,7 @@ TEST_F(Windows, FreeAllFreesEveryWindowOnce) {
   TestWindow c = OpenWindow(7);
   TestWindow d = OpenWindow(AnyId);
   b.window->makeKeyWindow();
-  EventPostSimple(1, 1, 7, 0);
+  EventPostSimple(EventTypeMenu, 1, 7, EventSubtypeNone);
   WindowFree(-1);
   for (int64_t id : {0, 1, 7}) {
     EXPECT_EQ(WindowRecordOf(id), nullptr) << "window " << id;
@@ -330,10 +330,10 @@ TEST_F(Windows, FreeAllEndsOnAFreeStandingRecordNotYetFilledIn) {
 TEST_F(Windows, FreeingOneWindowKeepsTheOthersEventsAndBindings) {
   TestWindow a = OpenWindow(1);
   TestWindow b = OpenWindow(2);
-  EventBind(3, Noop, 1, 5, -1);
-  EventBind(1, Noop, 2, -1, -1);
-  EventPostSimple(3, 5, 1, 0);
-  EventPostSimple(3, 5, 2, 0);
+  EventBind(EventTypeGadget, Noop, 1, 5, EventAny);
+  EventBind(EventTypeMenu, Noop, 2, EventAny, EventAny);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 5, 2, 0);
   WindowFree(1);
   EXPECT_EQ(EventBindingKeyCount(), 1);
   EXPECT_EQ(DrainEvents(), (std::vector<QueuedEvent>{{3, 5, 2, 0}}));

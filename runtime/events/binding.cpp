@@ -148,7 +148,7 @@ int32_t EventUnbind(int32_t type, EventCallback callback, int64_t window, int64_
   }
   BindingNode* previous = nullptr;
   for (BindingNode* node = list->callbacks; node != nullptr; node = node->next) {
-    if (node->callback == callback && (filter == -1 || node->filter == filter)) {
+    if (node->callback == callback && (filter == EventAny || node->filter == filter)) {
       if (previous == nullptr) {
         list->callbacks = node->next;
       } else {
@@ -166,15 +166,15 @@ int32_t EventUnbind(int32_t type, EventCallback callback, int64_t window, int64_
 }
 
 int32_t EventUnbind(int32_t type, EventCallback callback, int64_t window, int64_t object) {
-  return EventUnbind(type, callback, window, object, -1);
+  return EventUnbind(type, callback, window, object, EventAny);
 }
 
 int32_t EventUnbind(int32_t type, EventCallback callback, int64_t window) {
-  return EventUnbind(type, callback, window, -1, -1);
+  return EventUnbind(type, callback, window, EventAny, EventAny);
 }
 
 int32_t EventUnbind(int32_t type, EventCallback callback) {
-  return EventUnbind(type, callback, -1, -1, -1);
+  return EventUnbind(type, callback, EventAny, EventAny, EventAny);
 }
 
 void EventUnbindWindow(int64_t window) {

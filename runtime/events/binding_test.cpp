@@ -74,21 +74,21 @@ TEST(EventBindingKey, SameTextAsTheFormat) {
 }
 
 TEST_F(EventBinding, FourKeysRunInOrderWithTheirFilters) {
-  EXPECT_EQ(EventBind(3, A, 2, 7, 1), 1);
-  EXPECT_EQ(EventBind(3, B, 2, 7, -1), 1);
-  EXPECT_EQ(EventBind(3, C, 2, -1, -1), 1);
-  EXPECT_EQ(EventBind(3, G, 2, -1, 1), 1) << "under 3:2:-1 only filter -1 runs";
-  EXPECT_EQ(EventBind(3, D, -1, -1, -1), 1);
-  EXPECT_EQ(EventBind(3, E, -1, 7, 1), 1);
-  EXPECT_EQ(EventBind(3, F, -1, 7, 2), 1) << "a different subtype filter";
-  EventDispatch(3, 2, 7, 1);
+  EXPECT_EQ(EventBind(EventTypeGadget, A, 2, 7, 1), 1);
+  EXPECT_EQ(EventBind(EventTypeGadget, B, 2, 7, EventAny), 1);
+  EXPECT_EQ(EventBind(EventTypeGadget, C, 2, EventAny, EventAny), 1);
+  EXPECT_EQ(EventBind(EventTypeGadget, G, 2, EventAny, 1), 1) << "under 3:2:-1 only filter -1 runs";
+  EXPECT_EQ(EventBind(EventTypeGadget, D, EventAny, EventAny, EventAny), 1);
+  EXPECT_EQ(EventBind(EventTypeGadget, E, EventAny, 7, 1), 1);
+  EXPECT_EQ(EventBind(EventTypeGadget, F, EventAny, 7, 2), 1) << "a different subtype filter";
+  EventDispatch(EventTypeGadget, 2, 7, 1);
   EXPECT_EQ(calls, std::vector<std::string>({"A", "B", "C", "D", "E"}));
 }
 
 TEST_F(EventBinding, WindowMinusOneRunsTwoKeysTwice) {
-  EventBind(1, A, -1, -4, -1);
-  EventBind(1, B, -1, -1, -1);
-  EventDispatch(1, -1, -4, 0);
+  EventBind(EventTypeMenu, A, EventAny, MenuItemQuit, EventAny);
+  EventBind(EventTypeMenu, B, EventAny, EventAny, EventAny);
+  EventDispatch(EventTypeMenu, EventWindowApplication, MenuItemQuit, EventSubtypeNone);
   EXPECT_EQ(calls, std::vector<std::string>({"A", "B", "B", "A"}));
 }
 
@@ -104,7 +104,7 @@ TEST_F(EventBinding, PostRunsBindingsWithThePostedEventCurrent) {
         seen_type = EventCurrent().type;
       },
       1, -1, -1);
-  EventPostSimple(3, 9, 1, 0);
+  EventPostSimple(EventTypeGadget, 9, 1, 0);
   EXPECT_EQ(seen_type, 3);
   EXPECT_EQ(seen_object, 9);
   EXPECT_EQ(EventCurrent().object, 50) << "the program's current event is back";
@@ -131,108 +131,108 @@ TEST_F(EventBinding, RemovingThePostedEventKeepsItsDataForTheLaterCallbacks) {
 }
 
 TEST_F(EventBinding, CoalescedPostsStillRunTheirBindings) {
-  EventBind(3, A, 1, 5, -1);
-  EventPostSimple(3, 5, 1, 0);
-  EventPostSimple(3, 5, 1, 0);
+  EventBind(EventTypeGadget, A, 1, 5, EventAny);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
   EXPECT_EQ(calls.size(), 2u);
   EXPECT_EQ(EventQueueLength(), 1);
 }
 
 TEST_F(EventBinding, DeferredEventsRunBindingsWhenFetched) {
-  EventBind(3, A, 1, 5, -1);
-  EventPost(3, 5, 1, 0, nullptr, nullptr, EventDeferred);
+  EventBind(EventTypeGadget, A, 1, 5, EventAny);
+  EventPost(EventTypeGadget, 5, 1, 0, nullptr, nullptr, EventDeferred);
   EXPECT_TRUE(calls.empty());
   EXPECT_EQ(EventFetch(), 3);
   EXPECT_EQ(calls, std::vector<std::string>({"A"}));
-  EventPostSimple(3, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
   EXPECT_EQ(EventFetch(), 3);
   EXPECT_EQ(calls.size(), 2u) << "an ordinary event runs its bindings at the post only";
 }
 
 TEST_F(EventBinding, BindAppendsRefusesRepeatsAndKeepsTheWindow) {
-  EXPECT_EQ(EventBind(3, A, 2, 7, -1), 1);
-  EXPECT_EQ(EventBind(3, B, 2, 7, -1), 1);
-  EXPECT_EQ(EventBind(3, A, 2, 7, -1), 0) << "same callback, same filter";
-  EXPECT_EQ(EventBind(3, A, 2, 7, 4), 1) << "same callback, another filter";
-  EXPECT_EQ(EventBind(3, nullptr, 2, 7, -1), 0);
+  EXPECT_EQ(EventBind(EventTypeGadget, A, 2, 7, EventAny), 1);
+  EXPECT_EQ(EventBind(EventTypeGadget, B, 2, 7, EventAny), 1);
+  EXPECT_EQ(EventBind(EventTypeGadget, A, 2, 7, EventAny), 0) << "same callback, same filter";
+  EXPECT_EQ(EventBind(EventTypeGadget, A, 2, 7, 4), 1) << "same callback, another filter";
+  EXPECT_EQ(EventBind(EventTypeGadget, nullptr, 2, 7, EventAny), 0);
   EXPECT_EQ(EventBindingKeyCount(), 1);
-  EventDispatch(3, 2, 7, 4);
+  EventDispatch(EventTypeGadget, 2, 7, 4);
   EXPECT_EQ(calls, std::vector<std::string>({"A", "B", "A"})) << "new nodes go at the end";
-  EXPECT_EQ(EventBind(3, C, -1, 7, -1), 1);
+  EXPECT_EQ(EventBind(EventTypeGadget, C, EventAny, 7, EventAny), 1);
   EventUnbindWindow(-1);
   EXPECT_EQ(EventBindingKeyCount(), 1) << "a key with window -1 records -1";
 }
 
 TEST_F(EventBinding, BindWithExhaustedMemoryChangesNothing) {
   test::HeapFailAfter(0);
-  EXPECT_EQ(EventBind(3, A, 2, 7, -1), 0);
+  EXPECT_EQ(EventBind(EventTypeGadget, A, 2, 7, EventAny), 0);
   test::HeapFailNever();
   EXPECT_EQ(EventBindingKeyCount(), 0) << "no empty element left behind";
-  EventBind(3, A, 2, 7, -1);
+  EventBind(EventTypeGadget, A, 2, 7, EventAny);
   test::HeapFailAfter(0);
-  EXPECT_EQ(EventBind(3, B, 2, 7, -1), 0);
+  EXPECT_EQ(EventBind(EventTypeGadget, B, 2, 7, EventAny), 0);
   test::HeapFailNever();
-  EventDispatch(3, 2, 7, 0);
+  EventDispatch(EventTypeGadget, 2, 7, 0);
   EXPECT_EQ(calls, std::vector<std::string>({"A"}));
 }
 
 TEST_F(EventBinding, UnbindRemovesOneNodeAndDeletesEmptyKeys) {
-  EventBind(3, A, 2, 7, 1);
-  EventBind(3, A, 2, 7, 2);
-  EXPECT_EQ(EventUnbind(3, A, 2, 7, 3), 0) << "no node with filter 3";
-  EXPECT_EQ(EventUnbind(3, B, 2, 7, -1), 0);
-  EXPECT_EQ(EventUnbind(3, A, 9, 9, -1), 0) << "no such key";
-  EXPECT_EQ(EventUnbind(3, A, 2, 7, 2), 1);
+  EventBind(EventTypeGadget, A, 2, 7, 1);
+  EventBind(EventTypeGadget, A, 2, 7, 2);
+  EXPECT_EQ(EventUnbind(EventTypeGadget, A, 2, 7, 3), 0) << "no node with filter 3";
+  EXPECT_EQ(EventUnbind(EventTypeGadget, B, 2, 7, EventAny), 0);
+  EXPECT_EQ(EventUnbind(EventTypeGadget, A, 9, 9, EventAny), 0) << "no such key";
+  EXPECT_EQ(EventUnbind(EventTypeGadget, A, 2, 7, 2), 1);
   EXPECT_EQ(EventBindingKeyCount(), 1);
-  EXPECT_EQ(EventUnbind(3, A, 2, 7, -1), 1) << "-1 takes any filter";
+  EXPECT_EQ(EventUnbind(EventTypeGadget, A, 2, 7, EventAny), 1) << "-1 takes any filter";
   EXPECT_EQ(EventBindingKeyCount(), 0) << "unbinding the only callback deletes the key";
 }
 
 TEST_F(EventBinding, UnbindWithNullCallbackRemovesTheWholeKey) {
-  EventBind(3, A, 2, 7, -1);
-  EventBind(3, B, 2, 7, 1);
-  EventBind(3, C, 2, 8, -1);
-  EXPECT_EQ(EventUnbind(3, nullptr, 2, 7, -1), 0);
+  EventBind(EventTypeGadget, A, 2, 7, EventAny);
+  EventBind(EventTypeGadget, B, 2, 7, 1);
+  EventBind(EventTypeGadget, C, 2, 8, EventAny);
+  EXPECT_EQ(EventUnbind(EventTypeGadget, nullptr, 2, 7, EventAny), 0);
   EXPECT_EQ(EventBindingKeyCount(), 1);
-  EventDispatch(3, 2, 7, 1);
+  EventDispatch(EventTypeGadget, 2, 7, 1);
   EXPECT_TRUE(calls.empty());
 }
 
 TEST_F(EventBinding, ShorterUnbindFormsFillInMinusOne) {
-  EventBind(3, A, 2, 7, -1);
-  EventBind(3, A, 2, -1, -1);
-  EventBind(3, A, -1, -1, -1);
-  EXPECT_EQ(EventUnbind(3, A, 2, 7), 1);
-  EXPECT_EQ(EventUnbind(3, A, 2), 1);
-  EXPECT_EQ(EventUnbind(3, A), 1);
+  EventBind(EventTypeGadget, A, 2, 7, EventAny);
+  EventBind(EventTypeGadget, A, 2, EventAny, EventAny);
+  EventBind(EventTypeGadget, A, EventAny, EventAny, EventAny);
+  EXPECT_EQ(EventUnbind(EventTypeGadget, A, 2, 7), 1);
+  EXPECT_EQ(EventUnbind(EventTypeGadget, A, 2), 1);
+  EXPECT_EQ(EventUnbind(EventTypeGadget, A), 1);
   EXPECT_EQ(EventBindingKeyCount(), 0);
 }
 
 TEST_F(EventBinding, UnbindWindowComparesTheRecordedWindow) {
-  EventBind(3, A, 2, 7, -1);
-  EventBind(1, B, 2, -1, -1);
-  EventBind(1, B, 2, 3, -1);
-  EventBind(3, C, 5, 7, -1);
-  EventBind(3, D, -1, 7, -1);
+  EventBind(EventTypeGadget, A, 2, 7, EventAny);
+  EventBind(EventTypeMenu, B, 2, EventAny, EventAny);
+  EventBind(EventTypeMenu, B, 2, 3, EventAny);
+  EventBind(EventTypeGadget, C, 5, 7, EventAny);
+  EventBind(EventTypeGadget, D, EventAny, 7, EventAny);
   EventUnbindWindow(2);
   EXPECT_EQ(EventBindingKeyCount(), 2);
-  EventDispatch(3, 5, 7, 0);
-  EventDispatch(1, 2, 3, 0);
+  EventDispatch(EventTypeGadget, 5, 7, 0);
+  EventDispatch(EventTypeMenu, 2, 3, 0);
   EXPECT_EQ(calls, std::vector<std::string>({"C", "D"}));
 }
 
 // Callbacks that change the bindings while they run.
 void UnbindSelf() {
   calls.push_back("self");
-  EventUnbind(3, UnbindSelf, 2, 7, -1);
+  EventUnbind(EventTypeGadget, UnbindSelf, 2, 7, EventAny);
 }
 void UnbindNext() {
   calls.push_back("next");
-  EventUnbind(3, B, 2, 7, -1);
+  EventUnbind(EventTypeGadget, B, 2, 7, EventAny);
 }
 void UnbindKey() {
   calls.push_back("key");
-  EventUnbind(3, nullptr, 2, 7, -1);
+  EventUnbind(EventTypeGadget, nullptr, 2, 7, EventAny);
 }
 void UnbindWindow() {
   calls.push_back("window");
@@ -240,29 +240,29 @@ void UnbindWindow() {
 }
 
 TEST_F(EventBinding, CallbackUnbindingItselfRunsOnce) {
-  EventBind(3, UnbindSelf, 2, 7, -1);
-  EventBind(3, A, 2, 7, -1);
-  EventDispatch(3, 2, 7, 0);
-  EventDispatch(3, 2, 7, 0);
+  EventBind(EventTypeGadget, UnbindSelf, 2, 7, EventAny);
+  EventBind(EventTypeGadget, A, 2, 7, EventAny);
+  EventDispatch(EventTypeGadget, 2, 7, 0);
+  EventDispatch(EventTypeGadget, 2, 7, 0);
   EXPECT_EQ(calls, std::vector<std::string>({"self", "A", "A"}));
 }
 
 TEST_F(EventBinding, CallbackUnbindingOthersStopsThemSafely) {
-  EventBind(3, UnbindNext, 2, 7, -1);
-  EventBind(3, B, 2, 7, -1);
-  EventBind(3, C, 2, 7, -1);
-  EventDispatch(3, 2, 7, 0);
+  EventBind(EventTypeGadget, UnbindNext, 2, 7, EventAny);
+  EventBind(EventTypeGadget, B, 2, 7, EventAny);
+  EventBind(EventTypeGadget, C, 2, 7, EventAny);
+  EventDispatch(EventTypeGadget, 2, 7, 0);
   EXPECT_EQ(calls, std::vector<std::string>({"next", "C"})) << "the unbound node does not run";
   calls.clear();
-  EventBind(3, UnbindKey, 2, 7, 0);
-  EventBind(3, D, 2, -1, -1);
-  EventDispatch(3, 2, 7, 0);
+  EventBind(EventTypeGadget, UnbindKey, 2, 7, 0);
+  EventBind(EventTypeGadget, D, 2, EventAny, EventAny);
+  EventDispatch(EventTypeGadget, 2, 7, 0);
   EXPECT_EQ(calls, std::vector<std::string>({"next", "C", "key", "D"}));
   calls.clear();
-  EventBind(3, UnbindWindow, 2, -1, -1);
-  EventBind(3, E, 2, -1, -1);
-  EventBind(3, F, -1, -1, -1);
-  EventDispatch(3, 2, 7, 0);
+  EventBind(EventTypeGadget, UnbindWindow, 2, EventAny, EventAny);
+  EventBind(EventTypeGadget, E, 2, EventAny, EventAny);
+  EventBind(EventTypeGadget, F, EventAny, EventAny, EventAny);
+  EventDispatch(EventTypeGadget, 2, 7, 0);
   EXPECT_EQ(calls, std::vector<std::string>({"D", "window", "F"}));
   EXPECT_EQ(EventBindingKeyCount(), 1);
 }

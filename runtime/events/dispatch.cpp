@@ -25,7 +25,7 @@ void DispatchKey(int32_t type, int64_t window, int64_t object, int64_t subtype, 
     // Read before the call: the callback may unbind this node (which then stays readable).
     internal::BindingNode* next = node->next;
     const EventCallback callback = node->callback;
-    if (callback != nullptr && (node->filter == -1 || (exact && node->filter == subtype))) {
+    if (callback != nullptr && (node->filter == EventAny || (exact && node->filter == subtype))) {
       callback();
     }
     node = next;
@@ -42,9 +42,9 @@ void EventDispatch(int32_t type, int64_t window, int64_t object, int64_t subtype
   }
   internal::BindingDispatchEnter();
   DispatchKey(type, window, object, subtype, true);
-  DispatchKey(type, window, -1, subtype, false);
-  DispatchKey(type, -1, -1, subtype, false);
-  DispatchKey(type, -1, object, subtype, true);
+  DispatchKey(type, window, EventAny, subtype, false);
+  DispatchKey(type, EventAny, EventAny, subtype, false);
+  DispatchKey(type, EventAny, object, subtype, true);
   internal::BindingDispatchLeave();
 }
 

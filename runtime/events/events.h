@@ -48,6 +48,31 @@ struct CurrentEvent {
   EventDataFree free_callback;
 };
 
+// Event types posted in this system. A type of 0 means no event and is never posted.
+inline constexpr int32_t EventTypeNone = 0;
+// A menu command: object the item's tag (or a reserved item below), window the id of the window
+// the menu belongs to (0 for none), subtype 0. Always wakes the platform loop.
+inline constexpr int32_t EventTypeMenu = 1;
+// A gadget event: object the gadget's id, window the gadget's window, subtype the kind of event.
+inline constexpr int32_t EventTypeGadget = 3;
+// A type that never wakes the platform loop.
+inline constexpr int32_t EventTypeQuiet = 4;
+
+// Reserved menu items, posted as the object of a menu event by the application menu's standard
+// commands (and, for Quit, by the platform's request to terminate).
+inline constexpr int64_t MenuItemPreferences = -2;
+inline constexpr int64_t MenuItemAbout = -3;
+inline constexpr int64_t MenuItemQuit = -4;
+
+// The window of an event that concerns the whole application (the request to terminate).
+inline constexpr int64_t EventWindowApplication = -1;
+// The subtype of a menu event, and of a gadget's plain action.
+inline constexpr int64_t EventSubtypeNone = 0;
+// The current subtype after a fetch that found no event.
+inline constexpr int64_t EventSubtypeNoEvent = -1;
+// In a removal, a binding key or a subtype filter: every value.
+inline constexpr int64_t EventAny = -1;
+
 // Posting flags.
 inline constexpr uint32_t EventDeferred = 2;   // never coalesce; bindings run at the fetch
 inline constexpr uint32_t EventForceWake = 4;  // wake even when a platform event is pending
@@ -68,9 +93,9 @@ void EventEnd();
 void EventThreadedSet(bool on);
 bool EventThreaded();
 
-// EventPost: wakes the platform loop (type 1 always; type 4 never; others when forced or when no
-// platform event is pending), then queues the event unless it repeats the last queued record
-// (same type, object, window and subtype, type at most 65535, not deferred), then runs the
+// EventPost: wakes the platform loop (menu events always; quiet ones never; others when forced or
+// when no platform event is pending), then queues the event unless it repeats the last queued
+// record (same type, object, window and subtype, type at most 65535, not deferred), then runs the
 // bindings at once unless deferred, with the event as the current one. An event that is not
 // queued (coalesced, or dropped because the pool cannot supply a record) hands its data to its
 // free callback, so that nothing the caller passed is lost; a dropped event runs no bindings and

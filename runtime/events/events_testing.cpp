@@ -15,7 +15,7 @@ int32_t EventBindingKeyCount() {
 }
 
 void EventTestReset() {
-  EventRemoveMatching(-1, -1, -1, -1);
+  EventRemoveMatching(EventAny, EventAny, EventAny, EventAny);
   internal::EventCurrentDiscard();
   HashMap* table = internal::EventBindingTable();
   if (table == nullptr) {

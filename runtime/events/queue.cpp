@@ -43,10 +43,10 @@ bool RunForgets(const EventRecord* record, bool removed) {
 }
 
 bool ShouldWake(int32_t type, uint32_t flags) {
-  if (type == 1) {
+  if (type == EventTypeMenu) {
     return true;
   }
-  if (type == 4) {
+  if (type == EventTypeQuiet) {
     return false;
   }
   return (flags & EventForceWake) != 0 || !internal::PlatformEventPending();
@@ -177,7 +177,7 @@ int32_t EventFetch() {
     current_event.free_callback = nullptr;
     free_callback(data);
   }
-  current_event.subtype = -1;
+  current_event.subtype = EventSubtypeNoEvent;
   EventRecord* record = first_record;
   if (record == nullptr) {
     return 0;
@@ -225,8 +225,9 @@ const CurrentEvent& EventCurrent() {
 
 void EventRemoveMatching(int32_t type, int64_t object, int64_t window, int64_t subtype) {
   RemoveRecords([=](const EventRecord& r) {
-    return (type == -1 || r.type == type) && (object == -1 || r.object == object) &&
-           (window == -1 || r.window == window) && (subtype == -1 || r.subtype == subtype);
+    return (type == EventAny || r.type == type) && (object == EventAny || r.object == object) &&
+           (window == EventAny || r.window == window) &&
+           (subtype == EventAny || r.subtype == subtype);
   });
 }
 

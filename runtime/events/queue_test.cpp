@@ -30,7 +30,7 @@ struct Posted {
 // Empties the queue and returns what was in it, in order.
 std::vector<Posted> Drain() {
   std::vector<Posted> out;
-  while (EventFetch() != 0) {
+  while (EventFetch() != EventTypeNone) {
     const CurrentEvent& e = EventCurrent();
     out.push_back({e.type, e.object, e.window, e.subtype});
   }
@@ -51,13 +51,13 @@ class EventQueue : public ::testing::Test {
 };
 
 TEST_F(EventQueue, RepeatedEventQueuesOneRecord) {
-  EventPostSimple(3, 5, 1, 0);
-  EventPostSimple(3, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
   EXPECT_EQ(EventQueueLength(), 1);
   EventTestReset();
-  EventPostSimple(3, 5, 1, 0);
-  EventPostSimple(3, 6, 1, 0);
-  EventPostSimple(3, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 6, 1, 0);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
   ASSERT_EQ(EventQueueLength(), 3) << "only a repeat of the last record coalesces";
   const std::vector<Posted> got = Drain();
   EXPECT_EQ(got[0].object, 5);
@@ -66,7 +66,7 @@ TEST_F(EventQueue, RepeatedEventQueuesOneRecord) {
 }
 
 TEST_F(EventQueue, EveryFieldTakesPartInCoalescing) {
-  EventPostSimple(3, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
   EventPostSimple(2, 5, 1, 0);
   EventPostSimple(2, 5, 2, 0);
   EventPostSimple(2, 5, 2, 9);
@@ -87,17 +87,17 @@ TEST_F(EventQueue, TypesAbove65535NeverCoalesce) {
 }
 
 TEST_F(EventQueue, DeferredEventsNeverCoalesce) {
-  EventPost(3, 5, 1, 0, nullptr, nullptr, EventDeferred);
-  EventPost(3, 5, 1, 0, nullptr, nullptr, EventDeferred);
+  EventPost(EventTypeGadget, 5, 1, 0, nullptr, nullptr, EventDeferred);
+  EventPost(EventTypeGadget, 5, 1, 0, nullptr, nullptr, EventDeferred);
   EXPECT_EQ(EventQueueLength(), 2);
-  EventPostSimple(3, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
   EXPECT_EQ(EventQueueLength(), 2) << "a deferred last record still counts as the last record";
-  EventPostSimple(3, 5, 2, 0);
+  EventPostSimple(EventTypeGadget, 5, 2, 0);
   EXPECT_EQ(EventQueueLength(), 3);
 }
 
 TEST_F(EventQueue, FetchOnEmptyQueueKeepsWindowAndObject) {
-  EventPostSimple(3, 7, 2, 4);
+  EventPostSimple(EventTypeGadget, 7, 2, 4);
   ASSERT_EQ(EventFetch(), 3);
   EXPECT_EQ(EventCurrentType(), 3);
   EXPECT_EQ(EventFetch(), 0);
@@ -156,15 +156,15 @@ TEST_F(EventQueue, CoalescedEventDataIsFreedNotLost) {
 
 TEST_F(EventQueue, RemoveMatchingKeepsOrderAndTheLastRecord) {
   int d = 9;
-  EventPostSimple(3, 5, 1, 0);
-  EventPostSimple(3, 6, 1, 0);
-  EventPostWithData(3, 5, 2, 1, &d, FreeInt);
-  EventPostSimple(1, 5, 1, 0);
-  EventPostSimple(3, 5, 1, 7);
-  EventRemoveMatching(3, 5, -1, -1);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 6, 1, 0);
+  EventPostWithData(EventTypeGadget, 5, 2, 1, &d, FreeInt);
+  EventPostSimple(EventTypeMenu, 5, 1, EventSubtypeNone);
+  EventPostSimple(EventTypeGadget, 5, 1, 7);
+  EventRemoveMatching(EventTypeGadget, 5, EventAny, EventAny);
   EXPECT_EQ(freed, std::vector<int>({9})) << "a dropped record's data is freed";
   EXPECT_EQ(EventQueueLength(), 2);
-  EventPostSimple(1, 5, 1, 0);
+  EventPostSimple(EventTypeMenu, 5, 1, EventSubtypeNone);
   EXPECT_EQ(EventQueueLength(), 2) << "the kept last record (1, 5, 1, 0) coalesces the repeat";
   EventPostSimple(2, 8, 0, 0);
   const std::vector<Posted> got = Drain();
@@ -176,29 +176,29 @@ TEST_F(EventQueue, RemoveMatchingKeepsOrderAndTheLastRecord) {
 }
 
 TEST_F(EventQueue, RemoveEverythingAndNothing) {
-  EventPostSimple(3, 5, 1, 0);
-  EventRemoveMatching(4, -1, -1, -1);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
+  EventRemoveMatching(EventTypeQuiet, EventAny, EventAny, EventAny);
   EXPECT_EQ(EventQueueLength(), 1);
-  EventRemoveMatching(-1, -1, -1, -1);
+  EventRemoveMatching(EventAny, EventAny, EventAny, EventAny);
   EXPECT_EQ(EventQueueLength(), 0);
-  EventPostSimple(3, 5, 1, 0);
-  EventPostSimple(3, 5, 1, 1);
+  EventPostSimple(EventTypeGadget, 5, 1, 0);
+  EventPostSimple(EventTypeGadget, 5, 1, 1);
   EXPECT_EQ(EventQueueLength(), 2) << "the last-record pointer was null after removing all";
   EXPECT_EQ(EventPeekType(), 3);
 }
 
 TEST_F(EventQueue, RemoveForWindowComparesTheWindowOnly) {
-  EventPostSimple(3, 5, -1, 0);
-  EventPostSimple(3, 5, 2, 0);
-  EventPostSimple(1, 4, 2, 0);
-  EventPostSimple(1, 4, 3, 0);
+  EventPostSimple(EventTypeGadget, 5, -1, 0);
+  EventPostSimple(EventTypeGadget, 5, 2, 0);
+  EventPostSimple(EventTypeMenu, 4, 2, EventSubtypeNone);
+  EventPostSimple(EventTypeMenu, 4, 3, EventSubtypeNone);
   EventRemoveForWindow(2);
   std::vector<Posted> got = Drain();
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0].window, -1) << "-1 is a window value here, not a wildcard";
   EXPECT_EQ(got[1].window, 3);
-  EventPostSimple(3, 5, -1, 0);
-  EventPostSimple(3, 5, 2, 0);
+  EventPostSimple(EventTypeGadget, 5, -1, 0);
+  EventPostSimple(EventTypeGadget, 5, 2, 0);
   EventRemoveForWindow(-1);
   got = Drain();
   ASSERT_EQ(got.size(), 1u);
@@ -210,8 +210,8 @@ TEST_F(EventQueue, PeekLeavesTheRecord) {
   EXPECT_EQ(EventPeek(&object, &window, &subtype), 0);
   EXPECT_EQ(object, 11) << "untouched when empty";
   EXPECT_EQ(EventPeekType(), 0);
-  EventPostSimple(3, 5, 1, 2);
-  EventPostSimple(4, 6, 1, 2);
+  EventPostSimple(EventTypeGadget, 5, 1, 2);
+  EventPostSimple(EventTypeQuiet, 6, 1, 2);
   EXPECT_EQ(EventPeek(&object, &window, &subtype), 3);
   EXPECT_EQ(object, 5);
   EXPECT_EQ(window, 1);
@@ -228,7 +228,7 @@ TEST_F(EventQueue, ExhaustedPoolDropsTheEventAndChangesNothingElse) {
   int64_t queued = 0;
   bool dropped = false;
   for (int i = 0; i < 300 && !dropped; ++i) {
-    EventPostWithData(3, i, 1, 0, &d, FreeInt);
+    EventPostWithData(EventTypeGadget, i, 1, 0, &d, FreeInt);
     dropped = EventQueueLength() == queued;
     queued = EventQueueLength();
   }
@@ -236,7 +236,7 @@ TEST_F(EventQueue, ExhaustedPoolDropsTheEventAndChangesNothingElse) {
   EXPECT_EQ(freed, std::vector<int>({5})) << "the dropped event's data is not lost";
   EXPECT_EQ(EventCurrent().object, 100) << "the current event is unchanged";
   test::HeapFailNever();
-  EventPostSimple(3, 999, 1, 0);
+  EventPostSimple(EventTypeGadget, 999, 1, 0);
   EXPECT_EQ(EventQueueLength(), queued + 1) << "posting works again";
 }
 
@@ -274,22 +274,22 @@ TEST_F(EventWake, WakeEventIsAnEmptyApplicationEventAtTheHead) {
 }
 
 TEST_F(EventWake, TypeOneAlwaysWakesTypeFourNever) {
-  EventPostSimple(4, 1, 1, 0);
+  EventPostSimple(EventTypeQuiet, 1, 1, 0);
   EXPECT_EQ(Wakes(), 0) << "type 4 never wakes, even with nothing pending";
-  EventPost(4, 2, 1, 0, nullptr, nullptr, EventForceWake);
+  EventPost(EventTypeQuiet, 2, 1, 0, nullptr, nullptr, EventForceWake);
   EXPECT_EQ(Wakes(), 0) << "not even when forced";
-  EventPostSimple(1, -4, -1, 0);
+  EventPostSimple(EventTypeMenu, MenuItemQuit, EventWindowApplication, EventSubtypeNone);
   EXPECT_EQ(Wakes(), 1);
-  EventPostSimple(1, -4, -1, 0);
+  EventPostSimple(EventTypeMenu, MenuItemQuit, EventWindowApplication, EventSubtypeNone);
   EXPECT_EQ(Wakes(), 2) << "type 1 wakes although an event is pending (and although coalesced)";
 }
 
 TEST_F(EventWake, OtherTypesWakeWhenNothingIsPendingOrWhenForced) {
-  EventPostSimple(3, 1, 1, 0);
+  EventPostSimple(EventTypeGadget, 1, 1, 0);
   EXPECT_EQ(Wakes(), 1);
-  EventPostSimple(3, 2, 1, 0);
+  EventPostSimple(EventTypeGadget, 2, 1, 0);
   EXPECT_EQ(Wakes(), 1) << "a platform event is pending";
-  EventPost(3, 3, 1, 0, nullptr, nullptr, EventForceWake);
+  EventPost(EventTypeGadget, 3, 1, 0, nullptr, nullptr, EventForceWake);
   EXPECT_EQ(Wakes(), 2);
 }
 

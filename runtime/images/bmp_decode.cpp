@@ -7,9 +7,12 @@
 // bytes). Where the data leaves those bounds or ends early, what lies inside is written and the
 // result is 0, so the caller knows the picture is incomplete. Loops are bounded by the source's
 // size, never by the header's width and height alone.
+#include <sys/types.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "runtime/images/images.h"
@@ -30,6 +33,7 @@ struct BmpPicture {
   const BmpHeader* header;
   const uint8_t* source;
   uint64_t size;
+  std::FILE* stream;  // rows are read from here when set (the source holds the file's head)
   int64_t width;
   int64_t rows;  // |biHeight|
   bool top_down;
@@ -184,11 +188,54 @@ void BmpConvertRow(BmpPicture* picture, const uint8_t* data, int64_t count, uint
   }
 }
 
+// Rows read from the stream in chunks of whole rows; the probe streams only files that hold
+// every row, so the chunk is never larger than the file. A file that shrinks meanwhile gives short
+// reads, which end the picture as incomplete.
+constexpr uint64_t kStreamChunkBytes = uint64_t{1} << 20;
+
 template <int kOut>
-void BmpDecodeRows(BmpPicture* picture) {
+void BmpDecodeStreamedRows(BmpPicture* picture) {
   const uint64_t bits = picture->header->bits;
   const auto width = static_cast<uint64_t>(picture->width);
-  const uint64_t row_bytes = ((width * bits + 31) / 32) * 4;
+  const uint64_t row_bytes = BmpRowBytes(*picture->header);
+  const auto rows = static_cast<uint64_t>(picture->rows);
+  const uint64_t chunk_rows = std::min(rows, std::max<uint64_t>(1, kStreamChunkBytes / row_bytes));
+  auto* chunk = static_cast<uint8_t*>(SizedAlloc(chunk_rows * row_bytes));
+  if (chunk == nullptr ||
+      fseeko(picture->stream, static_cast<off_t>(picture->header->offset), SEEK_SET) != 0) {
+    SizedFree(chunk);
+    picture->complete = false;
+    return;
+  }
+  for (uint64_t j = 0; j < rows; j += chunk_rows) {
+    const uint64_t count = std::min(chunk_rows, rows - j);
+    const uint64_t read =
+        std::fread(chunk, 1, static_cast<size_t>(count * row_bytes), picture->stream);
+    for (uint64_t k = 0; k < count; ++k) {
+      const uint64_t start = k * row_bytes;
+      const uint64_t available = read > start ? read - start : 0;
+      const uint64_t inside = std::min<uint64_t>(width, available * 8 / bits);
+      BmpConvertRow<kOut>(picture, chunk + start, static_cast<int64_t>(inside),
+                          BmpDestinationRow(*picture, static_cast<int64_t>(j + k)));
+      if (inside < width) {
+        picture->complete = false;
+        SizedFree(chunk);
+        return;
+      }
+    }
+  }
+  SizedFree(chunk);
+}
+
+template <int kOut>
+void BmpDecodeRows(BmpPicture* picture) {
+  if (picture->stream != nullptr) {
+    BmpDecodeStreamedRows<kOut>(picture);
+    return;
+  }
+  const uint64_t bits = picture->header->bits;
+  const auto width = static_cast<uint64_t>(picture->width);
+  const uint64_t row_bytes = BmpRowBytes(*picture->header);
   uint64_t position = picture->header->offset;
   for (int64_t j = 0; j < picture->rows; ++j, position += row_bytes) {
     const uint64_t available = position < picture->size ? picture->size - position : 0;
@@ -323,6 +370,7 @@ int32_t BmpDecode(DecodeState* state, void* destination, int32_t bytes_per_row, 
   picture.header = &header;
   picture.source = source;
   picture.size = size;
+  picture.stream = state->scratch[kBmpScratchStreamed] != nullptr ? state->stream : nullptr;
   picture.width = header.width;
   picture.rows = header.height < 0 ? -static_cast<int64_t>(header.height) : header.height;
   picture.top_down = header.height < 0;

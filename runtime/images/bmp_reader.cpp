@@ -2,6 +2,7 @@
 // freeing the loaded copy. The pixel conversion lives in bmp_decode.cpp.
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,10 +16,37 @@ namespace {
 
 const ImageDecoder kBmpDecoder = {BmpProbe, BmpDecode, BmpCleanup, BmpFormatTag};
 
-// Loads a file source whole into a copy, once its file header has shown a BMP: the
-// signature is checked before anything is allocated. Null for a file that is no BMP or cannot be
-// held.
-uint8_t* BmpLoadFile(std::FILE* stream) {
+// A file's pixel rows are not loaded: the decode reads them from the stream in chunks, so that a
+// picture's data is not held twice. What the copy holds is the file's head: the headers, the
+// masks and the largest colour table, or up to the pixel data if that lies further (a small file
+// is loaded whole).
+constexpr uint64_t kHeadBeyondHeader = 16 + 256 * 4;  // masks after a 40-byte header, a table
+
+// Reads `count` bytes at `target`; what a short read leaves out is cleared, so that the
+// decoder's bounds see zero bytes there like any other data.
+void BmpReadInto(std::FILE* stream, uint8_t* target, uint64_t count) {
+  const size_t read = std::fread(target, 1, static_cast<size_t>(count), stream);
+  if (read < count) {
+    std::memset(target + read, 0, static_cast<size_t>(count) - read);
+  }
+}
+
+// How much of a file of `size` bytes to load, from its file header and header size.
+uint64_t BmpHeadBytes(std::FILE* stream, const BmpHeader& file_header, uint64_t size) {
+  uint8_t header_size[4] = {};
+  if (std::fread(header_size, 1, 4, stream) != 4) {
+    return size;
+  }
+  const uint64_t head = std::max<uint64_t>(
+      file_header.offset,
+      kBmpFileHeaderBytes + uint64_t{BmpRead32(header_size, 4, 0)} + kHeadBeyondHeader);
+  return std::min(head, size);
+}
+
+// Loads a file source, once its file header has shown a BMP: the signature is checked before
+// anything is allocated. The file's head, or the whole file if that is no longer (*file_size
+// tells the file's size). Null for a file that is no BMP or cannot be held.
+uint8_t* BmpLoadFile(std::FILE* stream, uint64_t* file_size) {
   uint8_t first[kBmpFileHeaderBytes];
   BmpHeader header{};
   if (stream == nullptr || fseeko(stream, 0, SEEK_SET) != 0 ||
@@ -26,25 +54,46 @@ uint8_t* BmpLoadFile(std::FILE* stream) {
       !BmpFileHeaderRead(first, &header) || fseeko(stream, 0, SEEK_END) != 0) {
     return nullptr;
   }
-  const off_t size = ftello(stream);
-  if (size < static_cast<off_t>(kBmpFileHeaderBytes) ||
+  const off_t end = ftello(stream);
+  if (end < static_cast<off_t>(kBmpFileHeaderBytes) ||
       fseeko(stream, kBmpFileHeaderBytes, SEEK_SET) != 0) {
     return nullptr;
   }
-  // Not zero-filled up front, which would touch every page twice: only what a short read leaves
-  // out is cleared, so that the decoder's bounds see zero bytes there like any other data.
-  auto* copy = static_cast<uint8_t*>(SizedAlloc(static_cast<uint64_t>(size)));
-  if (copy == nullptr) {
+  *file_size = static_cast<uint64_t>(end);
+  const uint64_t head = BmpHeadBytes(stream, header, *file_size);
+  // Not zero-filled up front, which would touch every page twice.
+  auto* copy = static_cast<uint8_t*>(SizedAlloc(head));
+  if (copy == nullptr || fseeko(stream, kBmpFileHeaderBytes, SEEK_SET) != 0) {
+    SizedFree(copy);
     return nullptr;
   }
-  ImageAdviseLarge(copy, static_cast<uint64_t>(size));
+  ImageAdviseLarge(copy, head);
   std::memcpy(copy, first, kBmpFileHeaderBytes);
-  const size_t rest = static_cast<size_t>(size) - kBmpFileHeaderBytes;
-  const size_t read = std::fread(copy + kBmpFileHeaderBytes, 1, rest, stream);
-  if (read < rest) {
-    std::memset(copy + kBmpFileHeaderBytes + read, 0, rest - read);
-  }
+  BmpReadInto(stream, copy + kBmpFileHeaderBytes, head - kBmpFileHeaderBytes);
   return copy;
+}
+
+// Rows are read from the stream only when the file holds every one of them: run-length data is
+// read as it comes, not row by row, and a file that ends early is loaded whole, so that no buffer
+// is ever sized by the header alone.
+bool BmpRowsInFile(const BmpHeader& header, uint64_t file_size) {
+  if (header.compression == kBmpCompressionRle8) {
+    return false;
+  }
+  const uint64_t rows = header.height < 0 ? -static_cast<int64_t>(header.height) : header.height;
+  uint64_t end = 0;
+  return MemorySizeFits(rows, BmpRowBytes(header), header.offset, &end) && end <= file_size;
+}
+
+uint8_t* BmpLoadRest(std::FILE* stream, uint8_t* copy, uint64_t file_size) {
+  const auto head = static_cast<uint64_t>(SizedSizeOf(copy));
+  auto* whole = static_cast<uint8_t*>(SizedResize(copy, static_cast<int64_t>(file_size)));
+  if (whole == nullptr || fseeko(stream, static_cast<off_t>(head), SEEK_SET) != 0) {
+    SizedFree(whole == nullptr ? copy : whole);
+    return nullptr;
+  }
+  BmpReadInto(stream, whole + head, file_size - head);
+  return whole;
 }
 
 }  // namespace
@@ -52,12 +101,13 @@ uint8_t* BmpLoadFile(std::FILE* stream) {
 int32_t BmpProbe(DecodeState* state) {
   const uint8_t* source = nullptr;
   uint64_t size = 0;
+  uint64_t file_size = 0;
   uint8_t* copy = nullptr;
   if (state->from_memory != 0) {
     source = static_cast<const uint8_t*>(state->memory);
     size = state->memory_size < 0 ? 0 : static_cast<uint64_t>(state->memory_size);
   } else {
-    copy = BmpLoadFile(state->stream);
+    copy = BmpLoadFile(state->stream, &file_size);
     if (copy == nullptr) {
       return 0;
     }
@@ -65,13 +115,28 @@ int32_t BmpProbe(DecodeState* state) {
     size = static_cast<uint64_t>(SizedSizeOf(copy));
   }
   // The decode reads the header through the same record, so what is accepted here it converts.
+  // The head holds everything the record reads, so a head is accepted exactly when the whole file
+  // would be.
   BmpHeader header{};
   if (!BmpHeaderRead(source, size, &header)) {
     SizedFree(copy);
     return 0;
   }
+  bool streamed = false;
+  if (copy != nullptr && size < file_size) {
+    if (!BmpRowsInFile(header, file_size)) {
+      copy = BmpLoadRest(state->stream, copy, file_size);
+      if (copy == nullptr) {
+        return 0;
+      }
+      source = copy;
+    } else {
+      streamed = true;
+    }
+  }
   state->scratch[kBmpScratchCopy] = copy;
   state->scratch[kBmpScratchHeader] = const_cast<uint8_t*>(source);
+  state->scratch[kBmpScratchStreamed] = streamed ? state->stream : nullptr;
   state->width = header.width;
   state->height = header.height;
   state->output_depth = 24;
@@ -83,6 +148,7 @@ void BmpCleanup(DecodeState* state) {
   SizedFree(state->scratch[kBmpScratchCopy]);
   state->scratch[kBmpScratchCopy] = nullptr;
   state->scratch[kBmpScratchHeader] = nullptr;
+  state->scratch[kBmpScratchStreamed] = nullptr;
 }
 
 void BmpCodecRegister() {

@@ -150,6 +150,74 @@ TEST_F(ImageFiles, LoadsEveryLayoutAsTheDecoderConvertsIt) {
   EXPECT_EQ(Bytes(pixels.begin() + 4 * 6, pixels.begin() + 4 * 6 + 4), Bytes(4, 0));
 }
 
+// A file's rows are read from the stream in chunks behind its loaded head, unless it is
+// run-length coded or ends early (then it is loaded whole): every way gives what the decoder gives
+// from memory.
+TEST_F(ImageFiles, StreamedAndWholeLoadsAgreeWithTheDecodeFromMemory) {
+  uint32_t seed = 11;
+  const auto random_data = [&](size_t bytes) {
+    Bytes data(bytes);
+    for (uint8_t& byte : data) {
+      byte = static_cast<uint8_t>(testing_bmp::PseudoRandom(&seed));
+    }
+    return data;
+  };
+  std::vector<std::pair<std::string, Bytes>> files;
+  TestBmp big;
+  big.width = 700;
+  big.height = 600;
+  big.data = random_data(testing_bmp::RowBytes(700, 24) * 600);
+  files.emplace_back("24-bit, several chunks", testing_bmp::TestBmpBytes(big));
+  const Bytes whole = files.back().second;
+  files.emplace_back("24-bit, ends early", Bytes(whole.begin(), whole.end() - 100));
+  TestBmp gap;
+  gap.width = 33;
+  gap.height = -20;
+  gap.bits = 8;
+  gap.table = testing_bmp::MakePalette(256, 3).bytes;
+  gap.offset = 3000;
+  gap.data = random_data(testing_bmp::RowBytes(33, 8) * 20);
+  files.emplace_back("8-bit, top-down, a gap before the pixels", testing_bmp::TestBmpBytes(gap));
+  TestBmp overlap = gap;
+  overlap.offset = -1;
+  overlap.height = -100;
+  overlap.table.resize(16 * 4);  // 256 entries promised, the pixels start after 16
+  overlap.data = random_data(testing_bmp::RowBytes(33, 8) * 100);
+  files.emplace_back("8-bit, table running into the pixels", testing_bmp::TestBmpBytes(overlap));
+  TestBmp masked;
+  masked.width = 45;
+  masked.height = 30;
+  masked.bits = 32;
+  masked.compression = 6;
+  masked.table = testing_bmp::MaskBytes({0xFF00, 0xFF0000, 0xFF000000, 0xFF});
+  masked.data = random_data(testing_bmp::RowBytes(45, 32) * 30);
+  files.emplace_back("32-bit masks", testing_bmp::TestBmpBytes(masked));
+  TestBmp rle;
+  rle.width = 300;
+  rle.height = 40;
+  rle.bits = 8;
+  rle.compression = 1;
+  rle.table = testing_bmp::MakePalette(256, 8).bytes;
+  for (int row = 0; row < 40; ++row) {
+    rle.data.insert(rle.data.end(), {0, 255});
+    const Bytes run = random_data(256);  // 255 indices and the padding byte
+    rle.data.insert(rle.data.end(), run.begin(), run.end());
+    rle.data.insert(rle.data.end(), {45, static_cast<uint8_t>(row), 0, 0});
+  }
+  rle.data.insert(rle.data.end(), {0, 1});
+  files.emplace_back("RLE8, loaded whole", testing_bmp::TestBmpBytes(rle));
+  for (const auto& [name, file] : files) {
+    const Bytes expected = DecodedRgba(file);
+    const ImageRecord* image = ImageLoad(1, Write("file.bmp", file).c_str());
+    if (expected.empty()) {
+      EXPECT_EQ(image, nullptr) << name;
+      continue;
+    }
+    ASSERT_NE(image, nullptr) << name;
+    EXPECT_EQ(PixelsOf(image), expected) << name;
+  }
+}
+
 TEST_F(ImageFiles, ANumberedLoadReplacesItsImageAndAFailedOneKeepsIt) {
   const std::string small = Write("small.bmp", Picture24(3, 2, {}, 1));
   const std::string large = Write("large.bmp", Picture24(9, 4, {}, 2));

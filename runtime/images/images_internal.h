@@ -178,6 +178,11 @@ struct BmpHeader {
   BmpChannel channels[4];      // red, green, blue, alpha
 };
 
+// BmpRowBytes: the bytes of one stored row of uncompressed pixels, padded to 4.
+inline uint64_t BmpRowBytes(const BmpHeader& header) {
+  return (static_cast<uint64_t>(header.width < 0 ? 0 : header.width) * header.bits + 31) / 32 * 4;
+}
+
 // BmpFileHeaderRead: the 14-byte file header at `bytes`; false unless it starts with the signature
 // and both reserved fields are 0.
 bool BmpFileHeaderRead(const uint8_t* bytes, BmpHeader* header);
@@ -220,5 +225,8 @@ int64_t BmpOutputFinish(BmpOutput* output, bool written);
 // The decoder's words in DecodeState::scratch.
 inline constexpr int kBmpScratchCopy = 0;    // the loaded copy of a file source, owned
 inline constexpr int kBmpScratchHeader = 1;  // the start of the file: the copy or the memory
+// The stream when the file's pixel rows are read from it (the copy holds only the file's head);
+// null when the copy or the memory holds the whole file.
+inline constexpr int kBmpScratchStreamed = 2;
 
 }  // namespace zn
