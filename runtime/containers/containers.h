@@ -137,7 +137,8 @@ void* MapDeleteCurrent(HashMap* map);
 void MapClear(HashMap* map);
 
 // MapCopy: adds a copy of every source element to the destination (cleared first when asked);
-// 1, or 0 when either map is null.
+// 1, or 0 when either map is null, the maps differ in value size, key kind or layout, or memory
+// is exhausted. A copy that fails leaves the destination as it was.
 int32_t MapCopy(HashMap* source, HashMap* destination, int32_t clear_first);
 
 // MapReset and MapNext: iteration, bucket by bucket, each chain from its head.
@@ -182,8 +183,10 @@ void* ListAdd(LinkedList* list);
 // ListClear: removes every element.
 void ListClear(LinkedList* list);
 
-// ListCopy: appends copies of the source's elements behind the destination's current element;
-// 1, or 0 when the tags differ or either list is null.
+// ListCopy: appends copies of the source's elements behind the destination's current element
+// (cleared first when asked), the last copy current; 1, or 0 when the tags differ, either list is
+// null, the lists differ in value size or layout, or memory is exhausted. A copy that fails leaves
+// the destination as it was.
 int32_t ListCopy(LinkedList* source, int64_t source_tag, LinkedList* destination,
                  int64_t destination_tag, int32_t clear_first);
 

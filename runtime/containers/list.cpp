@@ -51,6 +51,18 @@ void ElementLink(LinkedList* list, ListElement* element) {
   ++list->count;
 }
 
+// Gives back a chain of unlinked elements (joined by `next`) after clearing their values.
+void ChainRelease(LinkedList* list, ListElement* element) {
+  while (element != nullptr) {
+    ListElement* next = element->next;
+    if (list->layout != nullptr) {
+      StructureClear(internal::ElementValue(element), list->layout);
+    }
+    PoolGive(list->pool, element);
+    element = next;
+  }
+}
+
 }  // namespace
 
 LinkedList* ListCreate(uint64_t value_size, ListHolder* holder, LayoutDescriptor layout,
@@ -151,23 +163,34 @@ int32_t ListCopy(LinkedList* source, int64_t source_tag, LinkedList* destination
   if (source == destination && clear_first != 0) {
     return 1;  // already a copy of itself
   }
-  if (clear_first != 0) {
-    ListClear(destination);
-  }
-  // A list copied onto itself gets its copies behind its current element: the walk jumps from
-  // that element to its original successor so that it never reaches a copy.
-  ListElement* anchor = source == destination ? destination->current : nullptr;
-  ListElement* after_anchor = anchor != nullptr ? anchor->next : nullptr;
+  // The copies are made apart from the destination first and linked in only once all of them
+  // exist, so that a copy that runs out of memory leaves the destination as it was (and a list
+  // copied onto itself never meets its own copies in the walk).
+  ListElement* copies = nullptr;
+  ListElement** tail = &copies;
   const uint64_t value_size = ValueSize(source);
-  for (ListElement* element = source->first; element != nullptr;) {
-    ListElement* next = element == anchor ? after_anchor : element->next;
-    void* value = ListAdd(destination);
-    if (value == nullptr) {
+  for (ListElement* element = source->first; element != nullptr; element = element->next) {
+    auto* copy = static_cast<ListElement*>(PoolTakeZeroed(destination->pool));
+    if (copy == nullptr) {
+      ChainRelease(destination, copies);
       return 0;
+    }
+    void* value = internal::ElementValue(copy);
+    if (destination->structured != 0) {
+      StructureInit(value, destination->layout);
     }
     StructureCopy(value, static_cast<int64_t>(value_size), source->layout,
                   internal::ElementValue(element));
-    element = next;
+    *tail = copy;
+    tail = &copy->next;
+  }
+  if (clear_first != 0) {
+    ListClear(destination);
+  }
+  while (copies != nullptr) {
+    ListElement* next = copies->next;  // linking overwrites it
+    ElementLink(destination, copies);
+    copies = next;
   }
   return 1;
 }

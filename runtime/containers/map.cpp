@@ -5,6 +5,7 @@
 // shared pool of their element size, so maps (and lists) whose elements have one size share one
 // pool, and a map holds one reference to it.
 #include <cstring>
+#include <utility>
 
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
@@ -38,6 +39,85 @@ bool ElementCopyInto(const HashMap* source, MapElement* element, HashMap* destin
   StructureCopy(value, static_cast<int64_t>(source->value_size), source->layout,
                 internal::ElementValue(element));
   return true;
+}
+
+// Adds copies of the source's elements to `destination`, all or none: when memory runs out the
+// copies made so far are deleted again and the destination's current element is put back. Copies
+// land at the head of their key's chain, behind the walk's position, so a map copied onto itself
+// has each of its elements copied exactly once.
+int32_t CopyAdding(HashMap* source, HashMap* destination) {
+  const int32_t count = source->element_count;
+  if (count == 0) {
+    return 1;
+  }
+  // Where each copy went, so that a failed copy can take them back; asked for before anything
+  // changes.
+  struct Added {
+    MapElement* element;
+    int32_t bucket;
+  };
+  auto* added = static_cast<Added*>(SizedAlloc(static_cast<uint64_t>(count) * sizeof(Added)));
+  if (added == nullptr) {
+    return 0;
+  }
+  const HashMap before = *destination;
+  int32_t made = 0;
+  for (uint32_t bucket = 0; bucket < source->bucket_count && made >= 0; ++bucket) {
+    for (MapElement* element = source->buckets[bucket]; element != nullptr && made < count;
+         element = element->next) {
+      if (!ElementCopyInto(source, element, destination)) {
+        // Newest first: each copy is then the head of its chain when it goes.
+        while (made > 0) {
+          --made;
+          destination->current = added[made].element;
+          destination->current_bucket = added[made].bucket;
+          destination->previous = nullptr;
+          MapDeleteCurrent(destination);
+        }
+        made = -1;
+        break;
+      }
+      added[made++] = {destination->current, destination->current_bucket};
+    }
+  }
+  if (made < 0) {
+    destination->current = before.current;
+    destination->current_bucket = before.current_bucket;
+    destination->previous = before.previous;
+    destination->saved_bucket = before.saved_bucket;
+  }
+  SizedFree(added);
+  return made < 0 ? 0 : 1;
+}
+
+// Replaces the destination's elements by copies of the source's, all or none: the copies are made
+// in a map of the destination's shape first, and only once all of them exist do the old elements
+// go and the new chains take their place. Both maps take their elements from the same shared pool.
+int32_t CopyReplacing(HashMap* source, HashMap* destination) {
+  HashMap* copy =
+      MapCreate(destination->value_size, destination->type, destination->layout, nullptr,
+                static_cast<int32_t>(destination->bucket_count), destination->flags);
+  if (copy == nullptr) {
+    return 0;
+  }
+  for (uint32_t bucket = 0; bucket < source->bucket_count; ++bucket) {
+    for (MapElement* element = source->buckets[bucket]; element != nullptr;
+         element = element->next) {
+      if (!ElementCopyInto(source, element, copy)) {
+        MapFree(copy);
+        return 0;
+      }
+    }
+  }
+  MapClear(destination);
+  std::swap(destination->buckets, copy->buckets);
+  std::swap(destination->index, copy->index);
+  std::swap(destination->element_count, copy->element_count);
+  destination->current = copy->current;
+  destination->current_bucket = copy->current_bucket;
+  destination->previous = nullptr;
+  MapFree(copy);  // an empty map now: its chains and index are the destination's old, empty ones
+  return 1;
 }
 
 }  // namespace
@@ -150,21 +230,8 @@ int32_t MapCopy(HashMap* source, HashMap* destination, int32_t clear_first) {
     return 1;
   }
   const HashMap saved = *source;
-  if (clear_first != 0) {
-    MapClear(destination);
-  }
-  // Copies land at the head of their key's chain, behind this walk's position, so a map copied
-  // onto itself has each of its elements copied exactly once.
-  int32_t result = 1;
-  for (uint32_t bucket = 0; bucket < source->bucket_count && result != 0; ++bucket) {
-    for (MapElement* element = source->buckets[bucket]; element != nullptr;
-         element = element->next) {
-      if (!ElementCopyInto(source, element, destination)) {
-        result = 0;
-        break;
-      }
-    }
-  }
+  const int32_t result =
+      clear_first != 0 ? CopyReplacing(source, destination) : CopyAdding(source, destination);
   source->current = saved.current;
   source->current_bucket = saved.current_bucket;
   source->previous = saved.previous;

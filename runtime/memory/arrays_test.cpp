@@ -379,5 +379,46 @@ TEST(ArrayHooksRegister, FillsTheFourArrayHooks) {
   EXPECT_EQ(Hooks.MapCreateHook, nullptr) << "the map hooks are not the arrays' to fill";
 }
 
+// Each request refused in turn: a null result with the variable null (the old array is freed
+// first, by the creation rule), or 0 from a copy, and nothing leaked.
+TEST(ArrayOutOfMemory, CreationAndCopyGiveNullAndLeaveNothing) {
+  ContainerDoubles doubles;
+  const int64_t with_array[] = {0, -4, 8, 8, 2, 8, 0, -1};  // a plain 8-element inner array
+  test::HeapFailEachMode([&](const test::FailurePoint& at) {
+    char* elements = nullptr;
+    ASSERT_NE(ArrayCreate(8, 2, 0, nullptr, &elements), nullptr);
+    at.Arm();
+    void* made = ArrayCreate(16, 3, 0, with_array, &elements);
+    test::HeapFailNever();
+    // Known and left: an inner array that cannot be made leaves its element without one, and the
+    // creation still succeeds (the structure walks report nothing).
+    EXPECT_EQ(made, elements);
+    ArrayFree(elements);
+  });
+  test::HeapFailEachMode([](const test::FailurePoint& at) {
+    GridRecord grid{nullptr, {3, 4, 0, 0}};
+    at.Arm();
+    void* made = ArrayCreateDims(2, 8, 1, nullptr, &grid);
+    test::HeapFailNever();
+    EXPECT_EQ(made, grid.elements);
+    ArrayFree(grid.elements);
+  });
+  test::HeapFailEachMode([](const test::FailurePoint& at) {
+    int64_t* source = nullptr;
+    int64_t* destination = nullptr;
+    ASSERT_NE(ArrayCreate(8, 5, 0, nullptr, &source), nullptr);
+    ASSERT_NE(ArrayCreate(8, 2, 0, nullptr, &destination), nullptr);
+    source[4] = 44;
+    at.Arm();
+    const int32_t copied = ArrayCopy(source, destination);
+    test::HeapFailNever();
+    if (copied != 0) {
+      EXPECT_EQ(destination[4], 44);
+    }
+    ArrayFree(source);
+    ArrayFree(destination);
+  });
+}
+
 }  // namespace
 }  // namespace zn

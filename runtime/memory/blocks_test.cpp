@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 #include "runtime/memory/memory.h"
@@ -149,6 +150,65 @@ TEST(FatalExit, RunsCleanupThenEndsWithOneLine) {
         FatalExit("out of memory");
       },
       ::testing::ExitedWithCode(EXIT_FAILURE), "cleanup .*: out of memory\n");
+}
+
+// Every allocating operation of the layer, each request refused in turn: null, the old block (for
+// resizes) valid with its bytes and header, nothing leaked.
+TEST(MemoryOutOfMemory, EveryAllocationGivesNullAndKeepsTheOldBlock) {
+  const struct {
+    const char* name;
+    std::function<void*()> allocate;
+  } fresh[] = {
+      {"MemoryAlloc", [] { return MemoryAlloc(24); }},
+      {"MemoryAllocZeroed", [] { return MemoryAllocZeroed(24); }},
+      {"MemoryResize of null", [] { return MemoryResize(nullptr, 24); }},
+  };
+  for (const auto& c : fresh) {
+    test::HeapFailEachMode([&](const test::FailurePoint& at) {
+      const test::LiveBlockGuard live;
+      at.Arm();
+      MemoryRelease(c.allocate());
+    });
+  }
+  const struct {
+    const char* name;
+    std::function<void*()> allocate;
+  } sized[] = {
+      {"SizedAlloc", [] { return SizedAlloc(24); }},
+      {"SizedAllocZeroed", [] { return SizedAllocZeroed(24); }},
+      {"MemoryBlockAllocate", [] { return MemoryBlockAllocate(24, kMemoryBlockNoClear); }},
+      {"MemoryBlockAllocateCleared", [] { return MemoryBlockAllocateCleared(24); }},
+  };
+  for (const auto& c : sized) {
+    test::HeapFailEachMode([&](const test::FailurePoint& at) {
+      const test::LiveBlockGuard live;
+      at.Arm();
+      SizedFree(c.allocate());
+    });
+  }
+  for (const int64_t to : {int64_t{4}, int64_t{4096}}) {
+    test::HeapFailEachMode([&](const test::FailurePoint& at) {
+      const test::LiveBlockGuard live;
+      auto* plain = static_cast<unsigned char*>(MemoryAllocZeroed(8));
+      auto* block = static_cast<unsigned char*>(SizedAllocZeroed(8));
+      ASSERT_TRUE(plain != nullptr && block != nullptr);
+      plain[3] = 7;
+      block[3] = 9;
+      at.Arm();
+      void* plain_resized = MemoryResizeZeroed(plain, 8, to);
+      void* resized = at.point % 2 == 0 ? SizedResizeZeroed(block, to) : SizedResize(block, to);
+      test::HeapFailNever();
+      if (plain_resized == nullptr) {
+        EXPECT_EQ(plain[3], 7) << "to " << to;
+      }
+      if (resized == nullptr) {
+        EXPECT_EQ(SizedSizeOf(block), 8) << "to " << to;
+        EXPECT_EQ(block[3], 9) << "to " << to;
+      }
+      MemoryRelease(plain_resized != nullptr ? plain_resized : plain);
+      SizedFree(resized != nullptr ? resized : block);
+    });
+  }
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 // Byte texts for output and strings from byte texts: the heap operations on top of the converters.
 //
-// Each measures first and allocates once. The byte texts made for output fall back to a 1-byte
-// empty text when the heap refuses, since their callers print whatever they get (and end the
-// process when even that byte is refused); the strings made from byte text end the process
-// instead, like every other string allocation.
+// Each measures first and allocates once. Exhausted memory ends the process, like every other
+// string allocation: an empty text handed back instead would print nothing and look like success.
+// StringFormat alone reports it (through NarrowTextMake), as its contract says.
 //
 // A decoded string always ends in a 0 unit, even when the UTF-8 is malformed: the decoder may stop
 // before the terminating 0 byte, or a sequence may swallow it ("C3" alone), so the block has one
@@ -49,9 +48,6 @@ char* EmptyNarrowText() {
 
 char* Narrow(int32_t code_page, const char16_t* s) {
   char* text = internal::NarrowTextMake(code_page, s);
-  if (text == nullptr) {
-    text = EmptyNarrowText();
-  }
   if (text == nullptr) {
     FatalExit("out of memory (strings)");
   }

@@ -1,7 +1,6 @@
 // StringToUtf8 and StringFromUtf8 with a flags argument, for callers that ask for the converters'
 // replacing mode. Without flags they are the plain operations, so the default paths stay one.
 #include <cstdint>
-#include <cstdlib>
 
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
@@ -19,10 +18,11 @@ char* StringToUtf8Flags(const char16_t* s, uint32_t flags) {
   }
   const auto units = static_cast<int32_t>(length + 1);
   const int32_t bytes = Utf16ToMultiByte(CodePageUtf8, flags, s, units, nullptr, 0);
-  // Output texts fall back to the empty text when the heap refuses, as StringToUtf8 does.
-  auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(bytes) + 1));
+  // Through the memory layer, as every string block, so that NarrowTextFree gives it back there;
+  // exhausted memory ends the process, as StringToUtf8's does.
+  auto* text = static_cast<char*>(MemoryAlloc(static_cast<uint64_t>(bytes) + 1));
   if (text == nullptr) {
-    return StringToUtf8(nullptr);
+    FatalExit("out of memory (strings)");
   }
   const int32_t written = Utf16ToMultiByte(CodePageUtf8, flags, s, units, text, bytes);
   text[written] = 0;

@@ -71,6 +71,10 @@ int64_t HeapRefusals() {
   return refusals.load(std::memory_order_relaxed);
 }
 
+void HeapRefusalsClear() {
+  refusals.store(0, std::memory_order_relaxed);
+}
+
 int64_t HeapRequests() {
   return requests.load(std::memory_order_relaxed);
 }

@@ -27,8 +27,9 @@ void HeapFailAfter(int64_t successes, HeapFailure mode = HeapFailure::kFromThenO
 // HeapFailNever: turns the switch off.
 void HeapFailNever();
 
-// HeapRefusals: requests the switch refused since it was last set.
+// HeapRefusals: requests the switch refused since it was last set or cleared.
 int64_t HeapRefusals();
+void HeapRefusalsClear();
 
 // HeapRequests: requests made since the program started (a test takes differences).
 int64_t HeapRequests();

@@ -27,10 +27,21 @@ class LiveBlockGuard {
   std::string what_;
 };
 
-// HeapFailEach: runs `attempt` once for each request it makes, with that request refused (once
-// or from then on), and stops at the first run that no refusal touched; `point` is the number of
-// requests that succeeded before the refused one. Returns the failure points tried. The switch
-// is off again afterwards. An `attempt` should undo what it did, so that each run starts alike.
-int64_t HeapFailEach(HeapFailure mode, const std::function<void(int64_t point)>& attempt);
+// One run of a failure-point loop: the attempt builds what it needs, calls Arm() right before the
+// operation under test, then turns the switch off (HeapFailNever) and checks the contract.
+struct FailurePoint {
+  int64_t point;  // requests that succeed after Arm() before the refused one
+  HeapFailure mode;
+  void Arm() const { HeapFailAfter(point, mode); }
+};
+
+// HeapFailEach: runs `attempt` for failure points 0, 1, 2 ... and stops at the first run that no
+// refusal touched; returns the number of runs. Failures inside an attempt name the point and the
+// mode. An attempt undoes what it did (a LiveBlockGuard inside it checks that), so that each run
+// starts alike.
+int64_t HeapFailEach(HeapFailure mode, const std::function<void(const FailurePoint&)>& attempt);
+
+// HeapFailEachMode: HeapFailEach once for each mode; returns the runs of both.
+int64_t HeapFailEachMode(const std::function<void(const FailurePoint&)>& attempt);
 
 }  // namespace zn::test
