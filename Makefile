@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 600
 FUZZ_ONLY ?=
 
-.PHONY: play test unit lint deps-build deps-test clang bench bench-report fuzz format clean
+.PHONY: play test unit lint docs deps-build deps-test clang bench bench-report fuzz format clean
 
 play: deps-build
 	cmake --preset release
@@ -29,6 +29,12 @@ unit:
 lint:
 	cmake --preset asan >/dev/null
 	JOBS=$(JOBS) scripts/lint build/asan
+
+# The API reference from the public headers' contract comments, in build/release/docs/html;
+# fails on any undocumented public operation.
+docs: deps-test
+	cmake --preset release >/dev/null
+	cmake --build build/release --target docs
 
 deps-build:
 	@scripts/install-deps build
