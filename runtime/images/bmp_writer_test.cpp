@@ -196,7 +196,7 @@ Bytes ReferenceDirectFile(const Bytes& pixels, int32_t width, int32_t height, in
 TEST(BmpSave, DirectDepthsMatchAPlainEncoderByteForByte) {
   TempFolder folder;
   uint32_t seed = 77;
-  const int32_t widths[] = {1, 2, 3, 4, 5, 7, 9, 13, 31, 33, 64, 101};
+  const int32_t widths[] = {1, 2, 3, 4, 5, 7, 9, 13, 17, 18, 19, 31, 33, 34, 35, 64, 101};
   for (const int32_t width : widths) {
     for (const int32_t layout : {24, 32}) {
       for (const int32_t depth : {24, 32}) {

@@ -62,6 +62,25 @@ TEST(SizedResizeZeroed, GrowsWithZeroesAndShrinksKeepingPrefix) {
   SizedFree(block);
 }
 
+// Blocks of several MiB get huge-page advice from the default heap; they must stay ordinary
+// blocks: zeroed where asked, kept whole across a resize in both directions, freed as usual.
+TEST(SizedAllocZeroed, LargeBlocksBehaveAsSmallOnes) {
+  constexpr uint64_t kLarge = uint64_t{5} << 20;
+  auto* block = static_cast<unsigned char*>(SizedAllocZeroed(kLarge));
+  ASSERT_NE(block, nullptr);
+  EXPECT_TRUE(AllZero(block, kLarge));
+  for (uint64_t i = 0; i < kLarge; i += 4093)
+    block[i] = static_cast<unsigned char>(i / 4093 + 1);
+  block = static_cast<unsigned char*>(SizedResizeZeroed(block, 2 * kLarge + 7));
+  ASSERT_NE(block, nullptr);
+  EXPECT_TRUE(AllZero(block + kLarge, kLarge + 7));
+  block = static_cast<unsigned char*>(SizedResize(block, 3 << 20));
+  ASSERT_NE(block, nullptr);
+  for (uint64_t i = 0; i < (3 << 20); i += 4093)
+    ASSERT_EQ(block[i], static_cast<unsigned char>(i / 4093 + 1)) << "byte " << i;
+  SizedFree(block);
+}
+
 TEST(SizedResize, NullGivesNullAndAllocatesNothing) {
   const test::LiveBlockGuard live;
   EXPECT_EQ(SizedResizeZeroed(nullptr, 16), nullptr);
