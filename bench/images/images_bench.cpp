@@ -93,7 +93,7 @@ BENCHMARK(StbLoadFromMemory24)->Unit(benchmark::kMillisecond);
 // once before timing) and both giving RGBA pixels: the whole path from the file name to a picture.
 const std::string& BigFilePath() {
   static const std::string path = [] {
-    const std::string name = "/tmp/zn-images-bench-" + std::to_string(getpid()) + ".bmp";
+    std::string name = "/tmp/zn-images-bench-" + std::to_string(getpid()) + ".bmp";
     const std::vector<uint8_t> file = BigFile();
     std::ofstream(name, std::ios::binary)
         .write(reinterpret_cast<const char*>(file.data()),
@@ -115,7 +115,9 @@ void ImageLoadFile24(benchmark::State& state) {
   zn::ImageLibraryInit();
   for (auto _ : state) {
     zn::ImageRecord* image = zn::ImageLoad(zn::AnyId, path.c_str());
-    if (image == nullptr) state.SkipWithError("ImageLoad refused the file");
+    if (image == nullptr) {
+      state.SkipWithError("ImageLoad refused the file");
+    }
     benchmark::DoNotOptimize(image);
     zn::ImageFree(reinterpret_cast<int64_t>(image));
   }
@@ -130,7 +132,9 @@ void StbLoadFile24(benchmark::State& state) {
     int h = 0;
     int n = 0;
     stbi_uc* pixels = stbi_load(path.c_str(), &w, &h, &n, 4);
-    if (pixels == nullptr) state.SkipWithError("stb refused the file");
+    if (pixels == nullptr) {
+      state.SkipWithError("stb refused the file");
+    }
     benchmark::DoNotOptimize(pixels);
     stbi_image_free(pixels);
   }

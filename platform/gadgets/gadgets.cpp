@@ -45,14 +45,7 @@ ObjectRegistry* GadgetRegistry() {
 }
 
 void GadgetFree(int64_t gadget) {
-  if (gadget_registry == nullptr) {
-    return;
-  }
-  if (gadget == -1) {
-    RegistryReleaseAll(gadget_registry);
-    return;
-  }
-  Zn_GadgetStructure* record = Lookup(gadget);
+  auto* record = static_cast<Zn_GadgetStructure*>(RegistryFreeLookup(gadget_registry, gadget));
   if (record == nullptr) {
     return;
   }

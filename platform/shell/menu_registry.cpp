@@ -56,14 +56,7 @@ ThreadSlot MenuThreadSlot() {
 }
 
 void MenuFree(int64_t menu) {
-  if (menu_registry == nullptr) {
-    return;
-  }
-  if (menu == -1) {
-    RegistryReleaseAll(menu_registry);
-    return;
-  }
-  auto* record = static_cast<MenuRecord*>(RegistryLookup(menu_registry, menu));
+  auto* record = static_cast<MenuRecord*>(RegistryFreeLookup(menu_registry, menu));
   if (record == nullptr) {
     return;
   }

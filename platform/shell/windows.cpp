@@ -62,29 +62,32 @@ void WindowGadgetsFreeSet(WindowGadgetsFree routine) {
   gadgets_free = routine;
 }
 
-void WindowFree(int64_t id) {
-  if (window_registry == nullptr) {
-    return;
-  }
-  if (id == -1) {
-    // One window at a time, from the first live one: the focus choice walks the registry, which
-    // would disturb a walk of RegistryReleaseAll over the same registry.
-    for (;;) {
-      int64_t first = 0;
-      RegistryFirst(window_registry);
-      const void* record = RegistryNext(window_registry, &first);
-      RegistryDone(window_registry);
-      if (record == nullptr) {
-        return;
-      }
-      WindowFree(first);
-      // Released whatever WindowFree did: a free-standing record whose window is not set yet is
-      // handed out by the walk but is not live, so WindowFree leaves it, and the walk would find
-      // it first again for ever. Releasing an already released id does nothing.
-      RegistryRelease(window_registry, first);
+namespace {
+
+// Frees every window, one at a time from the first live one: the focus choice walks the registry,
+// which would disturb a walk of RegistryReleaseAll over the same registry.
+void WindowFreeEach(ObjectRegistry* registry) {
+  for (;;) {
+    int64_t first = 0;
+    RegistryFirst(registry);
+    const void* record = RegistryNext(registry, &first);
+    RegistryDone(registry);
+    if (record == nullptr) {
+      return;
     }
+    WindowFree(first);
+    // Released whatever WindowFree did: a free-standing record whose window is not set yet is
+    // handed out by the walk but is not live, so WindowFree leaves it, and the walk would find
+    // it first again for ever. Releasing an already released id does nothing.
+    RegistryRelease(registry, first);
   }
-  auto* record = static_cast<WindowRecord*>(RegistryLookup(window_registry, id));
+}
+
+}  // namespace
+
+void WindowFree(int64_t id) {
+  auto* record =
+      static_cast<WindowRecord*>(RegistryFreeLookup(window_registry, id, WindowFreeEach));
   if (record == nullptr) {
     return;
   }

@@ -65,6 +65,9 @@ struct ObjectRegistry;
 
 inline constexpr int64_t AnyId = -1;
 
+// The id that asks a free callback to release every object.
+inline constexpr int64_t RegistryAllObjects = -1;
+
 // ObjectFreeCallback: releases the object with this id if it is live; -1 releases all of them.
 using ObjectFreeCallback = void (*)(int64_t id);
 
@@ -94,6 +97,13 @@ void RegistryRelease(ObjectRegistry* registry, int64_t id);
 
 // RegistryReleaseAll: calls the free callback once for every live object.
 void RegistryReleaseAll(ObjectRegistry* registry);
+
+// RegistryFreeLookup: the opening every free callback shares. For RegistryAllObjects it releases
+// every object with `free_all` (RegistryReleaseAll, unless the library needs a walk of its own)
+// and gives null; otherwise it gives the live record with this id. Null also for a null registry
+// (nothing created yet) and for an id that names no live object: the callback then does nothing.
+void* RegistryFreeLookup(ObjectRegistry* registry, int64_t id,
+                         void (*free_all)(ObjectRegistry* registry) = RegistryReleaseAll);
 
 // Iteration: numbered objects by ascending id, then free-standing ones oldest first.
 void RegistryFirst(ObjectRegistry* registry);

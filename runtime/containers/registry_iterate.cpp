@@ -52,6 +52,18 @@ void RegistryReleaseAll(ObjectRegistry* registry) {
   }
 }
 
+void* RegistryFreeLookup(ObjectRegistry* registry, int64_t id,
+                         void (*free_all)(ObjectRegistry* registry)) {
+  if (registry == nullptr) {
+    return nullptr;
+  }
+  if (id == RegistryAllObjects) {
+    free_all(registry);
+    return nullptr;
+  }
+  return RegistryLookup(registry, id);
+}
+
 void RegistryFirst(ObjectRegistry* registry) {
   if (registry == nullptr) {
     return;

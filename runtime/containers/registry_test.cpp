@@ -270,6 +270,27 @@ void FreeObjectAfterIterating(int64_t id) {
   FreeObject(id);
 }
 
+int free_all_calls = 0;
+void CountFreeAll(ObjectRegistry* /*registry*/) {
+  ++free_all_calls;
+}
+
+TEST_F(RegistryReleaseAllTest, FreeLookupOpensEveryFreeCallback) {
+  free_all_calls = 0;
+  Object* live = Fill(RegistryAllocate(current, 5), 1);
+  EXPECT_EQ(RegistryFreeLookup(nullptr, 5), nullptr) << "no registry yet: nothing to free";
+  EXPECT_EQ(RegistryFreeLookup(nullptr, RegistryAllObjects, CountFreeAll), nullptr);
+  EXPECT_EQ(free_all_calls, 0) << "no registry yet: no walk either";
+  EXPECT_EQ(RegistryFreeLookup(current, 5), live);
+  EXPECT_EQ(RegistryFreeLookup(current, 3), nullptr) << "an id that names no live object";
+  EXPECT_EQ(RegistryFreeLookup(current, RegistryAllObjects, CountFreeAll), nullptr);
+  EXPECT_EQ(free_all_calls, 1) << "the library's own walk, once";
+  EXPECT_EQ(RegistryLookup(current, 5), live) << "the library's walk decides what goes";
+  EXPECT_EQ(RegistryFreeLookup(current, RegistryAllObjects), nullptr);
+  EXPECT_EQ(freed, std::vector<int64_t>{5}) << "by default every live object goes to the callback";
+  EXPECT_EQ(RegistryLookup(current, 5), nullptr);
+}
+
 TEST_F(RegistryReleaseAllTest, CallbackThatIteratesDoesNotCutTheWalkShort) {
   current->free_callback = FreeObjectAfterIterating;
   Fill(RegistryAllocate(current, 1), 1);

@@ -327,10 +327,10 @@ TEST(ImageLoadCrossCheck, MasksAndOs2AgreeWithBothWitnessesUnderOurRule) {
   for (size_t i = 0; i < cases.size(); ++i) {
     const std::string path = folder.File("case" + std::to_string(i) + ".bmp");
     WriteAll(path, cases[i].file);
-    const std::string command =
-        std::string(kConvert) + " " + path + " -depth 8 rgba:" + path + ".magick";
+    std::string command = kConvert;
+    command.append(" ").append(path).append(" -depth 8 rgba:").append(path).append(".magick");
     ASSERT_EQ(std::system(command.c_str()), 0) << cases[i].name;
-    names += path + " ";
+    names.append(path).append(" ");
   }
   // Pillow writes what it can read; a layout it refuses leaves no output.
   const std::string command =

@@ -155,14 +155,7 @@ ImageRecord* ImageFind(int64_t id) {
 }
 
 void ImageFree(int64_t id) {
-  if (ImageRegistry == nullptr) {
-    return;
-  }
-  if (id == -1) {
-    RegistryReleaseAll(ImageRegistry);
-    return;
-  }
-  ImageRecord* record = ImageLookup(id);
+  auto* record = static_cast<ImageRecord*>(RegistryFreeLookup(ImageRegistry, id));
   if (record == nullptr) {
     return;
   }
