@@ -28,6 +28,12 @@ lint:
 	cmake --preset asan >/dev/null
 	scripts/lint build/asan
 
+# The API reference from the public headers' contract comments, in build/release/docs/html;
+# fails on any undocumented public operation.
+docs: deps-test
+	cmake --preset release >/dev/null
+	cmake --build build/release --target docs
+
 deps-build:
 	@scripts/install-deps build
 

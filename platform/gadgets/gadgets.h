@@ -66,6 +66,7 @@ class ZnGadgetFunctions : public desktop::NSObject {
   virtual void FreeGadget();
   // ActivateGadget: the gadget's window becomes key and its view the first responder.
   virtual void ActivateGadget();
+  // GadgetToolTip: sets the main view's tool tip.
   virtual void GadgetToolTip(desktop::NSString* text);
   // HideGadget: hides the container for a non-zero argument, shows it for 0.
   virtual void HideGadget(int64_t state);
@@ -75,12 +76,16 @@ class ZnGadgetFunctions : public desktop::NSObject {
   // top of the main screen for y), any other relative to the superview. 0 without a container.
   virtual int64_t GadgetX(int32_t type);
   virtual int64_t GadgetY(int32_t type);
+  // GadgetWidth, GadgetHeight: the container's size; 0 without a container.
   virtual int64_t GadgetWidth();
   virtual int64_t GadgetHeight();
   // ResizeGadget: each argument that is not IgnoreValue replaces its coordinate.
   virtual void ResizeGadget(int32_t x, int32_t y, int32_t width, int32_t height);
+  // SetGadgetFont, GetGadgetFont: the control's font (controls only; null otherwise).
   virtual void SetGadgetFont(desktop::NSFont* font);
   virtual desktop::NSFont* GetGadgetFont();
+  // The item and column operations: gadget kinds with items override them; here adding gives
+  // 0, counting 0, and the others do nothing.
   virtual int64_t AddGadgetItem(int64_t position, desktop::NSString* text, desktop::NSImage* image,
                                 int64_t flags);
   virtual void RemoveGadgetItem(int64_t position);
@@ -88,14 +93,19 @@ class ZnGadgetFunctions : public desktop::NSObject {
   virtual int64_t CountGadgetItems();
   virtual void AddGadgetColumn(int64_t position, desktop::NSString* title, int64_t width);
   virtual void RemoveGadgetColumn(int64_t column);
+  // SetGadgetState, GetGadgetState: the control's integer value (controls only; 0 otherwise).
   virtual void SetGadgetState(int64_t state);
   virtual int64_t GetGadgetState();
+  // The item state and image operations: for kinds with items; here they do nothing, or give 0.
   virtual void SetGadgetItemState(int64_t item, int64_t state);
   virtual int64_t GetGadgetItemState(int64_t item);
   virtual void SetGadgetItemImage(int64_t item, desktop::NSImage* image);
+  // SetGadgetText: the control's text (controls only).
   virtual void SetGadgetText(desktop::NSString* text);
   // GetGadgetText: the control's text; otherwise a new empty string.
   virtual desktop::NSString* GetGadgetText();
+  // The item text, attribute, colour and data operations and OpenGadgetList: for the kinds that
+  // have them; here the setters do nothing and the getters give 0 (an empty string for text).
   virtual void SetGadgetItemText(int64_t item, desktop::NSString* text, int64_t column);
   virtual desktop::NSString* GetGadgetItemText(int64_t item, int64_t column);
   virtual void SetGadgetAttribute(int64_t attribute, int64_t value);

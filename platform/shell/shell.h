@@ -85,6 +85,7 @@ desktop::NSMenu* DefaultMenuBar();
 class ZnMenuDelegate : public desktop::NSObject {
  public:
   const char* className() const override { return "ZnMenuDelegate"; }
+  // setWindowID: the window whose menu bar this delegate serves.
   void setWindowID(int64_t window) { WindowID = window; }
   // preferences:, about:, terminate: post menu events with objects -2, -3 and -4.
   void preferences(desktop::NSObject* sender);
@@ -116,6 +117,7 @@ static_assert(sizeof(MenuRecord) == 48, "a menu record is six words");
 class ZnMenuObject : public desktop::NSObject {
  public:
   const char* className() const override { return "ZnMenuObject"; }
+  // initWithMenu: records the menu; returns this object.
   ZnMenuObject* initWithMenu(MenuRecord* menu) {
     Menu = menu;
     return this;
@@ -132,6 +134,7 @@ struct ApplicationMenuItems {
   desktop::NSMenuItem* preferences_item;
   desktop::NSMenuItem* quit_item;
 };
+// ApplicationMenu: the application menu and its standing items.
 ApplicationMenuItems ApplicationMenu();
 
 // MenuDelegate: the shell's ZnMenuDelegate, null until the application start step made it.
@@ -182,6 +185,7 @@ static_assert(sizeof(WindowRecord) == 56, "a window record is seven words");
 class Zn_NSFlippedView : public desktop::NSView {
  public:
   const char* className() const override { return "Zn_NSFlippedView"; }
+  // isFlipped: always true.
   bool isFlipped() const override { return true; }
 };
 
@@ -192,7 +196,9 @@ class ZnGadgetList : public desktop::NSObject {
   // initWithWindow: the window's content view on top (a new flipped one when it has none), and
   // room for ten saved views.
   ZnGadgetList* initWithWindow(desktop::NSWindow* window);
+  // finalize: frees the saved views' stack.
   void finalize();
+  // window, top, stackIndex: the list's window, its top view, the number of saved views.
   desktop::NSWindow* window() const { return TopWindow; }
   desktop::NSView* top() const { return TopView; }
   int32_t stackIndex() const { return StackIndex; }
@@ -200,6 +206,7 @@ class ZnGadgetList : public desktop::NSObject {
   // ten entries when full (and stays as it is when the heap refuses).
   void push(desktop::NSView* view);
   void pushNoView() { push(nullptr); }
+  // set: makes the view the top one without saving the current top.
   void set(desktop::NSView* view) { TopView = view; }
   // pop: brings back the last saved view; on an empty stack, the window's content view.
   void pop();

@@ -18,6 +18,7 @@
 
 namespace zn {
 
+// The output encodings ConsoleOpen takes: UTF-8, or single-byte text (codes 0 to 255).
 inline constexpr int32_t OutputModeUtf8 = 2;
 inline constexpr int32_t OutputModeSingleByte = 24;
 

@@ -45,6 +45,7 @@ void PoolGive(BlockPool* pool, void* payload);
 // ---------------------------------------------------------------------------------------------
 // Per-thread library data. One block serves every thread.
 
+// The handle of a library's per-thread block, and the routine that makes or frees one.
 using ThreadSlot = void*;
 using ThreadSlotRoutine = void (*)(void* block);
 
@@ -63,6 +64,7 @@ void* ThreadSlotGet(ThreadSlot slot);
 
 struct ObjectRegistry;
 
+// AnyId: asks for a free-standing object, whose record address becomes its id.
 inline constexpr int64_t AnyId = -1;
 
 // The id that asks a free callback to release every object.
@@ -105,7 +107,8 @@ void RegistryReleaseAll(ObjectRegistry* registry);
 void* RegistryFreeLookup(ObjectRegistry* registry, int64_t id,
                          void (*free_all)(ObjectRegistry* registry) = RegistryReleaseAll);
 
-// Iteration: numbered objects by ascending id, then free-standing ones oldest first.
+// RegistryFirst, RegistryNext, RegistryDone: iteration, numbered objects by ascending id,
+// then free-standing ones oldest first.
 void RegistryFirst(ObjectRegistry* registry);
 void* RegistryNext(ObjectRegistry* registry, int64_t* id);
 void RegistryDone(ObjectRegistry* registry);
@@ -172,6 +175,7 @@ void MapHooksRegister();
 // The linked list: values of one fixed size in a doubly linked chain with one current element.
 // A list lives in a ListHolder, whose `current` always holds the current element's address.
 
+// ListHolder: the list and the address of its current element.
 struct ListHolder {
   LinkedList* list;
   void* current;

@@ -28,8 +28,10 @@ struct LinkedList;
 // ---------------------------------------------------------------------------------------------
 // Shared values.
 
+// FormatTag: a format named by its letters, the first letter in the lowest byte.
 using FormatTag = int32_t;
 
+// BmpFormatTag: "BMP".
 inline constexpr FormatTag BmpFormatTag = 0x504D42;
 
 // Row flag of the decoders and the writer: rows are in the file's bottom-up order.
@@ -55,6 +57,7 @@ inline constexpr int32_t FillClear = 2;
 // The largest width and height an image can have: the record keeps them in 16 bits.
 inline constexpr int32_t kImageLargestSide = 32767;
 
+// ImageRecord: one numbered image, its platform image and bitmap both owned.
 struct ImageRecord {
   desktop::NSImage* image;            // owned; the record is live while this is set
   desktop::NSBitmapImageRep* bitmap;  // owned; holds the pixels
@@ -127,6 +130,7 @@ int32_t ImageSave(int64_t id, const char* file_name, FormatTag format, int32_t d
 // by it, so a reset returns every platform object and buffer.
 
 struct DrawingState;
+// DrawingEndHook: a routine the drawing state runs when a drawing ends.
 using DrawingEndHook = void (*)(DrawingState* state);
 
 // A saved item: next item first; its image and its two buffers (SizedBlocks) are owned.
@@ -136,6 +140,7 @@ struct SavedDrawingItem {
   void* buffers[2];
 };
 
+// DrawingState: the drawing library's output state, one per thread.
 struct DrawingState {
   desktop::CGContext* context;  // drawn into between the start and the end of a drawing
   void* context_value;
@@ -276,6 +281,7 @@ void ImageDecodeFinish();
 
 struct ColourNetwork;
 
+// PaletteReducer: one reduction: the picture, the learned palette, the dither error.
 struct PaletteReducer {
   uint8_t* pixels;  // RGBA rows of width * 4 bytes, one after another
   int32_t height;

@@ -70,6 +70,7 @@ void MemoryRelease(void* block);
 // ---------------------------------------------------------------------------------------------
 // SizedBlock: [int64 usable size][usable bytes...]; callers hold the address after the header.
 
+// The bytes of the size header in front of a SizedBlock.
 inline constexpr uint64_t kSizedHeaderBytes = 8;
 
 // SizedAllocZeroed: `size` zero bytes behind a header holding `size`; null when refused.
@@ -94,6 +95,7 @@ int64_t SizedSizeOf(const void* block);
 // ---------------------------------------------------------------------------------------------
 // Program-level blocks.
 
+// Flag of the program-level allocation: the new bytes are left as the heap gives them.
 inline constexpr uint32_t kMemoryBlockNoClear = 1;
 
 // MemoryBlockAllocate: a SizedBlock of `size` bytes, zeroed unless flag bit 0 is set.

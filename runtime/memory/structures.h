@@ -28,6 +28,7 @@ namespace zn {
 //   -7, offset, n, size, type, layout, counts[n]   multi-dimensional array (8 + 8n bytes)
 // Layout words that name a nested descriptor hold its address.
 
+// LayoutDescriptor: the address of a descriptor's first word.
 using LayoutDescriptor = const int64_t*;
 
 // LayoutWord: the word that names a nested descriptor inside another one.
@@ -35,6 +36,7 @@ inline int64_t LayoutWord(LayoutDescriptor layout) {
   return static_cast<int64_t>(reinterpret_cast<intptr_t>(layout));
 }
 
+// The words that start each kind of descriptor entry, and the one that ends a descriptor.
 inline constexpr int64_t kLayoutEnd = -1;
 inline constexpr int64_t kLayoutStructArray = -2;
 inline constexpr int64_t kLayoutStruct = -3;
@@ -91,6 +93,7 @@ void StructureClear(void* structure, LayoutDescriptor layout);
 // Arrays: elements with an ArrayHeader in front, in one SizedBlock. An array is passed around as
 // the address of its elements; the header names the variable that holds it.
 
+// ArrayHeader: what stands in front of an array's elements.
 struct ArrayHeader {
   int32_t dimensions;
   int64_t element_size;

@@ -32,6 +32,7 @@
 
 namespace zn {
 
+// StringValue: a string variable's value; null is the empty string.
 using StringValue = char16_t*;
 
 // A shared empty string (one 0 unit in static storage) that stands in for null where an address
@@ -104,6 +105,7 @@ int64_t TempTextBlockBytes();
 // The PositionStack: 100 saved positions. Pushing a 101st or popping an empty stack is a
 // caller's mistake that would corrupt memory; it ends the process (FatalExit) instead.
 
+// The entries of the PositionStack.
 inline constexpr int32_t kPositionStackEntries = 100;
 
 // TempTextPush: saves the position.
@@ -147,6 +149,7 @@ class TempTextScope {
 // full destination ends a conversion, before the first character that does not fit whole. The
 // flag changes nothing for the single-byte code page.
 
+// The two code pages.
 inline constexpr int32_t CodePageSingleByte = 0;
 inline constexpr int32_t CodePageUtf8 = 65001;
 
