@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 600
 FUZZ_ONLY ?=
 
-.PHONY: play test unit lint deps-build deps-test clang bench bench-report fuzz format clean
+.PHONY: play test unit lint docs deps-build deps-test clang bench bench-report fuzz format clean
 
 play: deps-build
 	cmake --preset release
