@@ -64,13 +64,35 @@ void WindowGadgetsFreeSet(WindowGadgetsFree routine) {
 
 namespace {
 
-// Frees every window, one at a time from the first live one: the focus choice walks the registry,
-// which would disturb a walk of RegistryReleaseAll over the same registry.
+// The windows whose free is under way, innermost first. A gadget release or a binding that frees
+// its own window again (or every window) while that window is being freed must not start its free
+// a second time: the record stays live until the free's last step, so it would recurse for ever,
+// and a free of every window would release the record under the free that still uses it.
+struct FreeInProgress {
+  int64_t id;
+  const FreeInProgress* outer;
+};
+const FreeInProgress* frees_in_progress = nullptr;
+
+bool FreeUnderWay(int64_t id) {
+  for (const FreeInProgress* free = frees_in_progress; free != nullptr; free = free->outer) {
+    if (free->id == id) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Frees every window, one at a time from the first live one whose free is not already under way:
+// the focus choice walks the registry, which would disturb a walk of RegistryReleaseAll over the
+// same registry.
 void WindowFreeEach(ObjectRegistry* registry) {
   for (;;) {
     int64_t first = 0;
+    const void* record = nullptr;
     RegistryFirst(registry);
-    const void* record = RegistryNext(registry, &first);
+    while ((record = RegistryNext(registry, &first)) != nullptr && FreeUnderWay(first)) {
+    }
     RegistryDone(registry);
     if (record == nullptr) {
       return;
@@ -88,9 +110,11 @@ void WindowFreeEach(ObjectRegistry* registry) {
 void WindowFree(int64_t id) {
   auto* record =
       static_cast<WindowRecord*>(RegistryFreeLookup(window_registry, id, WindowFreeEach));
-  if (record == nullptr) {
+  if (record == nullptr || FreeUnderWay(id)) {
     return;
   }
+  const FreeInProgress free{id, frees_in_progress};
+  frees_in_progress = &free;
   NSWindow* window = record->window;
   EventUnbindWindow(id);
   if (gadgets_free != nullptr) {
@@ -108,6 +132,7 @@ void WindowFree(int64_t id) {
   if (focus != nullptr) {
     focus->makeKeyWindow();
   }
+  frees_in_progress = free.outer;
   RegistryRelease(window_registry, id);
 }
 

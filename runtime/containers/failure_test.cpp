@@ -9,6 +9,7 @@
 
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
+#include "runtime/containers/registry_test_support.h"
 #include "runtime/strings/strings.h"
 #include "tests/support/heap_checks.h"
 
@@ -192,17 +193,7 @@ TEST(ContainersOutOfMemory, RegistryAllocateGivesNullAndKeepsTheRegistry) {
         EXPECT_EQ(RegistryState(registry), before) << "id " << id;
       }
       ASSERT_NE(RegistryLookup(registry, 1), nullptr) << "id " << id;
-      // Registries live until the process ends; this one is taken apart to keep the count.
-      for (int64_t i = 0; i < registry->slot_count; ++i)
-        SizedFree(registry->slots[i]);
-      for (RegistryNode* node = registry->any_id_list; node != nullptr;) {
-        RegistryNode* next = node->next;
-        SizedFree(node);
-        node = next;
-      }
-      SizedFree(registry->slots);
-      SizedFree(registry->live_ids);
-      SizedFree(registry);
+      testing_support::RegistryTakeApart(registry);
     });
   }
 }

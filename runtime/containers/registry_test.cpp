@@ -8,6 +8,7 @@
 
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
+#include "runtime/containers/registry_test_support.h"
 #include "runtime/memory/memory.h"
 #include "tests/support/heap_checks.h"
 
@@ -52,19 +53,8 @@ class RegistryTest : public ::testing::Test {
     RegistryTestFree(current);
     current = nullptr;
   }
-  // Registries live until the process ends; tests take theirs apart to keep the leak check.
   static void RegistryTestFree(ObjectRegistry* registry) {
-    for (int64_t i = 0; i < registry->slot_count; ++i) {
-      SizedFree(registry->slots[i]);
-    }
-    while (registry->any_id_list != nullptr) {
-      RegistryNode* node = registry->any_id_list;
-      registry->any_id_list = node->next;
-      SizedFree(node);
-    }
-    SizedFree(registry->slots);
-    SizedFree(registry->live_ids);
-    SizedFree(registry);
+    testing_support::RegistryTakeApart(registry);
   }
   static Object* Fill(void* record, int64_t handle) {
     auto* object = static_cast<Object*>(record);

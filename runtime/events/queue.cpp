@@ -18,6 +18,13 @@ void* kept_block = nullptr;
 EventRecord* first_record = nullptr;
 EventRecord* last_record = nullptr;
 CurrentEvent current_event = {};
+// Whether the current event owns its data. A fetched event does, until the next fetch; during an
+// immediate binding run the current event only shows the posted event, whose data its record (or,
+// for a coalesced or removed one, EventPost itself) still owns, so a fetch made by a callback must
+// not free it.
+bool current_owned = false;
+// Fetches so far: a run that sees the count move knows a callback moved the program on.
+uint64_t fetches = 0;
 
 // An immediate binding run in progress: the record it posted, and whether a removal took that
 // record meanwhile. The record's data is then the current event's, still read by the callbacks
@@ -144,12 +151,22 @@ void EventPost(int32_t type, int64_t object, int64_t window, int64_t subtype, vo
   // The immediate binding run sees the posted event as the current one; the program's own
   // current event is back afterwards.
   const CurrentEvent saved = current_event;
+  const bool saved_owned = current_owned;
+  const uint64_t fetches_before = fetches;
   ImmediateRun run{record, false, innermost_run};
   innermost_run = &run;
   current_event = CurrentEvent{type, window, object, subtype, data, free_callback};
+  current_owned = false;
   EventDispatch(type, window, object, subtype);
-  current_event = saved;
   innermost_run = run.outer;
+  if (fetches == fetches_before) {
+    current_event = saved;
+    current_owned = saved_owned;
+  } else if (saved_owned) {
+    // A callback fetched: the program has moved on to the fetched event, and the event that was
+    // current before the post has had its next fetch, which ends its data's life.
+    FreeData(saved.data, saved.free_callback);
+  }
   // A coalesced event's data is kept by no record, and a removed one's by none any more: it is
   // freed here instead of being lost.
   if (coalesced || run.removed) {
@@ -168,14 +185,17 @@ void EventPostSimple(int32_t type, int64_t object, int64_t window, int64_t subty
 
 int32_t EventFetch() {
   internal::EventLock lock;
+  ++fetches;
   current_event.type = 0;
-  // The data of an event lives until the next fetch.
-  if (current_event.data != nullptr && current_event.free_callback != nullptr) {
-    void* data = current_event.data;
-    const EventDataFree free_callback = current_event.free_callback;
-    current_event.data = nullptr;
-    current_event.free_callback = nullptr;
-    free_callback(data);
+  // The data of an event lives until the next fetch; data the current event only shows (during
+  // an immediate run) stays with its owner.
+  void* data = current_event.data;
+  const EventDataFree free_callback = current_event.free_callback;
+  current_event.data = nullptr;
+  current_event.free_callback = nullptr;
+  if (current_owned) {
+    current_owned = false;
+    FreeData(data, free_callback);
   }
   current_event.subtype = EventSubtypeNoEvent;
   EventRecord* record = first_record;
@@ -184,6 +204,7 @@ int32_t EventFetch() {
   }
   current_event = CurrentEvent{record->type,    record->window, record->object,
                                record->subtype, record->data,   record->free_callback};
+  current_owned = true;
   first_record = record->next;
   if (first_record == nullptr) {
     last_record = nullptr;
@@ -246,7 +267,10 @@ int64_t EventQueueLength() {
 namespace internal {
 
 void EventCurrentDiscard() {
-  FreeData(current_event.data, current_event.free_callback);
+  if (current_owned) {
+    FreeData(current_event.data, current_event.free_callback);
+  }
+  current_owned = false;
   current_event = CurrentEvent{};
 }
 

@@ -39,6 +39,11 @@ Converted Utf8ToUtf16(const unsigned char* source, int32_t source_length, char16
 Converted Utf16ToUtf8(const char16_t* source, int32_t source_length, char* destination,
                       int32_t destination_length);
 
+// A terminated string's UTF-8 in one pass, as counting and then converting it with its
+// terminator would give (the terminator's 0 byte included, or up to a high surrogate that no low
+// one follows), into `buffer`; the bytes written, or -1 when `capacity` bytes might not hold it.
+int32_t Utf16ToUtf8Terminated(const char16_t* s, char* buffer, int32_t capacity);
+
 // The replacing mode of the UTF-8 converters (ConvertReplaceInvalid): each maximal ill-formed
 // subpart of UTF-8 becomes one U+FFFD, each lone surrogate EF BF BD. They stop only at a full
 // destination, before the first character that does not fit whole; the result is the count.

@@ -127,6 +127,38 @@ Converted EncodeAll(const char16_t* source, int32_t source_length, char* destina
 
 }  // namespace
 
+// Counting stops before a high surrogate that no low one follows (the terminator included), and
+// a conversion sized by that count never reaches it; here the one pass stops there. Units are
+// read only up to the terminator, so nothing past the string is touched.
+int32_t Utf16ToUtf8Terminated(const char16_t* s, char* buffer, int32_t capacity) {
+  int32_t in = 0;
+  int32_t out = 0;
+  for (;;) {
+    if (capacity - out < 4) {
+      return -1;
+    }
+    uint32_t code_point = s[in++];
+    if (code_point < 0x80) {
+      buffer[out++] = static_cast<char>(code_point);
+      if (code_point == 0) {
+        return out;
+      }
+      continue;
+    }
+    if (IsHighSurrogate(code_point)) {
+      const uint32_t low = s[in];
+      if (!IsLowSurrogate(low)) {
+        return out;
+      }
+      ++in;
+      code_point = (((code_point & 0x3FF) << 10) | (low & 0x3FF)) + 0x10000;
+    }
+    const int32_t bytes = EncodedBytes(code_point);
+    Encode(code_point, bytes, buffer + out);
+    out += bytes;
+  }
+}
+
 Converted Utf16ToUtf8(const char16_t* source, int32_t source_length, char* destination,
                       int32_t destination_length) {
   if (destination == nullptr) {
