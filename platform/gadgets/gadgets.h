@@ -10,6 +10,10 @@
 //
 // The desktop metrics measure the main screen's resolution and convert lengths between pixels,
 // points, millimetres and inches.
+//
+// Late-bound seams it fills at its start: the window's gadget release of the shell
+// (`WindowGadgetsFreeSet` with `GadgetFreeWindow`) and the gadget registry's free callback
+// (`GadgetFree`), which the container library calls.
 #pragma once
 
 #include <cstdint>

@@ -12,6 +12,10 @@
 // The gadget library sits above this one: it asks the gadget lists and the window lookups here,
 // and hands `WindowFree` its per-window free routine through `WindowGadgetsFreeSet`, so that the
 // libraries link in one direction only.
+//
+// Late-bound seams. It calls the window's gadget release (`WindowGadgetsFree`), which the gadget
+// library fills at its start through `WindowGadgetsFreeSet`. It fills the free callbacks of its
+// registries (`MenuFree`, `WindowFree`), which the container library calls.
 #pragma once
 
 #include <cstdint>

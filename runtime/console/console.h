@@ -12,6 +12,9 @@
 //
 // All text is UTF-16 (StringValue) and is converted just before it is written; every write, clear
 // and cursor placement is flushed at once. Main thread only.
+//
+// Late-bound seam it fills: the fatal-exit clean-up (`FatalCleanupSet` of memory.h), set by the
+// start step, so that `FatalExit` gives the terminal back before it writes its line.
 #pragma once
 
 #include <cstdint>

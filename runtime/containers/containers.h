@@ -3,6 +3,13 @@
 //
 // All memory comes from the memory library's SizedBlocks. Exhausted memory is reported by null
 // (or 0) results and leaves the container as it was. Nothing here prints.
+//
+// Late-bound seams. It fills the list and map entries of the `ContainerHooks` (structures.h)
+// through `ListHooksRegister` and `MapHooksRegister`, start steps, so that structure walks reach
+// lists and maps without calling upward. It calls the registries' free callbacks
+// (`ObjectFreeCallback`, given to `RegistryCreate` by the libraries one floor up that keep
+// numbered objects): when an id in use is allocated again and when everything is released. A free
+// callback may free, look up or iterate its own registry.
 #pragma once
 
 #include <cstdint>

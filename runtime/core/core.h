@@ -8,6 +8,11 @@
 // - it has a `main` of its own, links zn_core, and holds a `RuntimeGuard` for as long as it uses
 //   the runtime: the guard runs the start sequence when it is made and the end sequence when it
 //   goes out of scope, so that returning from `main` gives the terminal back.
+//
+// Late-bound seams: the start sequence is where every one is filled, in its step: the
+// `ContainerHooks` (arrays, lists, maps), the fatal-exit clean-up (the console's start), the
+// codec table (the BMP codec), the registries with their free callbacks, and the window's gadget
+// release (the gadgets' start).
 #pragma once
 
 #include <cstdint>

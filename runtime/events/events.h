@@ -13,6 +13,10 @@
 //
 // Everything runs on the main thread; the `EventThreaded` switch (off) would make the queue take
 // a recursive mutex.
+//
+// Late-bound seams: none of the runtime's own. It calls the program's callbacks: the routines bound
+// to events (`EventBind`) and the free routines of event data; either may post, fetch, bind or
+// unbind again.
 #pragma once
 
 #include <cstdint>

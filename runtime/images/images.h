@@ -14,6 +14,12 @@
 // ImageLoad and ImageSave go from a file to an image object and back in one call.
 //
 // Nothing here throws or prints; failures are reported by a 0 or null result.
+//
+// Late-bound seams. The codec table: decoders and encoders register themselves at start-up
+// (`BmpCodecRegister`, a start step) and the decode and save routines call them through their
+// descriptors. The image registry's free callback (`ImageFree`, given to `RegistryCreate`), which
+// the container library calls. The drawing state's end hook (`DrawingEndHook`), called when a
+// reset ends a drawing.
 #pragma once
 
 #include <cstdint>

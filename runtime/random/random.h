@@ -2,6 +2,8 @@
 // 32-bit words, seeded on first use from the wall clock (milliseconds) and the calling thread's
 // identity, or explicitly with RandomSetSeed. Range reduction uses multiplications, no division.
 // Not thread-safe.
+//
+// Late-bound seams: none; the generator neither fills nor calls any.
 #pragma once
 
 #include <cstdint>

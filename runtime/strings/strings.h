@@ -26,6 +26,9 @@
 // C++ callers can let a `TempTextScope` do the outermost push and rewind.
 //
 // Not thread-safe: the buffer, its position stack and the string values are used from one thread.
+//
+// Late-bound seam it calls: the fatal-exit clean-up (memory.h's `FatalExit`), on exhausted memory
+// and on a broken position stack; the console fills it, so the terminal comes back first.
 #pragma once
 
 #include <cstdint>

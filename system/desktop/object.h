@@ -21,6 +21,8 @@
 // Calls the framework would reject with an exception (an unrecognised selector, an item inserted
 // into a second menu, an object released more often than retained) are counted as faults instead,
 // so that tests can assert there were none.
+//
+// Late-bound seams: none of the project's; the model neither fills nor calls any.
 #pragma once
 
 #include <cstdint>
