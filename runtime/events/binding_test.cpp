@@ -163,17 +163,25 @@ TEST_F(EventBinding, BindAppendsRefusesRepeatsAndKeepsTheWindow) {
   EXPECT_EQ(EventBindingKeyCount(), 1) << "a key with window -1 records -1";
 }
 
+// Each request of a bind refused in turn, on a new key and on a key that has a node already: 0 and
+// nothing changed (no empty element left behind, the old node alone runs), or 1 and bound.
 TEST_F(EventBinding, BindWithExhaustedMemoryChangesNothing) {
-  test::HeapFailAfter(0);
-  EXPECT_EQ(EventBind(EventTypeGadget, A, 2, 7, EventAny), 0);
-  test::HeapFailNever();
-  EXPECT_EQ(EventBindingKeyCount(), 0) << "no empty element left behind";
-  EventBind(EventTypeGadget, A, 2, 7, EventAny);
-  test::HeapFailAfter(0);
-  EXPECT_EQ(EventBind(EventTypeGadget, B, 2, 7, EventAny), 0);
-  test::HeapFailNever();
-  EventDispatch(EventTypeGadget, 2, 7, 0);
-  EXPECT_EQ(calls, std::vector<std::string>({"A"}));
+  for (const int64_t object : {int64_t{7}, int64_t{8}}) {
+    test::HeapFailEachMode([&](const test::FailurePoint& at) {
+      EventTestReset();
+      calls.clear();
+      EventBind(EventTypeGadget, A, 2, 7, EventAny);
+      at.Arm();
+      const int32_t bound = EventBind(EventTypeGadget, B, 2, object, EventAny);
+      test::HeapFailNever();
+      EXPECT_EQ(EventBindingKeyCount(), bound != 0 && object == 8 ? 2 : 1) << "object " << object;
+      EventDispatch(EventTypeGadget, 2, object, 0);
+      std::vector<std::string> expected;
+      if (object == 7) expected.push_back("A");
+      if (bound != 0) expected.push_back("B");
+      EXPECT_EQ(calls, expected) << "object " << object;
+    });
+  }
 }
 
 TEST_F(EventBinding, UnbindRemovesOneNodeAndDeletesEmptyKeys) {

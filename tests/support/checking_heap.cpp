@@ -24,19 +24,27 @@ bool Refused() {
   const int64_t first = fail_at.load(std::memory_order_relaxed);
   const bool refused =
       number == first || (number > first && fail_later.load(std::memory_order_relaxed));
-  if (refused) refusals.fetch_add(1, std::memory_order_relaxed);
+  if (refused) {
+    refusals.fetch_add(1, std::memory_order_relaxed);
+  }
   return refused;
 }
 
 void* CheckingAlloc(size_t bytes) {
-  if (Refused()) return nullptr;
+  if (Refused()) {
+    return nullptr;
+  }
   void* block = std::malloc(bytes);
-  if (block != nullptr) live_blocks.fetch_add(1, std::memory_order_relaxed);
+  if (block != nullptr) {
+    live_blocks.fetch_add(1, std::memory_order_relaxed);
+  }
   return block;
 }
 
 void* CheckingResize(void* block, size_t bytes) {
-  if (Refused()) return nullptr;
+  if (Refused()) {
+    return nullptr;
+  }
   return std::realloc(block, bytes);
 }
 

@@ -36,7 +36,9 @@ int64_t HeapFailEach(HeapFailure mode, const std::function<void(const FailurePoi
       touched = HeapRefusals() > 0;
       HeapFailNever();
     }
-    if (!touched) break;
+    if (!touched) {
+      break;
+    }
   }
   EXPECT_LT(point, kMostPoints) << "the failure points never ran out";
   return point + 1;
