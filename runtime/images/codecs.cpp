@@ -176,8 +176,11 @@ void ImageDecodeFinish() {
   if (state == nullptr || state->decoder == nullptr) {
     return;
   }
-  state->decoder->cleanup(state);
+  // The decode counts as finished before the cleanup runs: a cleanup that finishes again (or
+  // starts another decode) must not run the cleanup a second time.
+  const ImageDecoder* decoder = state->decoder;
   state->decoder = nullptr;
+  decoder->cleanup(state);
   if (state->from_memory == 0 && state->stream != nullptr) {
     std::fclose(state->stream);
     state->stream = nullptr;

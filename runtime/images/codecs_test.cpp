@@ -114,5 +114,54 @@ TEST_F(CodecRegistry, DecodesFromAFileAndFinishesAForgottenDecode) {
   unlink(name);
 }
 
+// Codec hooks that re-enter the codec registry: a probe that registers another decoder while the
+// table is walked, a cleanup that finishes again, a decode that finishes its own decode or starts
+// a new one. Each cleanup runs once per accepted start, and the sanitizers see any state used
+// after it went.
+enum class Reenter { kNone, kProbeRegisters, kDecodeFinishes, kDecodeStarts };
+Reenter reenter = Reenter::kNone;
+int cleanups = 0;
+const unsigned char kZ[] = {'Z', 0};
+
+int32_t ZProbe(DecodeState* state) {
+  if (reenter == Reenter::kProbeRegisters) {
+    ImageDecoderRegister(ImageDecoderAt(0));
+  }
+  const auto* bytes = static_cast<const unsigned char*>(state->memory);
+  return state->from_memory != 0 && state->memory_size > 0 && bytes[0] == 'Z' ? 1 : 0;
+}
+int32_t ZDecode(DecodeState* /*state*/, void* /*destination*/, int32_t /*row*/, uint32_t /*f*/) {
+  if (reenter == Reenter::kDecodeFinishes) {
+    ImageDecodeFinish();
+  } else if (reenter == Reenter::kDecodeStarts) {
+    reenter = Reenter::kNone;
+    ImageDecodeStartMemory(kZ, 2);
+  }
+  return 1;
+}
+void ZCleanup(DecodeState* /*state*/) {
+  ++cleanups;
+  ImageDecodeFinish();  // a cleanup that finishes again
+}
+const ImageDecoder kZDecoder{ZProbe, ZDecode, ZCleanup, 0x5A};
+
+TEST_F(CodecRegistry, CodecHooksMayReenterTheRegistry) {
+  for (const Reenter how : {Reenter::kNone, Reenter::kProbeRegisters, Reenter::kDecodeFinishes,
+                            Reenter::kDecodeStarts}) {
+    SCOPED_TRACE(static_cast<int>(how));
+    DecodeStateInit();
+    ImageDecoderRegister(&kZDecoder);
+    cleanups = 0;
+    reenter = how;
+    ASSERT_EQ(ImageDecodeStartMemory(kZ, 2), 0x5A);
+    uint8_t pixel[4] = {};
+    ImageDecodePixels(pixel, 4, 0);
+    ImageDecodeFinish();
+    ImageDecodeFinish();
+    EXPECT_EQ(cleanups, how == Reenter::kDecodeStarts ? 2 : 1) << "one cleanup per start";
+  }
+  reenter = Reenter::kNone;
+}
+
 }  // namespace
 }  // namespace zn
