@@ -70,6 +70,9 @@ void GadgetRelease(int64_t gadget) {
   // Every gadget kind's main view answers this: it must not call back into a freed gadget.
   objc_msgSend_bool(record->view.object, "setAlreadyDestroyed:", true);
   ZnGadgetFunctions* functions = record->functions;
+  // Detached before FreeGadget runs: a FreeGadget (or anything it calls) that frees its own gadget
+  // again finds no functions left to free, instead of freeing them again for ever.
+  record->functions = nullptr;
   if (functions != nullptr) {
     functions->FreeGadget();
     objc_release(functions);

@@ -458,5 +458,76 @@ TEST_F(Gadgets, EndFreesEveryGadget) {
   RegistryDone(GadgetRegistry());
 }
 
+// Re-entrancy of gadget functions and gadget bindings: a gadget kind whose FreeGadget frees its own
+// gadget again, another gadget or the whole window, and a binding of a gadget's click that frees
+// the clicked gadget or its window. Each kind is freed once; the sanitizers and the desktop
+// model's fault count see anything used after it went.
+int64_t reentrant_target = 0;  // > 0: a gadget id; < 0: a window id; 0: nothing
+int64_t reentrant_self = 0;
+
+class ReentrantKind : public TestKind {
+ public:
+  using TestKind::TestKind;
+  void FreeGadget() override {
+    TestKind::FreeGadget();
+    if (reentrant_self > 0) {
+      GadgetFree(reentrant_self);
+    }
+    if (reentrant_target > 0) {
+      GadgetFree(reentrant_target);
+    } else if (reentrant_target < 0) {
+      WindowFree(-reentrant_target);
+    }
+  }
+};
+
+void FreeClickedGadget() {
+  GadgetFree(EventCurrent().object);
+}
+void FreeClickedWindow() {
+  WindowFree(EventCurrent().window);
+}
+
+TEST_F(Gadgets, GadgetFunctionsAndBindingsMayFreeTheirOwnGadgetOrWindow) {
+  const struct {
+    const char* name;
+    int64_t self;
+    int64_t target;
+    void (*binding)();
+  } cases[] = {
+      {"FreeGadget frees its gadget again", 5, 0, nullptr},
+      {"FreeGadget frees another gadget", 0, 6, nullptr},
+      {"FreeGadget frees the window", 0, -2, nullptr},
+      {"a click frees its gadget", 0, 0, FreeClickedGadget},
+      {"a click frees its window", 0, 0, FreeClickedWindow},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    freed_ = 0;
+    reentrant_self = reentrant_target = 0;
+    OpenWindow(2);
+    NSView* content = ZnGadgetList::currentView();
+    objc_alloc<ReentrantKind>(&freed_)->Create(5, objc_alloc<TestButton>(), content,
+                                               NSMakeRect(0, 0, 10, 10));
+    auto* other = objc_alloc<TestKind>(&freed_);
+    other->Create(6, objc_alloc<TestButton>(), content, NSMakeRect(0, 0, 10, 10));
+    reentrant_self = c.self;
+    reentrant_target = c.target;
+    if (c.binding != nullptr) {
+      EventBind(EventTypeGadget, c.binding, 2, 5, EventAny);
+      static_cast<Zn_GadgetStructure*>(RegistryLookup(GadgetRegistry(), 5))
+          ->functions->SendEvent(0);
+    }
+    GadgetFree(5);
+    reentrant_self = reentrant_target = 0;
+    WindowFree(2);
+    GadgetFree(-1);
+    EXPECT_EQ(RegistryLookup(GadgetRegistry(), 5), nullptr);
+    EXPECT_EQ(RegistryLookup(GadgetRegistry(), 6), nullptr);
+    EXPECT_EQ(freed_, 2) << "each kind's FreeGadget once";
+    EventTestReset();
+  }
+}
+
 }  // namespace
 }  // namespace zn
