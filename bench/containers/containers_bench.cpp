@@ -214,8 +214,7 @@ void BM_UnorderedFind(benchmark::State& state) {
 }
 
 // Adding every key to an empty map, the map freed between rounds (outside the timing).
-void BM_MapAdd(benchmark::State& state) {
-  const auto keys = Keys(state.range(0));
+void MapAddRounds(benchmark::State& state, const std::vector<std::u16string>& keys) {
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     HashMap* map = nullptr;
     MapCreate(sizeof(int64_t), 0, nullptr, &map, 1024);
@@ -229,8 +228,7 @@ void BM_MapAdd(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-void BM_UnorderedAdd(benchmark::State& state) {
-  const auto keys = Keys(state.range(0));
+void UnorderedAddRounds(benchmark::State& state, const std::vector<std::u16string>& keys) {
   for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
     auto* map = new std::unordered_map<std::u16string, int64_t>();
     for (const auto& key : keys) {
@@ -241,6 +239,14 @@ void BM_UnorderedAdd(benchmark::State& state) {
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_MapAdd(benchmark::State& state) {
+  MapAddRounds(state, Keys(state.range(0)));
+}
+
+void BM_UnorderedAdd(benchmark::State& state) {
+  UnorderedAddRounds(state, Keys(state.range(0)));
 }
 
 // Keys like "key12345" (the same length and first unit, so only the hash tells them apart), found
@@ -305,32 +311,11 @@ void BM_UnorderedFindRandom(benchmark::State& state) {
 }
 
 void BM_MapAddNumbered(benchmark::State& state) {
-  const auto keys = NumberedKeys(state.range(0));
-  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
-    HashMap* map = nullptr;
-    MapCreate(sizeof(int64_t), 0, nullptr, &map, 1024);
-    for (const auto& key : keys) {
-      benchmark::DoNotOptimize(MapAdd(map, key.c_str(), 1));
-    }
-    state.PauseTiming();
-    MapFree(map);
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
+  MapAddRounds(state, NumberedKeys(state.range(0)));
 }
 
 void BM_UnorderedAddNumbered(benchmark::State& state) {
-  const auto keys = NumberedKeys(state.range(0));
-  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
-    auto* map = new std::unordered_map<std::u16string, int64_t>();
-    for (const auto& key : keys) {
-      benchmark::DoNotOptimize((*map)[key] = 0);
-    }
-    state.PauseTiming();
-    delete map;
-    state.ResumeTiming();
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
+  UnorderedAddRounds(state, NumberedKeys(state.range(0)));
 }
 
 BENCHMARK(BM_MapFind)->Arg(100)->Arg(1000)->Arg(10000);
