@@ -16,16 +16,19 @@
 namespace zn {
 namespace {
 
-// The largest destination length the converter is given: the destination is not bounded.
-constexpr int32_t kUnboundedUnits = 536870911;
-
 // The formatted bytes (terminator included) as units at the destination, always terminated;
 // returns the units before the terminator.
+//
+// The destination is not bounded, but the caller only owes room for the text and its terminator,
+// and the converter may use all the room it is told of (its block steps store whole blocks and
+// let the next characters overwrite the tail). So the units are counted first and the conversion
+// told exactly that many: it stops at the same places as with any larger room, and writes
+// nothing behind them.
 int32_t WidenInto(char16_t* destination, const char* bytes, size_t size) {
-  const int32_t units =
-      internal::Utf8ToUtf16(reinterpret_cast<const unsigned char*>(bytes),
-                            static_cast<int32_t>(size), destination, kUnboundedUnits)
-          .count;
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+  const auto length = static_cast<int32_t>(size);
+  const int32_t counted = internal::Utf8ToUtf16(in, length, nullptr, 0).count;
+  const int32_t units = internal::Utf8ToUtf16(in, length, destination, counted).count;
   if (units > 0 && destination[units - 1] == 0) {
     return units - 1;
   }

@@ -281,5 +281,29 @@ TEST(StringFormat, NonAsciiTextAndEdgeCases) {
   EXPECT_EQ(std::u16string(out), u"ab");
 }
 
+// The destination is as large as the text and its terminator, and not one unit larger: the
+// conversion of text with fewer units than bytes never writes behind the terminator.
+TEST(StringFormat, NothingWrittenBehindTheTerminator) {
+  for (const std::u16string piece : {u"\u00E9", u"\u2500", u"\U0001F600", u"a\u00E9"}) {
+    for (int repeats = 1; repeats <= 24; ++repeats) {
+      std::u16string format = u"x";
+      for (int k = 0; k < repeats; ++k) {
+        format += piece;
+      }
+      format += u"%d";
+      char16_t out[160];
+      std::fill(std::begin(out), std::end(out), char16_t{0x5555});
+      const int32_t units = StringFormat(out, format.c_str(), 7);
+      ASSERT_EQ(std::u16string(out), format.substr(0, format.size() - 2) + u"7")
+          << "repeats " << repeats;
+      ASSERT_EQ(units, static_cast<int32_t>(format.size()) - 1);
+      for (size_t at = static_cast<size_t>(units) + 1; at < std::size(out); ++at) {
+        ASSERT_EQ(out[at], 0x5555)
+            << "written behind the terminator at " << at << ", repeats " << repeats;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zn
