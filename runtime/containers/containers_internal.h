@@ -82,18 +82,12 @@ struct MapElement {
 };
 static_assert(sizeof(MapElement) == 16, "a map value lies 16 bytes into its element");
 
-// Four entries of a bucket's chain index (map_index.cpp): their key hashes, then their element
-// addresses, so that a matching hash and its element's address share a cache line.
-struct MapIndexGroup {
-  uint32_t hashes[4];
-  MapElement* elements[4];
-};
-static_assert(sizeof(MapIndexGroup) == 48, "groups stay 16-byte aligned one after another");
-
-// One bucket's chain index: the entries in reverse chain order (the chain's head last), four to a
-// group, so that linking at the head is an append.
+// One bucket's chain index (map_index.cpp): a tag for each element's key, then the elements'
+// addresses, both in reverse chain order (the chain's head last), so that linking at the head is an
+// append. The tags lie together, eight to a 16-byte row, so that one compare looks at eight
+// elements without touching their addresses; `capacity` is a whole number of rows.
 struct MapBucketIndex {
-  MapIndexGroup* groups;  // capacity / 4 groups; null while the bucket is empty
+  void* block;  // capacity tags, then capacity element addresses; null while the bucket is empty
   uint32_t count;
   uint32_t capacity;
 };
@@ -170,12 +164,26 @@ void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t
 uint32_t MapElementHash(const HashMap* map, const MapElement* element);
 uint32_t MapIntegerHash(int64_t key);
 
-// The hash and the element of an index entry by position.
-inline uint32_t& MapIndexHash(const MapBucketIndex& entry, uint32_t at) {
-  return entry.groups[at / 4].hashes[at % 4];
+// The tag an element whose key hash is `hash` has in the chain index: the high half of the hash
+// multiplied by an odd constant, so that it depends on every bit of the hash (the keys of one
+// bucket share their low bits, and small integer keys have no high ones).
+inline uint16_t MapIndexTag(uint32_t hash) {
+  return static_cast<uint16_t>((hash * 0x9E3779B1u) >> 16);
+}
+
+// The tags and the element addresses of a bucket's index, and one entry of each by position.
+inline uint16_t* MapIndexTags(const MapBucketIndex& entry) {
+  return static_cast<uint16_t*>(entry.block);
+}
+inline MapElement** MapIndexElements(const MapBucketIndex& entry) {
+  return static_cast<MapElement**>(
+      static_cast<void*>(static_cast<char*>(entry.block) + entry.capacity * sizeof(uint16_t)));
+}
+inline uint16_t& MapIndexTagAt(const MapBucketIndex& entry, uint32_t at) {
+  return MapIndexTags(entry)[at];
 }
 inline MapElement*& MapIndexElement(const MapBucketIndex& entry, uint32_t at) {
-  return entry.groups[at / 4].elements[at % 4];
+  return MapIndexElements(entry)[at];
 }
 
 // Keeping the chain index in step: after `element` was linked at the head of `bucket`'s chain

@@ -37,37 +37,44 @@ uint32_t Lowered(char16_t unit) {
 
 constexpr uint32_t kHashFactor = 65599;
 constexpr uint32_t kHashFactor2 = kHashFactor * kHashFactor;
-constexpr uint32_t kHashFactor3 = kHashFactor2 * kHashFactor;
-constexpr uint32_t kHashFactor4 = kHashFactor3 * kHashFactor;
 
-// The hash of a key and, beside it, the bytes of its copy (units and terminator). The length is
-// found first, so that the units can then be taken four at a time: h * f^4 + u0 * f^3 + u1 * f^2
-// + u2 * f + u3 is four steps of h * f + u in wrapping 32-bit arithmetic, with one multiply on
-// the chain that carries h instead of four. Case-blind keys lower every unit through the locale,
-// which costs more than the chain, so they keep the plain recurrence.
+// The hash of a key and, beside it, the bytes of its copy (units and terminator), in one pass. The
+// units go two at a time: h * f^2 + u0 * f + u1 is two steps of h * f + u in wrapping 32-bit
+// arithmetic, with one multiply on the chain that carries h instead of two. Case-blind keys lower
+// every unit through the locale, which costs more than the chain, so they keep the plain
+// recurrence.
 uint32_t KeyHash(const char16_t* key, bool no_case, uint64_t* bytes) {
-  uint64_t units = 0;
-  while (key[units] != 0) {
-    ++units;
-  }
-  *bytes = (units + 1) * sizeof(char16_t);
   uint32_t hash = 0;
-  uint64_t at = 0;
+  const char16_t* at = key;
   if (no_case) {
-    for (; at < units; ++at) {
-      hash = hash * kHashFactor + Lowered(key[at]);
+    for (; *at != 0; ++at) {
+      hash = hash * kHashFactor + Lowered(*at);
     }
-    return hash;
+  } else {
+    for (;;) {
+      const uint32_t first = at[0];
+      if (first == 0) {
+        break;
+      }
+      const uint32_t second = at[1];  // read only once `first` is known not to end the key
+      if (second == 0) {
+        hash = hash * kHashFactor + first;
+        ++at;
+        break;
+      }
+      hash = hash * kHashFactor2 + first * kHashFactor + second;
+      at += 2;
+    }
   }
-  for (; at + 4 <= units; at += 4) {
-    hash = hash * kHashFactor4 + static_cast<uint32_t>(key[at]) * kHashFactor3 +
-           static_cast<uint32_t>(key[at + 1]) * kHashFactor2 +
-           static_cast<uint32_t>(key[at + 2]) * kHashFactor + static_cast<uint32_t>(key[at + 3]);
-  }
-  for (; at < units; ++at) {
-    hash = hash * kHashFactor + static_cast<uint32_t>(key[at]);
-  }
+  *bytes = static_cast<uint64_t>(at - key + 1) * sizeof(char16_t);
   return hash;
+}
+
+// The bucket of a key hash. Bucket counts are often powers of two (the default is one), and for
+// those the remainder is a mask: a division would sit on every find's path to its chain.
+uint32_t HashBucket(const HashMap* map, uint32_t hash) {
+  const uint32_t count = map->bucket_count;
+  return (count & (count - 1)) == 0 ? hash & (count - 1) : hash % count;
 }
 
 // The size recorded in front of a key copy (the SizedBlock header), read here rather than through
@@ -78,48 +85,70 @@ uint64_t KeyCopyBytes(const char16_t* copy) {
   return size;
 }
 
-// The units of two keys of `bytes` bytes each (terminator included) are the same: eight bytes at a
-// time, then the rest. The terminators sit at the same place and are not compared.
-bool KeyUnitsEqual(const char16_t* a, const char16_t* b, uint64_t bytes) {
+uint64_t Word(const char* at) {
+  uint64_t word = 0;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+uint32_t HalfWord(const char* at) {
+  uint32_t word = 0;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// The units of two keys of `bytes` bytes each (terminator included) are the same. The terminators
+// sit at the same place and are not compared. The last eight bytes go first: keys that share a
+// stem (names with a number at the end) differ there, so a chain of such keys is told apart by one
+// compare per element instead of a walk through the stem. Eight bytes at a time, overlapping
+// where the length is not a multiple of eight; keys under four units by halves and units.
+[[gnu::always_inline]] inline bool KeyUnitsEqual(const char16_t* a, const char16_t* b,
+                                                 uint64_t bytes) {
   const auto* left = reinterpret_cast<const char*>(a);
   const auto* right = reinterpret_cast<const char*>(b);
   const uint64_t end = bytes - sizeof(char16_t);
-  uint64_t at = 0;
-  for (; at + 8 <= end; at += 8) {
-    uint64_t x = 0;
-    uint64_t y = 0;
-    std::memcpy(&x, left + at, sizeof x);
-    std::memcpy(&y, right + at, sizeof y);
-    if (x != y) {
+  if (end >= 8) {
+    if (Word(left + end - 8) != Word(right + end - 8)) {
       return false;
     }
-  }
-  for (; at < end; at += sizeof(char16_t)) {
-    if (a[at / 2] != b[at / 2]) {
-      return false;
+    for (uint64_t at = 0; at + 8 < end; at += 8) {
+      if (Word(left + at) != Word(right + at)) {
+        return false;
+      }
     }
+    return true;
   }
-  return true;
+  if (end >= 4) {
+    return ((HalfWord(left) ^ HalfWord(right)) |
+            (HalfWord(left + end - 4) ^ HalfWord(right + end - 4))) == 0;
+  }
+  return end == 0 || a[0] == b[0];
 }
 
 // Equal as StringCompare (or StringCompareNoCase) says. Lowering keeps the unit count, so keys
 // whose copies differ in size never match; the size sits in the copy's header and spares most
-// mismatches a walk through the units. The first unit lies beside the size, so testing it too
-// costs no further fetch, and both tests make one branch that only a likely match passes.
+// mismatches a walk through the units (and keeps the compare inside the copy).
 bool KeyMatches(bool no_case, const MapElement* element, const char16_t* key, uint64_t bytes) {
   const char16_t* copy = element->key.text;
-  if (no_case) {
-    return KeyCopyBytes(copy) == bytes && StringCompareNoCase(copy, key) == 0;
+  if (KeyCopyBytes(copy) != bytes) {
+    return false;
   }
-  const bool candidate = (KeyCopyBytes(copy) == bytes) & (copy[0] == key[0]);
-  return candidate && KeyUnitsEqual(copy, key, bytes);
+  return no_case ? StringCompareNoCase(copy, key) == 0 : KeyUnitsEqual(copy, key, bytes);
 }
 
 // A SizedBlock copy of the key with its terminator (`bytes` in all, as KeyHash found), or null
 // when memory is exhausted.
 char16_t* KeyCopy(const char16_t* key, uint64_t bytes) {
   auto* copy = static_cast<char16_t*>(SizedAlloc(bytes));
-  if (copy != nullptr) {
+  if (copy == nullptr) {
+    return nullptr;
+  }
+  // Most keys are short: two overlapping eight-byte moves copy 8 to 16 bytes without a call.
+  if (bytes >= 8 && bytes <= 16) {
+    auto* to = reinterpret_cast<char*>(copy);
+    const auto* from = reinterpret_cast<const char*>(key);
+    std::memcpy(to + bytes - 8, from + bytes - 8, 8);
+    std::memcpy(to, from, 8);
+  } else {
     std::memcpy(copy, key, bytes);
   }
   return copy;
@@ -134,45 +163,48 @@ void* Found(HashMap* map, MapElement* element, uint32_t bucket, MapElement* prev
   return internal::ElementValue(element);
 }
 
-// The lanes of a group whose hash is `hash`, as a bit mask.
-uint32_t GroupLanes(const MapIndexGroup& group, uint32_t hash) {
+// The entries of a row of eight tags whose tag is `tag`, as a bit mask of two bits per entry.
+uint32_t RowMatches(const uint16_t* row, uint16_t tag) {
 #if defined(__SSE2__)
-  const __m128i four = _mm_load_si128(reinterpret_cast<const __m128i*>(group.hashes));
-  const __m128i equal = _mm_cmpeq_epi32(four, _mm_set1_epi32(static_cast<int32_t>(hash)));
-  return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(equal)));
+  const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
+  const __m128i equal = _mm_cmpeq_epi16(eight, _mm_set1_epi16(static_cast<int16_t>(tag)));
+  return static_cast<uint32_t>(_mm_movemask_epi8(equal));
 #else
-  uint32_t lanes = 0;
-  for (uint32_t lane = 0; lane < 4; ++lane) {
-    lanes |= static_cast<uint32_t>(group.hashes[lane] == hash) << lane;
+  uint32_t matches = 0;
+  for (uint32_t at = 0; at < 8; ++at) {
+    matches |= static_cast<uint32_t>(row[at] == tag) * (3u << (2 * at));
   }
-  return lanes;
+  return matches;
 #endif
 }
 
-// The position of the last entry of a bucket's index whose hash is `hash` and whose element
-// `matches`, or -1. From the end, as the head of the chain is last; a group at a time.
+// The position of the last entry of a bucket's index whose tag is that of `hash` and whose element
+// `matches`, or -1. From the end, as the head of the chain is last; a row at a time.
 template <typename Matches>
-int64_t IndexScan(const MapBucketIndex& entry, uint32_t hash, Matches matches) {
+[[gnu::always_inline]] inline int64_t IndexScan(const MapBucketIndex& entry, uint32_t hash,
+                                                Matches matches) {
   if (entry.count == 0) {
     return -1;
   }
-  uint32_t group = (entry.count - 1) / 4;
-  uint32_t valid = entry.count - group * 4;
+  const uint16_t tag = internal::MapIndexTag(hash);
+  const uint16_t* tags = internal::MapIndexTags(entry);
+  MapElement* const* elements = internal::MapIndexElements(entry);
+  uint32_t row = (entry.count - 1) / 8;
+  uint32_t valid = entry.count - row * 8;
   for (;;) {
-    const MapIndexGroup& four = entry.groups[group];
-    uint32_t lanes = GroupLanes(four, hash) & ((1u << valid) - 1);
+    uint32_t lanes = RowMatches(tags + row * 8, tag) & ((1u << (2 * valid)) - 1);
     while (lanes != 0) {
-      const auto lane = static_cast<uint32_t>(31 - __builtin_clz(lanes));
-      if (matches(four.elements[lane])) {
-        return group * 4 + lane;
+      const auto lane = static_cast<uint32_t>(31 - __builtin_clz(lanes)) / 2;
+      if (matches(elements[row * 8 + lane])) {
+        return row * 8 + lane;
       }
-      lanes &= ~(1u << lane);
+      lanes &= ~(3u << (2 * lane));
     }
-    if (group == 0) {
+    if (row == 0) {
       return -1;
     }
-    --group;
-    valid = 4;
+    --row;
+    valid = 8;
   }
 }
 
@@ -208,9 +240,10 @@ void* MapFindIn(HashMap* map, uint32_t bucket, uint32_t hash, Matches matches) {
 // A find of a string key whose hash and copy size are known.
 void* StringFind(HashMap* map, const char16_t* key, uint32_t hash, uint64_t bytes) {
   const bool no_case = NoCase(map);
-  return MapFindIn(map, hash % map->bucket_count, hash, [&](const MapElement* element) {
-    return KeyMatches(no_case, element, key, bytes);
-  });
+  return MapFindIn(map, HashBucket(map, hash), hash,
+                   [no_case, key, bytes](const MapElement* element) {
+                     return KeyMatches(no_case, element, key, bytes);
+                   });
 }
 
 // Mode 1 on a key that is there: its value is cleared and initialised as if new.
@@ -227,7 +260,11 @@ void* ValueRenew(HashMap* map, void* value) {
 
 void* ValueFresh(HashMap* map, MapElement* element) {
   void* value = internal::ElementValue(element);
-  std::memset(value, 0, map->value_size);
+  if (map->value_size == sizeof(uint64_t)) {  // the common one-word value, cleared without a call
+    std::memset(value, 0, sizeof(uint64_t));
+  } else {
+    std::memset(value, 0, map->value_size);
+  }
   if ((map->flags & MapStructured) != 0) {
     StructureInit(value, map->layout);
   }
@@ -244,12 +281,15 @@ uint32_t MapHash(const char16_t* key, bool no_case) {
 }
 
 uint32_t MapStringBucket(const HashMap* map, const char16_t* key) {
-  return MapHash(key, NoCase(map)) % map->bucket_count;
+  return HashBucket(map, MapHash(key, NoCase(map)));
 }
 
 uint32_t MapIntegerBucket(const HashMap* map, int64_t key) {
   // The unsigned remainder: a negative key names a bucket like any other.
-  return static_cast<uint32_t>(static_cast<uint64_t>(key) % map->bucket_count);
+  const uint32_t count = map->bucket_count;
+  const auto bits = static_cast<uint64_t>(key);
+  return (count & (count - 1)) == 0 ? static_cast<uint32_t>(bits) & (count - 1)
+                                    : static_cast<uint32_t>(bits % count);
 }
 
 uint32_t MapElementHash(const HashMap* map, const MapElement* element) {
@@ -310,7 +350,7 @@ void* MapAdd(HashMap* map, const char16_t* key, int32_t mode) {
     PoolGive(map->pool, element);
     return nullptr;
   }
-  internal::MapElementLink(map, element, hash % map->bucket_count, hash);
+  internal::MapElementLink(map, element, HashBucket(map, hash), hash);
   return ValueFresh(map, element);
 }
 

@@ -1,13 +1,13 @@
-// The chain index of a hash map: for each bucket, a compact array of each element's full 32-bit
-// key hash and its address, kept in step with the chain.
+// The chain index of a hash map: for each bucket, a compact array of a 16-bit tag of each element's
+// key hash, and beside it the elements' addresses, kept in step with the chain.
 //
 // The bucket count never grows, so chains do: thousands of keys in 1,024 buckets give chains of
 // tens to hundreds of elements, and walking one waits for memory twice per element (the element,
-// then its key copy). The index lets a find scan the hashes of a bucket, four at a time, and touch
-// only the elements whose hash matches. It changes how a chain is searched, never what a search
-// finds: the chain stays the map's order, and the index holds the same elements in reverse chain
-// order (the head last), so that linking at the head is an append and a scan from the end meets
-// elements in chain order.
+// then its key copy). The index lets a find compare the tags of a bucket, eight at a time, and
+// touch only the elements whose tag matches (with 16-bit tags, almost always the one it seeks). It
+// changes how a chain is searched, never what a search finds: the chain stays the map's order, and
+// the index holds the same elements in reverse chain order (the head last), so that linking at the
+// head is an append and a scan from the end meets elements in chain order.
 //
 // The index is an accelerator only. A map gets one once it holds more than kIndexLoad elements per
 // bucket on average (small maps keep their plain chains and cost nothing more); when memory for
@@ -22,30 +22,40 @@ namespace zn {
 namespace {
 
 constexpr uint32_t kIndexLoad = 2;
-constexpr uint32_t kGroupEntries = 4;
+constexpr uint32_t kRowTags = 8;  // tags per 16-byte row
+constexpr uint64_t kAddressBytes = sizeof(void*);
 
-// Growth by an eighth (at least a group) keeps the unused room, and so the memory per element,
+// Growth by an eighth (at least a row) keeps the unused room, and so the memory per element,
 // small; the copies it costs are spread over the eighth of appends that follow. Capacities are
-// whole groups.
+// whole rows, so that the element addresses after the tags stay 16-byte aligned.
 uint32_t GrownCapacity(uint32_t capacity) {
-  return (capacity + capacity / 8 + kGroupEntries) & ~(kGroupEntries - 1);
+  return (capacity + capacity / 8 + kRowTags) & ~(kRowTags - 1);
+}
+
+uint32_t RowsCapacity(uint32_t count) {
+  return (count + kRowTags - 1) & ~(kRowTags - 1);
 }
 
 // Gives the bucket room for `capacity` entries, keeping its entries; false when memory is
-// exhausted (the bucket is unchanged then).
+// exhausted (the bucket is unchanged then). Tags and addresses move apart, since the addresses
+// begin after the last tag of the new capacity.
 bool BucketReserve(MapBucketIndex& entry, uint32_t capacity) {
-  auto* groups = static_cast<MapIndexGroup*>(
-      MemoryAlloc(uint64_t{capacity} / kGroupEntries * sizeof(MapIndexGroup)));
-  if (groups == nullptr) {
+  void* block = MemoryAlloc(uint64_t{capacity} * (sizeof(uint16_t) + kAddressBytes));
+  if (block == nullptr) {
     return false;
   }
-  if (entry.groups != nullptr) {
-    std::memcpy(groups, entry.groups,
-                (entry.count + kGroupEntries - 1) / kGroupEntries * sizeof(MapIndexGroup));
-    MemoryRelease(entry.groups);
+  MapBucketIndex grown{block, entry.count, capacity};
+  // A find compares whole rows of tags: the ones past the count must be initialised too.
+  std::memset(internal::MapIndexTags(grown) + entry.count, 0,
+              (capacity - entry.count) * sizeof(uint16_t));
+  if (entry.block != nullptr) {
+    std::memcpy(internal::MapIndexTags(grown), internal::MapIndexTags(entry),
+                entry.count * sizeof(uint16_t));
+    std::memcpy(internal::MapIndexElements(grown), internal::MapIndexElements(entry),
+                entry.count * kAddressBytes);
+    MemoryRelease(entry.block);
   }
-  entry.groups = groups;
-  entry.capacity = capacity;
+  entry = grown;
   return true;
 }
 
@@ -54,7 +64,7 @@ bool BucketAppend(MapBucketIndex& entry, uint32_t hash, MapElement* element) {
   if (entry.count == entry.capacity && !BucketReserve(entry, GrownCapacity(entry.capacity))) {
     return false;
   }
-  internal::MapIndexHash(entry, entry.count) = hash;
+  internal::MapIndexTagAt(entry, entry.count) = internal::MapIndexTag(hash);
   internal::MapIndexElement(entry, entry.count) = element;
   ++entry.count;
   return true;
@@ -62,7 +72,7 @@ bool BucketAppend(MapBucketIndex& entry, uint32_t hash, MapElement* element) {
 
 void IndexFree(MapBucketIndex* index, uint32_t bucket_count) {
   for (uint32_t bucket = 0; bucket < bucket_count; ++bucket) {
-    MemoryRelease(index[bucket].groups);
+    MemoryRelease(index[bucket].block);
   }
   MemoryRelease(index);
 }
@@ -86,7 +96,7 @@ bool IndexBuild(HashMap* map) {
       continue;
     }
     MapBucketIndex& entry = index[bucket];
-    if (!BucketReserve(entry, (length + kGroupEntries - 1) & ~(kGroupEntries - 1))) {
+    if (!BucketReserve(entry, RowsCapacity(length))) {
       IndexFree(index, map->bucket_count);
       return false;
     }
@@ -95,7 +105,8 @@ bool IndexBuild(HashMap* map) {
     uint32_t at = length;
     for (MapElement* element = map->buckets[bucket]; element != nullptr; element = element->next) {
       --at;
-      internal::MapIndexHash(entry, at) = internal::MapElementHash(map, element);
+      internal::MapIndexTagAt(entry, at) =
+          internal::MapIndexTag(internal::MapElementHash(map, element));
       internal::MapIndexElement(entry, at) = element;
     }
   }
@@ -133,15 +144,16 @@ void MapIndexUnlinked(HashMap* map, const MapElement* element, uint32_t bucket) 
     return;
   }
   MapBucketIndex& entry = map->index[bucket];
+  uint16_t* tags = MapIndexTags(entry);
+  MapElement** elements = MapIndexElements(entry);
   for (uint32_t at = entry.count; at > 0; --at) {
-    if (MapIndexElement(entry, at - 1) == element) {
-      for (uint32_t from = at; from < entry.count; ++from) {
-        MapIndexHash(entry, from - 1) = MapIndexHash(entry, from);
-        MapIndexElement(entry, from - 1) = MapIndexElement(entry, from);
-      }
+    if (elements[at - 1] == element) {
+      const uint32_t after = entry.count - at;
+      std::memmove(tags + at - 1, tags + at, after * sizeof(uint16_t));
+      std::memmove(elements + at - 1, elements + at, after * kAddressBytes);
       if (--entry.count == 0) {
-        MemoryRelease(entry.groups);
-        entry.groups = nullptr;
+        MemoryRelease(entry.block);
+        entry.block = nullptr;
         entry.capacity = 0;
       }
       return;

@@ -1,6 +1,6 @@
 // Tests of the map's chain index: whatever adds, finds, deletes (after finds and during
 // iterations), copies and clears do, the index holds exactly the chains' elements in reverse chain
-// order with their keys' hashes, and a find through it gives the element and predecessor that a
+// order with their keys' tags, and a find through it gives the element and predecessor that a
 // plain walk of the chain gives, so the current and previous elements and the iteration order are
 // those of the chains alone.
 #include <gtest/gtest.h>
@@ -44,7 +44,8 @@ std::string IndexMismatch(HashMap* map) {
     for (uint32_t at = 0; at < count; ++at) {
       MapElement* element = chain[count - 1 - at];
       if (internal::MapIndexElement(entry, at) != element ||
-          internal::MapIndexHash(entry, at) != internal::MapHash(element->key.text, false)) {
+          internal::MapIndexTagAt(entry, at) !=
+              internal::MapIndexTag(internal::MapElementHash(map, element))) {
         return "bucket " + std::to_string(bucket) + " entry " + std::to_string(at) +
                " is not its chain's element";
       }
@@ -148,6 +149,36 @@ TEST(MapIndex, StaysInStepWithTheChainsThroughEveryOperation) {
     MapFree(map);
     MapFree(other);
   }
+}
+
+// Integer keys are indexed by a fold of their bits: keys that share a bucket (they differ by
+// multiples of the bucket count, negative ones too) are told apart by their tags.
+TEST(MapIndex, IntegerKeysOfOneBucketAreToldApart) {
+  const test::LiveBlockGuard live;
+  HashMap* map = nullptr;
+  ASSERT_NE(MapCreate(8, 0, nullptr, &map, 4, MapIntegerKeys), nullptr);
+  std::vector<int64_t> keys;
+  for (int64_t step = 0; step < 40; ++step) {
+    keys.push_back(step * 4);
+    keys.push_back(-step * 4 - 1);
+    keys.push_back((step << 40) + 2);
+  }
+  for (const int64_t key : keys) {
+    *static_cast<int64_t*>(MapAddInteger(map, key, 1)) = key;
+  }
+  ASSERT_NE(map->index, nullptr);
+  ASSERT_EQ(IndexMismatch(map), "");
+  for (const int64_t key : keys) {
+    void* value = MapFindInteger(map, key);
+    ASSERT_NE(value, nullptr) << "key " << key;
+    EXPECT_EQ(*static_cast<int64_t*>(value), key) << "key " << key;
+    if (key % 3 == 0) {
+      MapDeleteCurrent(map);
+      EXPECT_EQ(MapFindInteger(map, key), nullptr) << "key " << key << " after its delete";
+    }
+  }
+  EXPECT_EQ(IndexMismatch(map), "");
+  MapFree(map);
 }
 
 // A map whose index cannot be had (or cannot grow) goes on with its chains, unchanged.

@@ -208,18 +208,23 @@ TEST_F(MapAddTest, NoCaseKeysMeetCaseKeysDoNot) {
 }
 
 TEST_F(MapAddTest, IntegerKeysIncludingNegativeOnesNameABucket) {
-  HashMap* map = Make(7, MapIntegerKeys);
   const int64_t keys[] = {0, 1, 6, 7, -1, -7, INT64_MIN, INT64_MAX, 123456789012345};
-  for (int64_t key : keys) {
-    void* value = MapAddInteger(map, key, 1);
-    ASSERT_NE(value, nullptr) << "key " << key;
-    At(value) = key ^ 0x55;
-  }
-  for (int64_t key : keys) {
-    void* value = MapFindInteger(map, key);
-    ASSERT_NE(value, nullptr) << "key " << key;
-    EXPECT_EQ(At(value), key ^ 0x55) << "key " << key;
-    EXPECT_LT(static_cast<uint32_t>(map->current_bucket), 7u);
+  // The bucket is the unsigned remainder, whether the count is a power of two or not.
+  HashMap* map = nullptr;
+  for (const uint32_t count : {8u, 7u}) {
+    map = Make(static_cast<int32_t>(count), MapIntegerKeys);
+    for (int64_t key : keys) {
+      void* value = MapAddInteger(map, key, 1);
+      ASSERT_NE(value, nullptr) << "key " << key;
+      At(value) = key ^ 0x55;
+    }
+    for (int64_t key : keys) {
+      void* value = MapFindInteger(map, key);
+      ASSERT_NE(value, nullptr) << "key " << key;
+      EXPECT_EQ(At(value), key ^ 0x55) << "key " << key;
+      EXPECT_EQ(static_cast<uint64_t>(map->current_bucket), static_cast<uint64_t>(key) % count)
+          << "key " << key << ", " << count << " buckets";
+    }
   }
   EXPECT_EQ(MapFindInteger(map, 2), nullptr);
   // Keys of the other kind are refused rather than misread.

@@ -8,10 +8,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "runtime/images/images.h"
 #include "runtime/images/images_internal.h"
 #include "runtime/memory/memory.h"
@@ -101,12 +97,6 @@ bool BmpWriteIndexed(BmpOutput* output, const uint8_t* pixels, int32_t width, in
 // write those words in the machine's byte order, so other machines take the byte-wise path.
 constexpr bool kWordPaths = std::endian::native == std::endian::little;
 
-[[maybe_unused]] uint64_t WordLoad(const uint8_t* bytes) {
-  uint64_t word = 0;
-  std::memcpy(&word, bytes, sizeof word);
-  return word;
-}
-
 uint32_t QuadLoad(const uint8_t* bytes) {
   uint32_t quad = 0;
   std::memcpy(&quad, bytes, sizeof quad);
@@ -115,98 +105,6 @@ uint32_t QuadLoad(const uint8_t* bytes) {
 
 void QuadStore(uint8_t* bytes, uint32_t quad) {
   std::memcpy(bytes, &quad, sizeof quad);
-}
-
-// The source byte of target byte `at` of a row: each pixel's three bytes reversed.
-uint8_t SwappedByte(const uint8_t* source, int64_t at) {
-  const int64_t place = at % 3;
-  return source[place == 0 ? at + 2 : place == 1 ? at : at - 2];
-}
-
-#if defined(__SSE2__)
-// For a run of 48 target bytes starting `phase` bytes into a pixel: the lanes of each of its three
-// 16-byte vectors that take the byte two further on, the same byte, or the byte two before.
-// [phase][vector][shift][lane], shift 0 = two on, 1 = same, 2 = two before.
-struct SwapMasks {
-  alignas(16) uint8_t lanes[3][3][3][16];
-};
-
-constexpr SwapMasks SwapMasksMake() {
-  SwapMasks masks{};
-  for (int phase = 0; phase < 3; ++phase) {
-    for (int vector = 0; vector < 3; ++vector) {
-      for (int shift = 0; shift < 3; ++shift) {
-        for (int lane = 0; lane < 16; ++lane) {
-          masks.lanes[phase][vector][shift][lane] =
-              (phase + vector * 16 + lane) % 3 == shift ? 0xFF : 0;
-        }
-      }
-    }
-  }
-  return masks;
-}
-
-constexpr SwapMasks kSwapMasks = SwapMasksMake();
-
-__m128i SwapMask(int phase, int vector, int shift) {
-  return _mm_load_si128(reinterpret_cast<const __m128i*>(kSwapMasks.lanes[phase][vector][shift]));
-}
-
-// 48 bytes of swapped pixels at `at`, where the target is 16-byte aligned: each 16 target bytes
-// are three overlapping loads of the source (two on, same, two before), masked and combined.
-// Reads two bytes before and after.
-void SwapRun(const uint8_t* source, int64_t at, uint8_t* target, int phase) {
-  for (int vector = 0; vector < 3; ++vector) {
-    const uint8_t* from = source + at + vector * 16;
-    const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 2));
-    const __m128i middle = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from - 2));
-    const __m128i bgr =
-        _mm_or_si128(_mm_and_si128(after, SwapMask(phase, vector, 0)),
-                     _mm_or_si128(_mm_and_si128(middle, SwapMask(phase, vector, 1)),
-                                  _mm_and_si128(before, SwapMask(phase, vector, 2))));
-    _mm_store_si128(reinterpret_cast<__m128i*>(target + at + vector * 16), bgr);
-  }
-}
-#endif
-
-// Red, green, blue to blue, green, red, written straight into the target. With SSE2, 48 bytes
-// (16 pixels) at a time; the runs start where the target is 16-byte aligned and at least two
-// bytes into the row, and stop two bytes before its end, so no read leaves the row; the bytes
-// around them are swapped one at a time. (Streaming stores past the cache were tried for large
-// blocks and were slower on the machines measured.) Without SSE2, two pixels per word; the
-// word's last two bytes belong to the next pair and are rewritten by it, so the word steps stop
-// while a whole pixel remains.
-void RowRgbToBgr(const uint8_t* source, int32_t width, uint8_t* target) {
-  const int64_t row_bytes = int64_t{width} * 3;
-  int64_t at = 0;
-#if defined(__SSE2__)
-  constexpr int64_t kRun = 48;
-  const auto misalignment = static_cast<int64_t>(reinterpret_cast<uintptr_t>(target + 2) & 15);
-  const int64_t first = 2 + ((16 - misalignment) & 15);
-  if (first + kRun + 2 <= row_bytes) {
-    for (; at < first; ++at) {
-      target[at] = SwappedByte(source, at);
-    }
-    const auto phase = static_cast<int>(first % 3);
-    for (; at + kRun + 2 <= row_bytes; at += kRun) {
-      SwapRun(source, at, target, phase);
-    }
-  }
-#else
-  if constexpr (kWordPaths) {
-    for (; at + 8 <= row_bytes; at += 6) {
-      const uint64_t word = WordLoad(source + at);
-      const uint64_t swapped = (word & 0xFFFF00FF0000FF00ULL) |
-                               ((word >> 16) & 0x00000000FF0000FFULL) |
-                               ((word << 16) & 0x0000FF0000FF0000ULL);
-      std::memcpy(target + at, &swapped, sizeof swapped);
-    }
-  }
-#endif
-  for (; at < row_bytes; ++at) {
-    target[at] = SwappedByte(source, at);
-  }
 }
 
 // Red, green, blue to blue, green, red, 0. A pixel is read as four bytes, so the last one is
@@ -281,7 +179,7 @@ using BmpRowConverter = void (*)(const uint8_t*, int32_t, uint8_t*);
 // The converter for a source layout (24 or 32) and a file depth (24 or 32), chosen once per save.
 BmpRowConverter BmpRowConverterOf(int32_t source_layout, int32_t depth) {
   if (source_layout == 24) {
-    return depth == 24 ? RowRgbToBgr : RowRgbToBgr0;
+    return depth == 24 ? BmpRowSwap : RowRgbToBgr0;
   }
   return depth == 24 ? RowRgbaToBgr : RowRgbaToBgr0;
 }

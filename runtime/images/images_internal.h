@@ -222,6 +222,18 @@ uint8_t* BmpOutputReserve(BmpOutput* output, uint64_t count);
 // block and gives 0.
 int64_t BmpOutputFinish(BmpOutput* output, bool written);
 
+// BmpRowSwap: the `width` red, green, blue pixels of `source` written to `target` as blue, green,
+// red, the file's order at 24 bits. Reads and writes exactly 3 x width bytes. Uses the widest
+// vectors the processor offers; every path gives the same bytes.
+void BmpRowSwap(const uint8_t* source, int32_t width, uint8_t* target);
+
+// BmpRowSwapBaseline: the same on the instructions every processor of the build's kind has.
+void BmpRowSwapBaseline(const uint8_t* source, int32_t width, uint8_t* target);
+
+// BmpRowSwapWide: the same with 64-byte vectors, when the processor has them (true); false, with
+// nothing written, when it has not. Tests compare it with the baseline.
+bool BmpRowSwapWide(const uint8_t* source, int32_t width, uint8_t* target);
+
 // The decoder's words in DecodeState::scratch.
 inline constexpr int kBmpScratchCopy = 0;    // the loaded copy of a file source, owned
 inline constexpr int kBmpScratchHeader = 1;  // the start of the file: the copy or the memory

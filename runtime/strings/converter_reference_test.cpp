@@ -1,6 +1,8 @@
 // The fast converters against a reference written straight from the rules, one byte or unit at a
 // time, on random input that mixes long ASCII runs (the block path), every length class, and
-// malformed, cut-off and out-of-range sequences; for every destination size.
+// malformed, cut-off and out-of-range sequences; for every destination size. Dense text with one
+// fault moved across every place of the first blocks checks where the block steps stop, with the
+// processor's block steps and with the portable ones.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "runtime/strings/strings.h"
+#include "runtime/strings/strings_testing.h"
 
 namespace zn {
 namespace {
@@ -271,6 +274,137 @@ TEST(Utf16ToMultiByte, SingleByteAgreesWithReferenceOnRandomInput) {
       ASSERT_EQ(out[static_cast<size_t>(room)], 0xEE) << "wrote past the room, trial " << trial;
     }
   }
+}
+
+// Text in which every character length is common, so most blocks mix them.
+Bytes DenseBytes(std::mt19937& random) {
+  Bytes s;
+  for (int k = 0; k < 24; ++k) {
+    const uint32_t kind = random() % 8;
+    if (kind < 3) {
+      s.push_back(static_cast<unsigned char>(0x20 + random() % 95));
+    } else if (kind < 5) {
+      const uint32_t v = 0x80 + random() % 0x780;
+      s.insert(s.end(), {static_cast<unsigned char>(0xC0 | v >> 6),
+                         static_cast<unsigned char>(0x80 | (v & 0x3F))});
+    } else if (kind < 7) {
+      const uint32_t v = 0x800 + random() % 0xF800;
+      s.insert(s.end(), {static_cast<unsigned char>(0xE0 | v >> 12),
+                         static_cast<unsigned char>(0x80 | (v >> 6 & 0x3F)),
+                         static_cast<unsigned char>(0x80 | (v & 0x3F))});
+    } else {
+      const uint32_t v = 0x10000 + random() % 0x100000;
+      s.insert(s.end(), {static_cast<unsigned char>(0xF0 | v >> 18),
+                         static_cast<unsigned char>(0x80 | (v >> 12 & 0x3F)),
+                         static_cast<unsigned char>(0x80 | (v >> 6 & 0x3F)),
+                         static_cast<unsigned char>(0x80 | (v & 0x3F))});
+    }
+  }
+  return s;
+}
+
+Units DenseUnits(std::mt19937& random) {
+  Units s;
+  for (int k = 0; k < 40; ++k) {
+    const uint32_t kind = random() % 8;
+    if (kind < 3) {
+      s.push_back(static_cast<char16_t>(0x20 + random() % 95));
+    } else if (kind < 5) {
+      s.push_back(static_cast<char16_t>(0x80 + random() % 0x780));
+    } else if (kind < 7) {
+      const auto v = static_cast<char16_t>(0x800 + random() % 0xF800);
+      s.push_back(v >= 0xD800 && v <= 0xDFFF ? char16_t{0xFFFD} : v);
+    } else {
+      s.push_back(static_cast<char16_t>(0xD800 + random() % 0x400));
+      s.push_back(static_cast<char16_t>(0xDC00 + random() % 0x400));
+    }
+  }
+  return s;
+}
+
+void ExpectDecodeAgrees(const Bytes& s, const std::string& what) {
+  const auto* text = reinterpret_cast<const char*>(s.data());
+  const auto length = static_cast<int32_t>(s.size());
+  const Result counted = ReferenceDecode(s, -1);
+  ASSERT_EQ(MultiByteToUtf16(CodePageUtf8, 0, text, length, nullptr, 0), counted.returned)
+      << "count, " << what;
+  for (int32_t room = 1; room <= counted.returned + 1; ++room) {
+    const Result expected = ReferenceDecode(s, room);
+    std::vector<char16_t> out(static_cast<size_t>(room) + 1, char16_t{0xABCD});
+    ASSERT_EQ(MultiByteToUtf16(CodePageUtf8, 0, text, length, out.data(), room), expected.returned)
+        << what << ", room " << room;
+    ASSERT_EQ(Units(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.units.size())),
+              expected.units)
+        << what << ", room " << room;
+    ASSERT_EQ(out[static_cast<size_t>(room)], 0xABCD) << "wrote past the room, " << what;
+  }
+}
+
+void ExpectEncodeAgrees(const Units& s, const std::string& what) {
+  const auto length = static_cast<int32_t>(s.size());
+  const ByteResult counted = ReferenceEncode(s, -1);
+  ASSERT_EQ(Utf16ToMultiByte(CodePageUtf8, 0, s.data(), length, nullptr, 0), counted.returned)
+      << "count, " << what;
+  for (int32_t room = 1; room <= counted.returned + 1; ++room) {
+    const ByteResult expected = ReferenceEncode(s, room);
+    Bytes out(static_cast<size_t>(room) + 1, 0xEE);
+    ASSERT_EQ(Utf16ToMultiByte(CodePageUtf8, 0, s.data(), length,
+                               reinterpret_cast<char*>(out.data()), room),
+              expected.returned)
+        << what << ", room " << room;
+    ASSERT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.bytes.size())),
+              expected.bytes)
+        << what << ", room " << room;
+    ASSERT_EQ(out[static_cast<size_t>(room)], 0xEE) << "wrote past the room, " << what;
+  }
+}
+
+TEST(MultiByteToUtf16, BlockStepsStopWhereTheRulesDo) {
+  static const Bytes kFaults[] = {{0x80},
+                                  {0xFF},
+                                  {0xF8, 0x88},
+                                  {0xC3},
+                                  {0xE2, 0x82},
+                                  {0xE2, 0x41},
+                                  {0xF4, 0x90, 0x80, 0x80},
+                                  {0xF0, 0x80, 0x80, 0x80},
+                                  {0xC0, 0x80},
+                                  {0xED, 0xA0, 0x80},
+                                  {0x00}};
+  for (const bool blocks : {true, false}) {
+    StringsTestUseBlocks(blocks);
+    std::mt19937 random(909);
+    for (size_t f = 0; f < std::size(kFaults); ++f) {
+      for (size_t at = 0; at <= 34; ++at) {
+        Bytes s = DenseBytes(random);
+        s.insert(s.begin() + static_cast<std::ptrdiff_t>(std::min(at, s.size())),
+                 kFaults[f].begin(), kFaults[f].end());
+        ExpectDecodeAgrees(s, "fault " + std::to_string(f) + " at " + std::to_string(at) +
+                                  (blocks ? ", block steps" : ", portable steps"));
+      }
+    }
+  }
+  StringsTestUseBlocks(true);
+}
+
+TEST(Utf16ToMultiByte, BlockStepsStopWhereTheRulesDo) {
+  static const Units kFaults[] = {
+      {0xD800},         {0xDFFF}, {0xDBFF, 0x41}, {0xD83D, 0xDE00},
+      {0xDC00, 0xD800}, {0x0000}, {0xFFFF},       {0x7F, 0x80, 0x7FF, 0x800}};
+  for (const bool blocks : {true, false}) {
+    StringsTestUseBlocks(blocks);
+    std::mt19937 random(303);
+    for (size_t f = 0; f < std::size(kFaults); ++f) {
+      for (size_t at = 0; at <= 34; ++at) {
+        Units s = DenseUnits(random);
+        s.insert(s.begin() + static_cast<std::ptrdiff_t>(std::min(at, s.size())),
+                 kFaults[f].begin(), kFaults[f].end());
+        ExpectEncodeAgrees(s, "fault " + std::to_string(f) + " at " + std::to_string(at) +
+                                  (blocks ? ", block steps" : ", portable steps"));
+      }
+    }
+  }
+  StringsTestUseBlocks(true);
 }
 
 }  // namespace

@@ -8,4 +8,8 @@ namespace zn {
 // does, so that a test starts from a known state.
 void TempTextReset();
 
+// StringsTestUseBlocks: whether the UTF-8 converters may use the processor's block steps (on by
+// default); off, they run their portable steps, as on a processor without those instructions.
+void StringsTestUseBlocks(bool use);
+
 }  // namespace zn

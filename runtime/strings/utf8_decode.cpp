@@ -13,6 +13,7 @@
 
 #include "runtime/strings/ascii_blocks.h"
 #include "runtime/strings/strings_internal.h"
+#include "runtime/strings/utf8_blocks.h"
 
 namespace zn::internal {
 namespace {
@@ -63,12 +64,27 @@ Converted Decode(const unsigned char* source, int32_t source_length, char16_t* d
                  int32_t destination_length) {
   int32_t in = 0;
   int32_t out = 0;
+  const bool blocks = Utf8BlocksAvailable();
+  int32_t blocked_at = -1;
   while (in < source_length) {
-    // ASCII goes a block at a time: the run of ASCII bytes at the front of the next sixteen is
-    // taken in one step. A block widened whole writes units past the run, inside the
-    // destination; the characters behind the run overwrite them.
-    if (source_length - in >= kAsciiBlock &&
-        (!kConvert || destination_length - out >= kAsciiBlock)) {
+    // The block steps take all they can; the one character they stopped before goes by the rules
+    // below.
+    if (blocks) {
+      if (in != blocked_at && source_length - in >= kUtf8BlockSource &&
+          (!kConvert || destination_length - out >= kUtf8BlockDecodeRoom)) {
+        const Utf8BlockRun run =
+            Utf8BlocksDecode(source + in, source_length - in,
+                             kConvert ? destination + out : nullptr, destination_length - out);
+        in += run.taken;
+        out += static_cast<int32_t>(run.given);
+        blocked_at = in;
+        continue;
+      }
+    } else if (source_length - in >= kAsciiBlock &&
+               (!kConvert || destination_length - out >= kAsciiBlock)) {
+      // ASCII goes a block at a time: the run of ASCII bytes at the front of the next sixteen is
+      // taken in one step. A block widened whole writes units past the run, inside the
+      // destination; the characters behind the run overwrite them.
       const int32_t run = AsciiPrefixBytes(source + in);
       if (run > 0) {
         if (kConvert) {

@@ -13,6 +13,7 @@
 
 #include "runtime/strings/ascii_blocks.h"
 #include "runtime/strings/strings_internal.h"
+#include "runtime/strings/utf8_blocks.h"
 
 namespace zn::internal {
 namespace {
@@ -70,16 +71,30 @@ Converted EncodeAll(const char16_t* source, int32_t source_length, char* destina
   int32_t in = 0;
   int64_t out = 0;
   int32_t unit_by_unit_until = 0;
+  const bool blocks = Utf8BlocksAvailable();
+  int32_t blocked_at = -1;
   while (in < source_length) {
     // A full destination ends the conversion before the next unit is even looked at.
     if (kConvert && out >= limit) {
       break;
     }
-    // Blocks of sixteen units: converting takes the run of ASCII at the front in one step (a
-    // block narrowed whole writes bytes past the run, inside the destination, that the
-    // characters behind it overwrite); counting sizes a whole block without surrogates at once.
-    // A block that holds a surrogate is counted unit by unit up to its end.
-    if (source_length - in >= kAsciiBlock && limit - out >= 3 * kAsciiBlock) {
+    // The block steps take all they can; the one character they stopped before goes by the rules
+    // below.
+    if (blocks) {
+      if (in != blocked_at && source_length - in >= kUtf8BlockSource &&
+          limit - out >= kUtf8BlockEncodeRoom) {
+        const Utf8BlockRun run = Utf8BlocksEncode(
+            source + in, source_length - in, kConvert ? destination + out : nullptr, limit - out);
+        in += run.taken;
+        out += run.given;
+        blocked_at = in;
+        continue;
+      }
+    } else if (source_length - in >= kAsciiBlock && limit - out >= 3 * kAsciiBlock) {
+      // Blocks of sixteen units: converting takes the run of ASCII at the front in one step (a
+      // block narrowed whole writes bytes past the run, inside the destination, that the
+      // characters behind it overwrite); counting sizes a whole block without surrogates at once.
+      // A block that holds a surrogate is counted unit by unit up to its end.
       if (kConvert) {
         const int32_t run = AsciiPrefixUnits(source + in);
         if (run > 0) {

@@ -1,0 +1,391 @@
+// The UTF-8 converters' block steps: sixteen units or bytes per step, with SSSE3 byte shuffles
+// from small tables to put each character's bytes or units side by side.
+//
+// Encoding builds, for each of eight units, the three bytes a three-byte character would take and
+// keeps the first one, two or three of them, as the unit's range asks. Decoding works out each
+// byte's value as if it ended a character, then keeps the values at the ends of characters.
+// Where a block holds something the steps do not take (a surrogate when converting, a four-byte
+// sequence, a malformed or cut-off one, a character running past the block), the step takes the
+// characters before it and returns; the caller's rules take the next character.
+//
+// These functions are compiled for SSSE3 and POPCNT and only called once the processor has been
+// seen to have both; every other processor keeps to the callers' portable steps.
+#include "runtime/strings/utf8_blocks.h"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define ZN_UTF8_BLOCKS 1
+#include <tmmintrin.h>
+#define ZN_UTF8_BLOCKS_TARGET __attribute__((target("ssse3,popcnt")))
+#else
+#define ZN_UTF8_BLOCKS 0
+#endif
+
+namespace zn::internal {
+
+bool utf8_blocks_switched_off = false;
+
+#if ZN_UTF8_BLOCKS
+
+namespace {
+
+struct ShuffleTable {
+  alignas(16) std::array<std::array<uint8_t, 16>, 256> masks{};
+  std::array<uint8_t, 256> lengths{};
+};
+
+// Encoding: four units per table entry, two bits each: bit 0 set from 0x80 up, bit 1 set from
+// 0x800 up. The one combination no unit gives (bit 1 alone) marks a unit left out. Each unit's
+// three candidate bytes sit at 4 x lane.
+constexpr ShuffleTable MakeEncodeTable() {
+  ShuffleTable table;
+  for (uint32_t index = 0; index < 256; ++index) {
+    uint8_t n = 0;
+    for (uint32_t lane = 0; lane < 4; ++lane) {
+      constexpr uint8_t kBytesOfCode[4] = {1, 2, 0, 3};
+      const uint8_t bytes = kBytesOfCode[(index >> (2 * lane)) & 3];
+      for (uint8_t k = 0; k < bytes; ++k) {
+        table.masks[index][n++] = static_cast<uint8_t>(4 * lane + k);
+      }
+    }
+    table.lengths[index] = n;
+    for (uint8_t k = n; k < 16; ++k) {
+      table.masks[index][k] = 0x80;
+    }
+  }
+  return table;
+}
+
+// Decoding: eight 16-bit values per table entry, one bit per value kept.
+constexpr ShuffleTable MakeDecodeTable() {
+  ShuffleTable table;
+  for (uint32_t index = 0; index < 256; ++index) {
+    uint8_t n = 0;
+    for (uint32_t lane = 0; lane < 8; ++lane) {
+      if ((index >> lane & 1) != 0) {
+        table.masks[index][n++] = static_cast<uint8_t>(2 * lane);
+        table.masks[index][n++] = static_cast<uint8_t>(2 * lane + 1);
+      }
+    }
+    table.lengths[index] = static_cast<uint8_t>(n / 2);
+    for (uint8_t k = n; k < 16; ++k) {
+      table.masks[index][k] = 0x80;
+    }
+  }
+  return table;
+}
+
+constexpr ShuffleTable kEncodeTable = MakeEncodeTable();
+constexpr ShuffleTable kDecodeTable = MakeDecodeTable();
+
+ZN_UTF8_BLOCKS_TARGET inline __m128i Load(const void* p) {
+  return _mm_loadu_si128(static_cast<const __m128i*>(p));
+}
+
+ZN_UTF8_BLOCKS_TARGET inline void Store(void* p, __m128i value) {
+  _mm_storeu_si128(static_cast<__m128i*>(p), value);
+}
+
+ZN_UTF8_BLOCKS_TARGET inline __m128i Shuffle(__m128i value, const ShuffleTable& table,
+                                             uint32_t index) {
+  return _mm_shuffle_epi8(value, Load(table.masks[index].data()));
+}
+
+ZN_UTF8_BLOCKS_TARGET inline __m128i Select(__m128i mask, __m128i if_set, __m128i if_clear) {
+  return _mm_or_si128(_mm_and_si128(mask, if_set), _mm_andnot_si128(mask, if_clear));
+}
+
+ZN_UTF8_BLOCKS_TARGET inline __m128i Splat16(uint32_t value) {
+  return _mm_set1_epi16(static_cast<int16_t>(value));
+}
+
+ZN_UTF8_BLOCKS_TARGET inline uint32_t Mask8(__m128i bytes) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(bytes));
+}
+
+// One bit per unit of `a` then `b` (16 units) for the lanes where (unit & bits) == value.
+ZN_UTF8_BLOCKS_TARGET inline uint32_t UnitMask(__m128i a, __m128i b, uint32_t bits,
+                                               uint32_t value) {
+  const __m128i select = Splat16(bits);
+  const __m128i want = Splat16(value);
+  return Mask8(_mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(a, select), want),
+                               _mm_cmpeq_epi16(_mm_and_si128(b, select), want)));
+}
+
+// The UTF-8 of the eight units in `units` up to the first surrogate, written at `out` (up to 28
+// bytes are stored). Returns the bytes; *taken is the units converted.
+ZN_UTF8_BLOCKS_TARGET inline int32_t EncodeEight(__m128i units, char* out, int32_t* taken) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i above_ascii = Splat16(0xFF80);
+  const __m128i above_two = Splat16(0xF800);
+  // Two mask bits per unit from here on.
+  const uint32_t surrogates =
+      Mask8(_mm_cmpeq_epi16(_mm_and_si128(units, above_two), Splat16(0xD800)));
+  uint32_t left_out = 0;
+  *taken = 8;
+  if (surrogates != 0) {
+    const auto first = static_cast<uint32_t>(std::countr_zero(surrogates));
+    *taken = static_cast<int32_t>(first / 2);
+    if (first == 0) {
+      return 0;
+    }
+    left_out = (0xFFFFu << first) & 0xFFFF;
+  }
+  const __m128i one_byte = _mm_cmpeq_epi16(_mm_and_si128(units, above_ascii), zero);
+  const __m128i up_to_two = _mm_cmpeq_epi16(_mm_and_si128(units, above_two), zero);
+  const __m128i low6 = _mm_and_si128(units, Splat16(0x3F));
+  const __m128i shifted6 = _mm_srli_epi16(units, 6);
+  const __m128i lead2 = _mm_or_si128(shifted6, Splat16(0xC0));
+  const __m128i lead3 = _mm_or_si128(_mm_srli_epi16(units, 12), Splat16(0xE0));
+  const __m128i first_byte = Select(one_byte, units, Select(up_to_two, lead2, lead3));
+  const __m128i second_byte =
+      _mm_or_si128(Select(up_to_two, low6, _mm_and_si128(shifted6, Splat16(0x3F))), Splat16(0x80));
+  const __m128i third_byte = _mm_or_si128(low6, Splat16(0x80));
+  const __m128i pairs = _mm_or_si128(first_byte, _mm_slli_epi16(second_byte, 8));
+  const __m128i slots_low = _mm_unpacklo_epi16(pairs, third_byte);
+  const __m128i slots_high = _mm_unpackhi_epi16(pairs, third_byte);
+  const uint32_t from_two = ~Mask8(one_byte) & 0xFFFF & ~left_out;
+  const uint32_t from_three = (~Mask8(up_to_two) & 0xFFFF) | left_out;
+  const uint32_t index = (from_two & 0x5555) | (from_three & 0xAAAA);
+  Store(out, Shuffle(slots_low, kEncodeTable, index & 0xFF));
+  const int32_t low_bytes = kEncodeTable.lengths[index & 0xFF];
+  Store(out + low_bytes, Shuffle(slots_high, kEncodeTable, index >> 8));
+  return low_bytes + kEncodeTable.lengths[index >> 8];
+}
+
+ZN_UTF8_BLOCKS_TARGET Utf8BlockRun EncodeBlocks(const char16_t* source, int32_t units, char* out,
+                                                int64_t room) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i above_ascii = Splat16(0xFF80);
+  int32_t in = 0;
+  int64_t given = 0;
+  while (units - in >= kUtf8BlockSource && room - given >= kUtf8BlockEncodeRoom) {
+    const __m128i a = Load(source + in);
+    const __m128i b = Load(source + in + 8);
+    if (Mask8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), above_ascii), zero)) == 0xFFFF) {
+      Store(out + given, _mm_packus_epi16(a, b));
+      in += 16;
+      given += 16;
+      continue;
+    }
+    int32_t taken = 0;
+    given += EncodeEight(a, out + given, &taken);
+    in += taken;
+    if (taken < 8) {
+      break;
+    }
+    given += EncodeEight(b, out + given, &taken);
+    in += taken;
+    if (taken < 8) {
+      break;
+    }
+  }
+  return {in, given};
+}
+
+// Counting takes surrogate pairs too: each half of a pair counts two bytes. A block is counted up
+// to its first lone surrogate, or up to a high surrogate in its last place (its partner, if any,
+// is in the next block).
+ZN_UTF8_BLOCKS_TARGET Utf8BlockRun CountEncodedBlocks(const char16_t* source, int32_t units,
+                                                      int64_t room) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i above_ascii = Splat16(0xFF80);
+  int32_t in = 0;
+  int64_t given = 0;
+  while (units - in >= kUtf8BlockSource && room - given >= kUtf8BlockEncodeRoom) {
+    const __m128i a = Load(source + in);
+    const __m128i b = Load(source + in + 8);
+    if (Mask8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), above_ascii), zero)) == 0xFFFF) {
+      in += 16;
+      given += 16;
+      continue;
+    }
+    const uint32_t one_byte = UnitMask(a, b, 0xFF80, 0);
+    const uint32_t up_to_two = UnitMask(a, b, 0xF800, 0);
+    const uint32_t high = UnitMask(a, b, 0xFC00, 0xD800);
+    const uint32_t low = UnitMask(a, b, 0xFC00, 0xDC00);
+    uint32_t n = 16;
+    const uint32_t unpaired = (high << 1) ^ low;
+    if (unpaired != 0) {
+      const auto first = static_cast<uint32_t>(std::countr_zero(unpaired));
+      n = first > 0 && (high >> (first - 1) & 1) != 0 ? first - 1 : first;
+      if (n == 0) {
+        break;
+      }
+    }
+    const uint32_t kept = (1u << n) - 1;
+    given += 3 * static_cast<int64_t>(n) - std::popcount(one_byte & kept) -
+             std::popcount(up_to_two & kept) - std::popcount((high | low) & kept);
+    in += static_cast<int32_t>(n);
+    if (n < 16) {
+      break;
+    }
+  }
+  return {in, given};
+}
+
+// The values that the sixteen bytes `bytes` end, as 16-bit lanes: `low` for bytes 0 to 7, `high`
+// for 8 to 15. Only the lanes at the last byte of a well-formed character mean anything.
+struct EndValues {
+  __m128i low;
+  __m128i high;
+};
+
+ZN_UTF8_BLOCKS_TARGET inline __m128i ValuesOf(__m128i byte, __m128i before1, __m128i before2) {
+  const __m128i ascii = _mm_cmplt_epi16(byte, Splat16(0x80));
+  // A continuation byte ends a three-byte character when the byte before it is a continuation
+  // byte too; a two-byte lead's value bits are its low six (bit 5 is 0 in 110xxxxx).
+  const __m128i third = _mm_cmplt_epi16(before1, Splat16(0xC0));
+  const __m128i value =
+      _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(before1, Splat16(0x3F)), 6),
+                                _mm_and_si128(byte, Splat16(0x3F))),
+                   _mm_and_si128(third, _mm_slli_epi16(_mm_and_si128(before2, Splat16(0x0F)), 12)));
+  return Select(ascii, byte, value);
+}
+
+ZN_UTF8_BLOCKS_TARGET inline EndValues EndValuesOf(__m128i bytes) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i before1 = _mm_slli_si128(bytes, 1);
+  const __m128i before2 = _mm_slli_si128(bytes, 2);
+  return {ValuesOf(_mm_unpacklo_epi8(bytes, zero), _mm_unpacklo_epi8(before1, zero),
+                   _mm_unpacklo_epi8(before2, zero)),
+          ValuesOf(_mm_unpackhi_epi8(bytes, zero), _mm_unpackhi_epi8(before1, zero),
+                   _mm_unpackhi_epi8(before2, zero))};
+}
+
+// How many of the sixteen bytes hold whole characters of one to three bytes, each with all its
+// continuation bytes, before anything else; *starts gets a bit per byte that is not a
+// continuation byte.
+ZN_UTF8_BLOCKS_TARGET inline uint32_t WholeCharacterBytes(__m128i bytes, uint32_t high_bit,
+                                                          uint32_t* starts) {
+  const uint32_t from_c0 = Mask8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-65))) & high_bit;
+  const uint32_t from_e0 = Mask8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-33))) & high_bit;
+  const uint32_t from_f0 = Mask8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-17))) & high_bit;
+  const uint32_t continuation = high_bit & ~from_c0;
+  *starts = ~continuation & 0xFFFF;
+  // Where continuation bytes must be: one after every lead, two after three- and four-byte leads.
+  const uint32_t expected = from_c0 << 1 | from_e0 << 2 | from_f0 << 3;
+  const uint32_t wrong = (expected ^ continuation) | from_f0;
+  if (wrong == 0) {
+    return 16;
+  }
+  const auto first = static_cast<uint32_t>(std::countr_zero(wrong));
+  if ((expected >> first & 1) == 0) {
+    return first;  // a stray continuation or a four-byte lead: what is before it is whole
+  }
+  // A continuation byte is missing here (or lies past the block): the character it belongs to
+  // begins at the last start before it.
+  const uint32_t before = *starts & ((1u << first) - 1);
+  return before == 0 ? 0 : 31 - static_cast<uint32_t>(std::countl_zero(before));
+}
+
+ZN_UTF8_BLOCKS_TARGET Utf8BlockRun DecodeBlocks(const unsigned char* source, int32_t bytes,
+                                                char16_t* out, int64_t room) {
+  const __m128i zero = _mm_setzero_si128();
+  int32_t in = 0;
+  int64_t given = 0;
+  while (bytes - in >= kUtf8BlockSource && room - given >= kUtf8BlockDecodeRoom) {
+    const __m128i block = Load(source + in);
+    const uint32_t high_bit = Mask8(block);
+    if (high_bit == 0) {
+      Store(out + given, _mm_unpacklo_epi8(block, zero));
+      Store(out + given + 8, _mm_unpackhi_epi8(block, zero));
+      in += 16;
+      given += 16;
+      continue;
+    }
+    uint32_t starts = 0;
+    const uint32_t whole = WholeCharacterBytes(block, high_bit, &starts);
+    if (whole == 0) {
+      break;
+    }
+    // A character ends before each start and at the end of the whole part.
+    const uint32_t ends = ((starts & ((1u << whole) - 1)) | 1u << whole) >> 1;
+    const EndValues values = EndValuesOf(block);
+    Store(out + given, Shuffle(values.low, kDecodeTable, ends & 0xFF));
+    given += kDecodeTable.lengths[ends & 0xFF];
+    Store(out + given, Shuffle(values.high, kDecodeTable, ends >> 8));
+    given += kDecodeTable.lengths[ends >> 8];
+    in += static_cast<int32_t>(whole);
+    if (whole < 16) {
+      break;
+    }
+  }
+  return {in, given};
+}
+
+ZN_UTF8_BLOCKS_TARGET Utf8BlockRun CountDecodedBlocks(const unsigned char* source, int32_t bytes) {
+  int32_t in = 0;
+  int64_t given = 0;
+  while (bytes - in >= kUtf8BlockSource) {
+    const __m128i block = Load(source + in);
+    const uint32_t high_bit = Mask8(block);
+    if (high_bit == 0) {
+      in += 16;
+      given += 16;
+      continue;
+    }
+    uint32_t starts = 0;
+    const uint32_t whole = WholeCharacterBytes(block, high_bit, &starts);
+    if (whole == 0) {
+      break;
+    }
+    given += std::popcount(starts & ((1u << whole) - 1));
+    in += static_cast<int32_t>(whole);
+    if (whole < 16) {
+      break;
+    }
+  }
+  return {in, given};
+}
+
+bool DetectBlocks() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
+}
+
+}  // namespace
+
+bool Utf8BlocksAvailable() {
+  static const bool available = DetectBlocks();
+  return available && !utf8_blocks_switched_off;
+}
+
+Utf8BlockRun Utf8BlocksEncode(const char16_t* source, int32_t units, char* destination,
+                              int64_t room) {
+  if (destination == nullptr) {
+    return CountEncodedBlocks(source, units, room);
+  }
+  return EncodeBlocks(source, units, destination, room);
+}
+
+Utf8BlockRun Utf8BlocksDecode(const unsigned char* source, int32_t bytes, char16_t* destination,
+                              int64_t room) {
+  if (destination == nullptr) {
+    return CountDecodedBlocks(source, bytes);
+  }
+  return DecodeBlocks(source, bytes, destination, room);
+}
+
+#else
+
+bool Utf8BlocksAvailable() {
+  return false;
+}
+
+Utf8BlockRun Utf8BlocksEncode(const char16_t* /*source*/, int32_t /*units*/, char* /*destination*/,
+                              int64_t /*room*/) {
+  return {0, 0};
+}
+
+Utf8BlockRun Utf8BlocksDecode(const unsigned char* /*source*/, int32_t /*bytes*/,
+                              char16_t* /*destination*/, int64_t /*room*/) {
+  return {0, 0};
+}
+
+#endif
+
+}  // namespace zn::internal
