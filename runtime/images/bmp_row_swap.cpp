@@ -15,6 +15,11 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -27,6 +32,14 @@
 
 namespace zn {
 namespace {
+
+// From this many bytes of output into pages that are already in memory, the rows are streamed
+// past the cache: the block and the picture no longer fit the caches, and a stream spares the
+// read of each target line before it is written. Measured on the machines this was tuned on: a
+// quarter faster at 48 and 96 MB, even at 36 MB, slower at 12 and 23 MB. Into fresh pages it is
+// never done: the system zeroes a fresh page through the cache on first touch, and streaming over
+// those cached lines was much slower than writing into them.
+constexpr uint64_t kStreamBytes = uint64_t{32} << 20;
 
 // One pixel at a time: for rows too short for a vector.
 void SwapPixels(const uint8_t* source, int64_t row_bytes, uint8_t* target) {
@@ -162,12 +175,21 @@ ZN_WIDE_TARGET __m512i WideIndexOf(int64_t at) {
   return _mm512_load_si512(kWideIndexes.lanes[at % 3]);
 }
 
+// One vector at `at`; streamed past the cache when asked, which needs an aligned target.
+template <bool kStream = false>
 ZN_WIDE_TARGET void SwapWide(const uint8_t* source, int64_t at, uint8_t* target, __m512i index) {
   const __m512i before = _mm512_loadu_si512(source + at - 2);
   const __m512i after = _mm512_loadu_si512(source + at + 2);
-  _mm512_storeu_si512(target + at, _mm512_permutex2var_epi8(before, index, after));
+  const __m512i bgr = _mm512_permutex2var_epi8(before, index, after);
+  if constexpr (kStream) {
+    _mm512_stream_si512(reinterpret_cast<__m512i*>(target + at), bgr);
+  } else {
+    _mm512_storeu_si512(target + at, bgr);
+  }
 }
 
+// With kStream the aligned vectors go past the cache (the two unaligned ones at the ends do not).
+template <bool kStream>
 ZN_WIDE_TARGET void SwapRowWide(const uint8_t* source, int64_t row_bytes, uint8_t* target) {
   constexpr int64_t kVector = 64;
   if (row_bytes < kVector + 4) {
@@ -181,12 +203,12 @@ ZN_WIDE_TARGET void SwapRowWide(const uint8_t* source, int64_t row_bytes, uint8_
   __m512i second = WideIndexOf(at + kVector);
   __m512i third = WideIndexOf(at + 2 * kVector);
   for (; at + 3 * kVector + 2 <= row_bytes; at += 3 * kVector) {
-    SwapWide(source, at, target, first);
-    SwapWide(source, at + kVector, target, second);
-    SwapWide(source, at + 2 * kVector, target, third);
+    SwapWide<kStream>(source, at, target, first);
+    SwapWide<kStream>(source, at + kVector, target, second);
+    SwapWide<kStream>(source, at + 2 * kVector, target, third);
   }
   for (; at + kVector + 2 <= row_bytes; at += kVector) {
-    SwapWide(source, at, target, first);
+    SwapWide<kStream>(source, at, target, first);
     const __m512i next = second;
     second = third;
     third = first;
@@ -203,18 +225,53 @@ bool WideUsable() {
 }
 #endif
 
+// The processor's answer, asked once.
+bool WideInUse() {
+#if defined(ZN_ROW_SWAP_WIDE)
+  static const bool wide = WideUsable();
+  return wide;
+#else
+  return false;
+#endif
+}
+
+// Whether the block's pages are in memory already, judged by pages at 16 places spread over it;
+// false where the system cannot say.
+bool BlockResident(const uint8_t* block, uint64_t size) {
+#if defined(__linux__)
+  constexpr uint64_t kSamples = 16;
+  const long page = sysconf(_SC_PAGESIZE);
+  if (page <= 0) {
+    return false;
+  }
+  const auto step = static_cast<uintptr_t>(page);
+  for (uint64_t k = 0; k < kSamples; ++k) {
+    const uint8_t* sample = block + size / kSamples * k;
+    uint8_t* page_start =
+        const_cast<uint8_t*>(sample - (reinterpret_cast<uintptr_t>(sample) % step));
+    unsigned char present = 0;
+    if (mincore(page_start, step, &present) != 0 || (present & 1) == 0) {
+      return false;
+    }
+  }
+  return true;
+#else
+  (void)block;
+  (void)size;
+  return false;
+#endif
+}
+
 }  // namespace
 
 void BmpRowSwap(const uint8_t* source, int32_t width, uint8_t* target) {
-  const int64_t row_bytes = int64_t{width} * 3;
 #if defined(ZN_ROW_SWAP_WIDE)
-  static const bool wide = WideUsable();
-  if (wide) {
-    SwapRowWide(source, row_bytes, target);
+  if (WideInUse()) {
+    SwapRowWide<false>(source, int64_t{width} * 3, target);
     return;
   }
 #endif
-  SwapRowBaseline(source, row_bytes, target);
+  SwapRowBaseline(source, int64_t{width} * 3, target);
 }
 
 void BmpRowSwapBaseline(const uint8_t* source, int32_t width, uint8_t* target) {
@@ -223,16 +280,38 @@ void BmpRowSwapBaseline(const uint8_t* source, int32_t width, uint8_t* target) {
 
 bool BmpRowSwapWide(const uint8_t* source, int32_t width, uint8_t* target) {
 #if defined(ZN_ROW_SWAP_WIDE)
-  if (WideUsable()) {
-    SwapRowWide(source, int64_t{width} * 3, target);
+  if (WideInUse()) {
+    SwapRowWide<false>(source, int64_t{width} * 3, target);
     return true;
   }
-#else
+#endif
   (void)source;
   (void)width;
   (void)target;
-#endif
   return false;
+}
+
+bool BmpRowSwapStreamPays(const uint8_t* target, uint64_t bytes) {
+  return WideInUse() && bytes >= kStreamBytes && BlockResident(target, bytes);
+}
+
+bool BmpRowSwapStream(const uint8_t* source, int32_t width, uint8_t* target) {
+#if defined(ZN_ROW_SWAP_WIDE)
+  if (WideInUse()) {
+    SwapRowWide<true>(source, int64_t{width} * 3, target);
+    return true;
+  }
+#endif
+  (void)source;
+  (void)width;
+  (void)target;
+  return false;
+}
+
+void BmpRowSwapStreamEnd() {
+#if defined(ZN_ROW_SWAP_WIDE)
+  _mm_sfence();
+#endif
 }
 
 }  // namespace zn

@@ -1,6 +1,7 @@
 // Tests of the 24-bit row swap: every path (the one in use, the baseline, the 64-byte vectors
-// where the processor has them) against a plain pixel loop, for every row length up to several
-// vector steps and every alignment of the target, with guard bytes around the row.
+// where the processor has them, plain and streamed) against a plain pixel loop, for every row
+// length up to several vector steps and every alignment of the target, with guard bytes around the
+// row.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -27,8 +28,13 @@ TEST(BmpRowSwap, EveryPathMatchesAPixelLoopAtEveryLengthAndAlignment) {
                              BmpRowSwapBaseline(s, w, t);
                              return true;
                            },
-                           BmpRowSwapWide};
-  const char* const names[] = {"in use", "baseline", "wide"};
+                           BmpRowSwapWide,
+                           [](const uint8_t* s, int32_t w, uint8_t* t) {
+                             const bool done = BmpRowSwapStream(s, w, t);
+                             BmpRowSwapStreamEnd();
+                             return done;
+                           }};
+  const char* const names[] = {"in use", "baseline", "wide", "wide, streamed"};
   uint32_t seed = 5;
   for (int32_t width = 1; width <= 300; ++width) {
     const auto bytes = static_cast<size_t>(width) * 3;

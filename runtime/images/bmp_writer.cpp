@@ -174,6 +174,13 @@ void RowRgbaToBgr0(const uint8_t* source, int32_t width, uint8_t* target) {
   }
 }
 
+// The 24-bit swap with its stores streamed past the cache (the plain swap where it cannot be).
+void RowRgbToBgrStreamed(const uint8_t* source, int32_t width, uint8_t* target) {
+  if (!BmpRowSwapStream(source, width, target)) {
+    BmpRowSwap(source, width, target);
+  }
+}
+
 using BmpRowConverter = void (*)(const uint8_t*, int32_t, uint8_t*);
 
 // The converter for a source layout (24 or 32) and a file depth (24 or 32), chosen once per save.
@@ -197,12 +204,18 @@ bool BmpWriteDirect(BmpOutput* output, const uint8_t* pixels, int32_t width, int
     if (target == nullptr) {
       return false;  // a block is made at the file's size: not reached
     }
+    const bool stream = convert == BmpRowSwap &&
+                        BmpRowSwapStreamPays(target, layout.stride * static_cast<uint64_t>(height));
+    const BmpRowConverter row_convert = stream ? RowRgbToBgrStreamed : convert;
     for (int32_t i = 0; i < height; ++i, target += layout.stride) {
       const int32_t source_row = SourceRowOf(i, height, row_flags);
-      convert(pixels + static_cast<int64_t>(source_row) * bytes_per_row, width, target);
+      row_convert(pixels + static_cast<int64_t>(source_row) * bytes_per_row, width, target);
       if (padding != 0) {
         std::memset(target + data, 0, padding);
       }
+    }
+    if (stream) {
+      BmpRowSwapStreamEnd();
     }
     return true;
   }

@@ -11,18 +11,21 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/images/bmp_test_files.h"
 #include "runtime/images/images.h"
 #include "runtime/images/images_internal.h"
 #include "runtime/memory/memory.h"
+#include "tests/support/checking_heap.h"
 #include "tests/support/heap_checks.h"
 #include "tests/support/pty_child.h"
 
@@ -229,6 +232,56 @@ TEST(BmpSave, DirectDepthsMatchAPlainEncoderByteForByte) {
         }
       }
     }
+  }
+}
+
+// A heap that hands out one block made and touched in advance, so that a save writes into pages
+// already in memory, as a program that reuses its blocks has them.
+struct TouchedBlockHeap {
+  static inline void* kept = nullptr;
+  static inline size_t kept_bytes = 0;
+  static void* Alloc(size_t bytes) {
+    if (kept != nullptr && bytes <= kept_bytes) {
+      return std::exchange(kept, nullptr);
+    }
+    return std::malloc(bytes);
+  }
+  static void* Resize(void* block, size_t bytes) { return std::realloc(block, bytes); }
+  static void Release(void* block) { std::free(block); }
+};
+
+TEST(BmpSave, LargeSaveIntoPagesInMemoryMatchesAPlainEncoder) {
+  // Over 32 MiB of rows with one padding byte each, into a fresh block and into a touched one
+  // (where the rows may be streamed past the cache).
+  constexpr int32_t kWidth = 4001;
+  constexpr int32_t kHeight = 2800;
+  const Bytes pixels = RgbPicture(kWidth, kHeight, 3, 91);
+  for (const uint32_t row_flags : {0U, static_cast<uint32_t>(RowsBottomUp)}) {
+    const Bytes expected =
+        ReferenceDirectFile(pixels, kWidth, kHeight, kWidth * 3, row_flags, 24, 24);
+    EXPECT_TRUE(SaveToMemory(pixels.data(), kWidth, kHeight, kWidth * 3, row_flags, 0, 24, 24) ==
+                expected)
+        << "fresh block, flags " << row_flags;
+    TouchedBlockHeap::kept_bytes = expected.size() + kSizedHeaderBytes;
+    TouchedBlockHeap::kept = std::malloc(TouchedBlockHeap::kept_bytes);
+    ASSERT_NE(TouchedBlockHeap::kept, nullptr);
+    std::memset(TouchedBlockHeap::kept, 0xEE, TouchedBlockHeap::kept_bytes);
+    const MemoryHeap heap{TouchedBlockHeap::Alloc, TouchedBlockHeap::Resize,
+                          TouchedBlockHeap::Release};
+    MemoryHeapSet(&heap);
+    const int64_t address =
+        BmpSave(nullptr, pixels.data(), kWidth, kHeight, kWidth * 3, row_flags, 0, 24, 24);
+    const bool used = TouchedBlockHeap::kept == nullptr;
+    auto* block = std::bit_cast<uint8_t*>(address);
+    const bool same = block != nullptr &&
+                      static_cast<size_t>(SizedSizeOf(block)) == expected.size() &&
+                      std::memcmp(block, expected.data(), expected.size()) == 0;
+    MemoryBlockFree(block);
+    std::free(TouchedBlockHeap::kept);
+    TouchedBlockHeap::kept = nullptr;
+    test::CheckingHeapInstall();
+    EXPECT_TRUE(used) << "the touched block was not taken, flags " << row_flags;
+    EXPECT_TRUE(same) << "touched block, flags " << row_flags;
   }
 }
 
