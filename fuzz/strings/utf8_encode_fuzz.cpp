@@ -3,13 +3,15 @@
 //
 // Properties: counting and converting agree; every destination length is a hard limit and gives a
 // prefix of the full result made of whole characters; StringToUtf8 gives the converted bytes and a
-// 0 byte; encoded text decodes back to the units it came from.
+// 0 byte; encoded text decodes back to the units it came from; the processor's block steps and the
+// portable steps agree.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "fuzz/strings/fuzz_check.h"
 #include "runtime/strings/strings.h"
+#include "runtime/strings/strings_testing.h"
 
 using zn::fuzz::Require;
 
@@ -51,6 +53,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(converted == counted || converted == 0, "converting agrees with counting");
   Require(full[static_cast<size_t>(counted)] == '\x5A', "the destination length is a hard limit");
   const bool faulted = counted > 0 && converted == 0;
+
+  // The portable steps (those of a processor without the block steps) give the same bytes.
+  zn::StringsTestUseBlocks(false);
+  std::string portable(full.size(), '\x5A');
+  Require(zn::Utf16ToMultiByte(zn::CodePageUtf8, 0, units.data(), length, nullptr, 0) == counted,
+          "portable steps count alike");
+  Require(zn::Utf16ToMultiByte(zn::CodePageUtf8, 0, units.data(), length, portable.data(),
+                               counted) == converted &&
+              portable == full,
+          "portable steps convert alike");
+  zn::StringsTestUseBlocks(true);
 
   if (!faulted) {
     // Smaller destinations: a prefix that ends on a character boundary.

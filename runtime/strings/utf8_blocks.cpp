@@ -208,10 +208,14 @@ ZN_UTF8_BLOCKS_TARGET Utf8BlockRun CountEncodedBlocks(const char16_t* source, in
     const uint32_t high = UnitMask(a, b, 0xFC00, 0xD800);
     const uint32_t low = UnitMask(a, b, 0xFC00, 0xDC00);
     uint32_t n = 16;
+    bool stuck = false;
     const uint32_t unpaired = (high << 1) ^ low;
     if (unpaired != 0) {
+      // Stop before a high surrogate that no low one follows, or at a lone low one; a high
+      // surrogate in the last place only waits for the next block.
       const auto first = static_cast<uint32_t>(std::countr_zero(unpaired));
       n = first > 0 && (high >> (first - 1) & 1) != 0 ? first - 1 : first;
+      stuck = first < 16;
       if (n == 0) {
         break;
       }
@@ -220,7 +224,7 @@ ZN_UTF8_BLOCKS_TARGET Utf8BlockRun CountEncodedBlocks(const char16_t* source, in
     given += 3 * static_cast<int64_t>(n) - std::popcount(one_byte & kept) -
              std::popcount(up_to_two & kept) - std::popcount((high | low) & kept);
     in += static_cast<int32_t>(n);
-    if (n < 16) {
+    if (stuck) {
       break;
     }
   }
@@ -228,58 +232,91 @@ ZN_UTF8_BLOCKS_TARGET Utf8BlockRun CountEncodedBlocks(const char16_t* source, in
 }
 
 // The values that the sixteen bytes `bytes` end, as 16-bit lanes: `low` for bytes 0 to 7, `high`
-// for 8 to 15. Only the lanes at the last byte of a well-formed character mean anything.
+// for 8 to 15. Only the lanes at the last byte of a well-formed character mean anything, and, for
+// a four-byte character, the lane of its third byte (the high surrogate) and of its fourth (the
+// low one).
 struct EndValues {
   __m128i low;
   __m128i high;
 };
 
-ZN_UTF8_BLOCKS_TARGET inline __m128i ValuesOf(__m128i byte, __m128i before1, __m128i before2) {
+ZN_UTF8_BLOCKS_TARGET inline __m128i ValuesOf(__m128i byte, __m128i before1, __m128i before2,
+                                              __m128i before3) {
   const __m128i ascii = _mm_cmplt_epi16(byte, Splat16(0x80));
+  const __m128i low6 = _mm_and_si128(byte, Splat16(0x3F));
   // A continuation byte ends a three-byte character when the byte before it is a continuation
   // byte too; a two-byte lead's value bits are its low six (bit 5 is 0 in 110xxxxx).
   const __m128i third = _mm_cmplt_epi16(before1, Splat16(0xC0));
   const __m128i value =
-      _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(before1, Splat16(0x3F)), 6),
-                                _mm_and_si128(byte, Splat16(0x3F))),
+      _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(before1, Splat16(0x3F)), 6), low6),
                    _mm_and_si128(third, _mm_slli_epi16(_mm_and_si128(before2, Splat16(0x0F)), 12)));
-  return Select(ascii, byte, value);
+  // Four bytes: the third gives the high surrogate, ((value - 0x10000) >> 10) over 0xD800, the
+  // fourth the low one, the value's low ten bits over 0xDC00.
+  const __m128i high_surrogate = _mm_add_epi16(
+      _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(before2, Splat16(0x07)), 8),
+                                _mm_slli_epi16(_mm_and_si128(before1, Splat16(0x3F)), 2)),
+                   _mm_srli_epi16(low6, 4)),
+      Splat16(0xD800 - 0x40));
+  const __m128i low_surrogate =
+      _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(before1, Splat16(0x0F)), 6), low6),
+                   Splat16(0xDC00));
+  const __m128i four_third = _mm_cmpgt_epi16(before2, Splat16(0xEF));
+  const __m128i four_fourth = _mm_cmpgt_epi16(before3, Splat16(0xEF));
+  return Select(ascii, byte,
+                Select(four_third, high_surrogate, Select(four_fourth, low_surrogate, value)));
 }
 
 ZN_UTF8_BLOCKS_TARGET inline EndValues EndValuesOf(__m128i bytes) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i before1 = _mm_slli_si128(bytes, 1);
   const __m128i before2 = _mm_slli_si128(bytes, 2);
+  const __m128i before3 = _mm_slli_si128(bytes, 3);
   return {ValuesOf(_mm_unpacklo_epi8(bytes, zero), _mm_unpacklo_epi8(before1, zero),
-                   _mm_unpacklo_epi8(before2, zero)),
+                   _mm_unpacklo_epi8(before2, zero), _mm_unpacklo_epi8(before3, zero)),
           ValuesOf(_mm_unpackhi_epi8(bytes, zero), _mm_unpackhi_epi8(before1, zero),
-                   _mm_unpackhi_epi8(before2, zero))};
+                   _mm_unpackhi_epi8(before2, zero), _mm_unpackhi_epi8(before3, zero))};
 }
 
-// How many of the sixteen bytes hold whole characters of one to three bytes, each with all its
-// continuation bytes, before anything else; *starts gets a bit per byte that is not a
-// continuation byte.
-ZN_UTF8_BLOCKS_TARGET inline uint32_t WholeCharacterBytes(__m128i bytes, uint32_t high_bit,
-                                                          uint32_t* starts) {
+// The front of a block that holds whole characters, each with all its continuation bytes and a
+// four-byte one only when its value lies from U+10000 to U+10FFFF (so it is exactly one pair).
+struct WholePart {
+  uint32_t bytes;  // how many of the sixteen bytes
+  uint32_t ends;   // a bit per unit the part gives: each character's last byte, a pair's third
+  bool stuck;      // something other than a character running past the block ends the part
+};
+
+ZN_UTF8_BLOCKS_TARGET inline WholePart WholePartOf(__m128i bytes, uint32_t high_bit) {
   const uint32_t from_c0 = Mask8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-65))) & high_bit;
   const uint32_t from_e0 = Mask8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-33))) & high_bit;
   const uint32_t from_f0 = Mask8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-17))) & high_bit;
+  const uint32_t from_f5 = Mask8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(-12))) & high_bit;
   const uint32_t continuation = high_bit & ~from_c0;
-  *starts = ~continuation & 0xFFFF;
+  const uint32_t starts = ~continuation & 0xFFFF;
+  // F0 before 80..8F is below U+10000, F4 before 90..BF above U+10FFFF: marked at the lead.
+  const __m128i before1 = _mm_slli_si128(bytes, 1);
+  const __m128i below_90 = _mm_cmplt_epi8(bytes, _mm_set1_epi8(-112));
+  const uint32_t out_of_range =
+      Mask8(
+          _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(before1, _mm_set1_epi8(-16)), below_90),
+                       _mm_andnot_si128(below_90, _mm_cmpeq_epi8(before1, _mm_set1_epi8(-12))))) >>
+      1;
   // Where continuation bytes must be: one after every lead, two after three- and four-byte leads.
   const uint32_t expected = from_c0 << 1 | from_e0 << 2 | from_f0 << 3;
-  const uint32_t wrong = (expected ^ continuation) | from_f0;
-  if (wrong == 0) {
-    return 16;
-  }
+  // The first wrong place; a bit past the block stands for "nothing wrong".
+  const uint32_t wrong = (expected ^ continuation) | from_f5 | out_of_range | 1u << 16;
   const auto first = static_cast<uint32_t>(std::countr_zero(wrong));
-  if ((expected >> first & 1) == 0) {
-    return first;  // a stray continuation or a four-byte lead: what is before it is whole
-  }
-  // A continuation byte is missing here (or lies past the block): the character it belongs to
-  // begins at the last start before it.
-  const uint32_t before = *starts & ((1u << first) - 1);
-  return before == 0 ? 0 : 31 - static_cast<uint32_t>(std::countl_zero(before));
+  // A stray continuation byte or a lead that cannot start a whole character: what is before it
+  // is whole. A continuation byte missing there (or lying past the block): the character it
+  // belongs to begins at the last start before it, and is left out. Chosen without branches, as
+  // mixed text takes either often.
+  const uint32_t before = starts & ((1u << first) - 1);
+  const auto last_start = static_cast<uint32_t>(31 - std::countl_zero(before | 1));
+  const uint32_t whole = (expected >> first & 1) != 0 ? last_start : first;
+  const uint32_t kept = (1u << whole) - 1;
+  // A character ends before each start and at the end of the part; a pair's high half ends at
+  // the third byte.
+  const uint32_t ends = (((starts & kept) | 1u << whole) >> 1) | (from_f0 & kept) << 2;
+  return {whole, ends, first < 16};
 }
 
 ZN_UTF8_BLOCKS_TARGET Utf8BlockRun DecodeBlocks(const unsigned char* source, int32_t bytes,
@@ -297,20 +334,17 @@ ZN_UTF8_BLOCKS_TARGET Utf8BlockRun DecodeBlocks(const unsigned char* source, int
       given += 16;
       continue;
     }
-    uint32_t starts = 0;
-    const uint32_t whole = WholeCharacterBytes(block, high_bit, &starts);
-    if (whole == 0) {
+    const WholePart part = WholePartOf(block, high_bit);
+    if (part.bytes == 0) {
       break;
     }
-    // A character ends before each start and at the end of the whole part.
-    const uint32_t ends = ((starts & ((1u << whole) - 1)) | 1u << whole) >> 1;
     const EndValues values = EndValuesOf(block);
-    Store(out + given, Shuffle(values.low, kDecodeTable, ends & 0xFF));
-    given += kDecodeTable.lengths[ends & 0xFF];
-    Store(out + given, Shuffle(values.high, kDecodeTable, ends >> 8));
-    given += kDecodeTable.lengths[ends >> 8];
-    in += static_cast<int32_t>(whole);
-    if (whole < 16) {
+    Store(out + given, Shuffle(values.low, kDecodeTable, part.ends & 0xFF));
+    given += kDecodeTable.lengths[part.ends & 0xFF];
+    Store(out + given, Shuffle(values.high, kDecodeTable, part.ends >> 8));
+    given += kDecodeTable.lengths[part.ends >> 8];
+    in += static_cast<int32_t>(part.bytes);
+    if (part.stuck) {
       break;
     }
   }
@@ -328,14 +362,13 @@ ZN_UTF8_BLOCKS_TARGET Utf8BlockRun CountDecodedBlocks(const unsigned char* sourc
       given += 16;
       continue;
     }
-    uint32_t starts = 0;
-    const uint32_t whole = WholeCharacterBytes(block, high_bit, &starts);
-    if (whole == 0) {
+    const WholePart part = WholePartOf(block, high_bit);
+    if (part.bytes == 0) {
       break;
     }
-    given += std::popcount(starts & ((1u << whole) - 1));
-    in += static_cast<int32_t>(whole);
-    if (whole < 16) {
+    given += std::popcount(part.ends);
+    in += static_cast<int32_t>(part.bytes);
+    if (part.stuck) {
       break;
     }
   }
