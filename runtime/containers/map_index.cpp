@@ -21,7 +21,7 @@
 namespace zn {
 namespace {
 
-constexpr uint32_t kIndexLoad = 2;
+constexpr uint32_t kIndexLoad = 1;
 constexpr uint32_t kRowTags = 8;  // tags per 16-byte row
 constexpr uint64_t kAddressBytes = sizeof(void*);
 
