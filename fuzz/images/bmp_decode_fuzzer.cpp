@@ -1,17 +1,22 @@
 // Fuzz target: the BMP probe and decoder on a memory source, through the codec registry, in both
 // row orders, in 3- and 4-byte pixels and with rows wider than needed; then the same bytes as a
-// file through ImageLoad, and a small loaded picture saved again through ImageSave. Sanitizers
-// catch any read outside the input or write outside the destination, and any leak.
+// file through ImageLoad, and a small loaded picture saved again through ImageSave; the decoded
+// 3-byte pixels also go through a 24-bit save to memory and back, and must come back the same.
+// Sanitizers catch any read outside the input or write outside the destination, and any leak.
 #include <unistd.h>
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "runtime/containers/containers.h"
 #include "runtime/images/images.h"
+#include "runtime/memory/memory.h"
 
 namespace {
 
@@ -42,7 +47,13 @@ struct TempFiles {
   }
 };
 
-void DecodeFromMemory(size_t size, int64_t width, int64_t rows) {
+// The 3-byte pixels of the first decode, top row first, kept for the round trip below.
+struct Decoded {
+  std::vector<uint8_t> pixels;
+  int64_t bytes_per_row = 0;
+};
+
+void DecodeFromMemory(size_t size, int64_t width, int64_t rows, Decoded* decoded) {
   for (const int64_t pixel_bytes : {3, 4}) {
     const int64_t bytes_per_row = pixel_bytes * (width < 0 ? 0 : width) + (size & 3);
     if (bytes_per_row <= 0 || bytes_per_row > INT32_MAX || rows > kLargestDestination ||
@@ -52,10 +63,46 @@ void DecodeFromMemory(size_t size, int64_t width, int64_t rows) {
     std::vector<uint8_t> destination(static_cast<size_t>(rows * bytes_per_row));
     const uint32_t format = pixel_bytes == 4 ? zn::PixelsRgba : 0U;
     for (const uint32_t flags : {0U, zn::RowsBottomUp}) {
-      (void)zn::ImageDecodePixels(destination.empty() ? nullptr : destination.data(),
-                                  static_cast<int32_t>(bytes_per_row), flags | format);
+      const int32_t result =
+          zn::ImageDecodePixels(destination.empty() ? nullptr : destination.data(),
+                                static_cast<int32_t>(bytes_per_row), flags | format);
+      if (pixel_bytes == 3 && flags == 0 && result != 0) {
+        decoded->pixels = destination;
+        decoded->bytes_per_row = bytes_per_row;
+      }
     }
   }
+}
+
+// Decoded pixels saved as a 24-bit file in memory (rows in either order, the source's rows wider
+// than the picture) and read back must give the same pixels: the writer's row conversion at
+// whatever width the input names.
+void SaveAndReadBack(const Decoded& decoded, int64_t width, int64_t rows, size_t size) {
+  if (decoded.pixels.empty() || width < 1 || rows < 1 || width > INT32_MAX / 3) {
+    return;
+  }
+  const uint32_t flags = (size & 16) != 0 ? zn::RowsBottomUp : 0U;
+  const int64_t block = zn::BmpSave24(nullptr, decoded.pixels.data(), static_cast<int32_t>(width),
+                                      static_cast<int32_t>(rows),
+                                      static_cast<int32_t>(decoded.bytes_per_row), flags, 0, 24);
+  if (block == 0) {
+    return;
+  }
+  auto* file = std::bit_cast<uint8_t*>(block);
+  const int64_t row_bytes = width * 3;
+  std::vector<uint8_t> back(static_cast<size_t>(rows * row_bytes));
+  if (zn::ImageDecodeStartMemory(file, static_cast<int32_t>(zn::SizedSizeOf(file))) == 0 ||
+      zn::ImageDecodePixels(back.data(), static_cast<int32_t>(row_bytes), flags) == 0) {
+    std::abort();  // the writer's own file refused
+  }
+  zn::ImageDecodeFinish();
+  for (int64_t y = 0; y < rows; ++y) {
+    if (std::memcmp(back.data() + y * row_bytes, decoded.pixels.data() + y * decoded.bytes_per_row,
+                    static_cast<size_t>(row_bytes)) != 0) {
+      std::abort();  // a pixel changed on the way through the file
+    }
+  }
+  zn::MemoryBlockFree(file);
 }
 
 void LoadFromFile(const uint8_t* data, size_t size, int64_t pixels) {
@@ -96,8 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t width = zn::ImageDecodeWidth();
   const int64_t height = zn::ImageDecodeHeight();
   const int64_t rows = height < 0 ? -height : height;
-  DecodeFromMemory(size, width, rows);
+  Decoded decoded;
+  DecodeFromMemory(size, width, rows, &decoded);
   zn::ImageDecodeFinish();
+  SaveAndReadBack(decoded, width, rows, size);
   if (width <= kLargestLoad && rows <= kLargestLoad && width * rows <= kLargestLoad) {
     LoadFromFile(data, size, width * rows);
   }
