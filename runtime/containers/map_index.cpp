@@ -32,8 +32,12 @@ uint32_t GrownCapacity(uint32_t capacity) {
   return (capacity + capacity / 8 + kRowTags) & ~(kRowTags - 1);
 }
 
-uint32_t RowsCapacity(uint32_t count) {
-  return (count + kRowTags - 1) & ~(kRowTags - 1);
+// The capacity a bucket gets when the index is built: whole rows, and at least two. The map has
+// just passed one element per bucket and is most likely still growing; starting each bucket at one
+// row would move it again a few adds later, and every move gives the heap back a small block that
+// the key copies' allocations then have to sort through.
+uint32_t BuildCapacity(uint32_t count) {
+  return count <= 2 * kRowTags ? 2 * kRowTags : (count + kRowTags - 1) & ~(kRowTags - 1);
 }
 
 // Gives the bucket room for `capacity` entries, keeping its entries; false when memory is
@@ -96,7 +100,7 @@ bool IndexBuild(HashMap* map) {
       continue;
     }
     MapBucketIndex& entry = index[bucket];
-    if (!BucketReserve(entry, RowsCapacity(length))) {
+    if (!BucketReserve(entry, BuildCapacity(length))) {
       IndexFree(index, map->bucket_count);
       return false;
     }
