@@ -262,16 +262,28 @@ bool BlockResident(const uint8_t* block, uint64_t size) {
 #endif
 }
 
+// The wide swap, with plain or streamed stores, when the processor has the 64-byte vectors (true);
+// false, with nothing written, when it has not.
+template <bool kStream>
+bool SwapRowWideIfInUse(const uint8_t* source, int32_t width, uint8_t* target) {
+#if defined(ZN_ROW_SWAP_WIDE)
+  if (WideInUse()) {
+    SwapRowWide<kStream>(source, int64_t{width} * 3, target);
+    return true;
+  }
+#endif
+  (void)source;
+  (void)width;
+  (void)target;
+  return false;
+}
+
 }  // namespace
 
 void BmpRowSwap(const uint8_t* source, int32_t width, uint8_t* target) {
-#if defined(ZN_ROW_SWAP_WIDE)
-  if (WideInUse()) {
-    SwapRowWide<false>(source, int64_t{width} * 3, target);
-    return;
+  if (!SwapRowWideIfInUse<false>(source, width, target)) {
+    SwapRowBaseline(source, int64_t{width} * 3, target);
   }
-#endif
-  SwapRowBaseline(source, int64_t{width} * 3, target);
 }
 
 void BmpRowSwapBaseline(const uint8_t* source, int32_t width, uint8_t* target) {
@@ -279,16 +291,7 @@ void BmpRowSwapBaseline(const uint8_t* source, int32_t width, uint8_t* target) {
 }
 
 bool BmpRowSwapWide(const uint8_t* source, int32_t width, uint8_t* target) {
-#if defined(ZN_ROW_SWAP_WIDE)
-  if (WideInUse()) {
-    SwapRowWide<false>(source, int64_t{width} * 3, target);
-    return true;
-  }
-#endif
-  (void)source;
-  (void)width;
-  (void)target;
-  return false;
+  return SwapRowWideIfInUse<false>(source, width, target);
 }
 
 bool BmpRowSwapStreamPays(const uint8_t* target, uint64_t bytes) {
@@ -296,16 +299,7 @@ bool BmpRowSwapStreamPays(const uint8_t* target, uint64_t bytes) {
 }
 
 bool BmpRowSwapStream(const uint8_t* source, int32_t width, uint8_t* target) {
-#if defined(ZN_ROW_SWAP_WIDE)
-  if (WideInUse()) {
-    SwapRowWide<true>(source, int64_t{width} * 3, target);
-    return true;
-  }
-#endif
-  (void)source;
-  (void)width;
-  (void)target;
-  return false;
+  return SwapRowWideIfInUse<true>(source, width, target);
 }
 
 void BmpRowSwapStreamEnd() {
