@@ -26,6 +26,11 @@
 #if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #define ZN_ROW_SWAP_WIDE 1
+#if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
+#define _Bool bool  // the header is written for C, whose _Bool clang's C++ does not know
+#include <sys/platform/x86.h>
+#undef _Bool
+#endif
 #endif
 
 #include "runtime/images/images_internal.h"
@@ -219,9 +224,17 @@ ZN_WIDE_TARGET void SwapRowWide(const uint8_t* source, int64_t row_bytes, uint8_
   SwapEnds(source, row_bytes, target);
 }
 
+// The C library's answer, taken when the process started, where it has one: the compiler's own
+// detection would run a constructor in every program linking this library, asking the processor
+// again at start-up at tens of microseconds a question on a virtual machine.
 bool WideUsable() {
+#if defined(CPU_FEATURE_ACTIVE)
+  return CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) &&
+         CPU_FEATURE_ACTIVE(AVX512_VBMI);
+#else
   return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
          __builtin_cpu_supports("avx512vbmi") != 0;
+#endif
 }
 #endif
 

@@ -19,6 +19,11 @@
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define ZN_UTF8_BLOCKS 1
 #include <tmmintrin.h>
+#if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
+#define _Bool bool  // the header is written for C, whose _Bool clang's C++ does not know
+#include <sys/platform/x86.h>
+#undef _Bool
+#endif
 #define ZN_UTF8_BLOCKS_TARGET __attribute__((target("ssse3,popcnt")))
 #else
 #define ZN_UTF8_BLOCKS 0
@@ -375,9 +380,16 @@ ZN_UTF8_BLOCKS_TARGET Utf8BlockRun CountDecodedBlocks(const unsigned char* sourc
   return {in, given};
 }
 
+// The C library has asked the processor already when the process started; the compiler's own
+// detection would ask again, in a constructor that every program linking this library would run
+// at start-up, and each question costs tens of microseconds on a virtual machine.
 bool DetectBlocks() {
+#if defined(CPU_FEATURE_ACTIVE)
+  return CPU_FEATURE_ACTIVE(SSSE3) && CPU_FEATURE_ACTIVE(POPCNT);
+#else
   __builtin_cpu_init();
   return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
+#endif
 }
 
 }  // namespace
