@@ -161,16 +161,20 @@ ZN_UTF8_BLOCKS_TARGET inline int32_t EncodeEight(__m128i units, char* out, int32
   return low_bytes + kEncodeTable.lengths[index >> 8];
 }
 
+// Whether all sixteen units of `a` and `b` are ASCII: then a block converts by narrowing alone.
+ZN_UTF8_BLOCKS_TARGET inline bool SixteenAscii(__m128i a, __m128i b) {
+  const __m128i outside = _mm_and_si128(_mm_or_si128(a, b), Splat16(0xFF80));
+  return Mask8(_mm_cmpeq_epi16(outside, _mm_setzero_si128())) == 0xFFFF;
+}
+
 ZN_UTF8_BLOCKS_TARGET Utf8BlockRun EncodeBlocks(const char16_t* source, int32_t units, char* out,
                                                 int64_t room) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i above_ascii = Splat16(0xFF80);
   int32_t in = 0;
   int64_t given = 0;
   while (units - in >= kUtf8BlockSource && room - given >= kUtf8BlockEncodeRoom) {
     const __m128i a = Load(source + in);
     const __m128i b = Load(source + in + 8);
-    if (Mask8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), above_ascii), zero)) == 0xFFFF) {
+    if (SixteenAscii(a, b)) {
       Store(out + given, _mm_packus_epi16(a, b));
       in += 16;
       given += 16;
@@ -196,14 +200,12 @@ ZN_UTF8_BLOCKS_TARGET Utf8BlockRun EncodeBlocks(const char16_t* source, int32_t 
 // is in the next block).
 ZN_UTF8_BLOCKS_TARGET Utf8BlockRun CountEncodedBlocks(const char16_t* source, int32_t units,
                                                       int64_t room) {
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i above_ascii = Splat16(0xFF80);
   int32_t in = 0;
   int64_t given = 0;
   while (units - in >= kUtf8BlockSource && room - given >= kUtf8BlockEncodeRoom) {
     const __m128i a = Load(source + in);
     const __m128i b = Load(source + in + 8);
-    if (Mask8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), above_ascii), zero)) == 0xFFFF) {
+    if (SixteenAscii(a, b)) {
       in += 16;
       given += 16;
       continue;
