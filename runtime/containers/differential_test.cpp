@@ -96,7 +96,6 @@ TEST(CursorWalkModel, LookupsAddsAndDeletesInsideTheLoop) {
       std::mt19937_64 random(seed);
       const bool list = c.buckets == 0;
       const bool integer = (c.flags & MapIntegerKeys) != 0;
-      const bool growing = (c.flags & MapGrowing) != 0;
       const bool plain = c.next_walk;
       HashMap* map = list ? nullptr : MapCreate(8, 0, nullptr, nullptr, c.buckets, c.flags);
       ListHolder holder{};
@@ -130,17 +129,15 @@ TEST(CursorWalkModel, LookupsAddsAndDeletesInsideTheLoop) {
         const int64_t id = *static_cast<int64_t*>(value);
         ASSERT_EQ(live.count(id), 1u) << "element " << id << " was visited after it went";
         ASSERT_TRUE(visited.insert(id).second) << "element " << id << " was visited twice";
-        ASSERT_TRUE(!growing || at_start.count(id) != 0) << "element " << id << " is new";
+        ASSERT_TRUE((c.flags & MapGrowing) == 0 || at_start.count(id) != 0) << id << " is new";
         if (!list && !plain) {
           ASSERT_EQ(StringCompare(MapCursorKey(&map_cursor), integer ? u"" : key(id).c_str()), 0);
           ASSERT_EQ(MapCursorIntegerKey(&map_cursor), integer ? id : -1);
         }
         for (int op = 0; op < 3 && !live.empty(); ++op) {
           const uint64_t what = random() % 8;
-          const auto picked =
-              std::next(live.begin(), static_cast<std::ptrdiff_t>(random() % live.size()));
-          int64_t other = picked->first;
-          void* other_value = picked->second;
+          auto [other, other_value] = std::pair<int64_t, void*>(
+              *std::next(live.begin(), static_cast<std::ptrdiff_t>(random() % live.size())));
           if (plain && what == 6 && map->previous != nullptr) {  // the element passed last
             other_value = internal::ElementValue(map->previous);
             other = *static_cast<int64_t*>(other_value);
