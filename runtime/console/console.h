@@ -57,7 +57,9 @@ void ConsoleWrite(const char16_t* text);
 
 // ConsoleReadKey: reads one UTF-8 character without waiting and writes it as a piece of exactly
 // one code unit at `offset` of the TempStringBuffer (the unit 0 when no key was waiting; a
-// character outside the basic plane gives its high surrogate).
+// character outside the basic plane gives its high surrogate). A byte that cannot start a
+// character is a key of its own that gives the unit 0; one that cannot continue the character
+// begun cuts it short, as the end of input does, and is read by the next call.
 void ConsoleReadKey(int32_t offset);
 
 // ConsoleInputEnded: 1 when no key can ever come again, else 0: standard input is not a terminal
