@@ -29,8 +29,9 @@ inline constexpr int32_t OutputModeSingleByte = 24;
 // input. Start-up step.
 void ConsoleStartup();
 
-// ConsoleShutdown: gives the saved attributes back, discarding input the program never read.
-// End step; harmless to call twice.
+// ConsoleShutdown: gives the saved attributes back and discards every byte of input the program
+// never read, however much was typed ahead, so none of it reaches the user's shell. End step;
+// harmless to call twice.
 void ConsoleShutdown();
 
 // ConsoleOpen: applies the console mode derived from the saved attributes; `mode` chooses the

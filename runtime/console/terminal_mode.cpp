@@ -72,11 +72,16 @@ void ConsoleStartup() {
 void ConsoleShutdown() {
   {
     internal::ConsoleSignalHold hold;
-    // TCSAFLUSH: input the program never read (the rest of an arrow key after ESC ended the game)
-    // is discarded instead of reaching the user's shell. A terminal the console never changed is
-    // left untouched, typed-ahead input included.
+    // Input the program never read (the rest of an arrow key after ESC ended the game, a long
+    // paste) is discarded instead of reaching the user's shell. TCSAFLUSH alone empties only the
+    // line discipline's buffer (4 KB): the bytes queued behind it flow in afterwards, and under
+    // the restored echo they would even show. So the whole queue goes first, while nothing is
+    // echoed, and once more after the restore for what came in meanwhile. A terminal the console
+    // never changed is left untouched, typed-ahead input included.
     if (saved_attributes_valid != 0 && console_mode_applied != 0) {
+      tcflush(STDIN_FILENO, TCIFLUSH);
       tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedTerminalAttributes);
+      tcflush(STDIN_FILENO, TCIFLUSH);
     }
     console_mode_applied = 0;
   }

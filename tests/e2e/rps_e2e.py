@@ -478,9 +478,10 @@ def case_esc(rps):
     check_round(game, 3, [0, 0])
     os.write(game.term.master, b"\x1b")
     # As soon as the game has taken ESC from the terminal, keys typed during its last pause wait
-    # in the terminal: they must not reach the shell that gets the terminal back.
+    # in the terminal: they must not reach the shell that gets the terminal back, not even a paste
+    # longer than the terminal's line buffer (4 KB), of which bytes still wait behind it.
     game.wait_taken()
-    os.write(game.term.master, b"zz")
+    os.write(game.term.master, b"echo pasted\n" * 1024)
     check_closing(game, game.wait_exit())
     return "ESC after a round: closing screen, status 0, attributes and input as before"
 
