@@ -6,6 +6,9 @@
 // back. Once the console mode is applied, every signal whose default action ends the process
 // gives the terminal back before the process dies by it (a signal ignored before stays ignored),
 // Ctrl-Z gives it back while the process is stopped, and resuming applies the console mode again.
+// A stopped or background process, whose terminal is the shell's, dies by such a signal at once
+// and leaves the terminal as the shell has it; resumed in the background (bg), it stops again at
+// once by SIGTTOU, as a program that needs the terminal does there.
 // Resuming and a change of the window's size also ask the program to draw its screen again
 // (ConsoleRedrawTake); the handlers only set a flag, so a program that polls sees the request at
 // its next turn without any system call of its own.
@@ -30,8 +33,9 @@ inline constexpr int32_t OutputModeSingleByte = 24;
 void ConsoleStartup();
 
 // ConsoleShutdown: gives the saved attributes back and discards every byte of input the program
-// never read, however much was typed ahead, so none of it reaches the user's shell. End step;
-// harmless to call twice.
+// never read, however much was typed ahead, so none of it reaches the user's shell. Leaves the
+// terminal alone while another process group holds its foreground (the process is stopped or in
+// the background, and the terminal is the shell's). End step; harmless to call twice.
 void ConsoleShutdown();
 
 // ConsoleOpen: applies the console mode derived from the saved attributes; `mode` chooses the

@@ -554,6 +554,9 @@ def job_shell(rps, term, commands, events):
             if command.startswith(b"fg"):
                 os.tcsetpgrp(term.slave, job)
                 os.killpg(job, signal.SIGCONT)
+            elif command.startswith(b"kill"):  # as kill %1 does: continued, so that it can die
+                os.killpg(job, signal.SIGTERM)
+                os.killpg(job, signal.SIGCONT)
         elif os.WIFCONTINUED(status):
             os.write(events, b"continued\n")
         else:
@@ -630,13 +633,17 @@ def case_suspend(rps):
                "the console mode is applied again")
     game.check(b"x" not in bytes(game.term.raw[mark:]), "a key was echoed after fg")
     check_round(game, 2, scores)
-    os.write(game.term.master, b"\x1b")
-    ended = game.event()
-    game.check(ended == "ended 0", "the game ends with status 0 after ESC: %r" % ended)
+    # Stopped again, the game ends at once when the shell kills it, from the background.
+    os.write(game.term.master, b"\x1a")
+    game.check(game.event() == "stopped %d" % signal.SIGTSTP, "the game stops on Ctrl-Z again")
+    os.write(game.commands, b"kill\n")
+    ended = game.event(timeout=1.0)
+    ended = game.event(timeout=1.0) if ended == "continued" else ended
+    game.check(ended == "ended -%d" % signal.SIGTERM, "kill %%1 of the stopped game: %r" % ended)
     game.term.pump(0.1)
     game.check(game.term.attrs() == game.term.user_attrs, "the user's attributes are back")
     os.waitpid(game.pid, 0)
-    return "Ctrl-Z gives the terminal back; after fg a key is read at once, unechoed"
+    return "Ctrl-Z gives the terminal back; after fg a key is read at once; kill %1 ends it at once"
 
 
 # What a shell and the commands run while the game is stopped leave on the screen: they write
