@@ -390,10 +390,20 @@ TEST(ArrayOutOfMemory, CreationAndCopyGiveNullAndLeaveNothing) {
     at.Arm();
     void* made = ArrayCreate(16, 3, 0, with_array, &elements);
     test::HeapFailNever();
-    // Known and left: an inner array that cannot be made leaves its element without one, and the
-    // creation still succeeds (the structure walks report nothing).
+    // An inner array that cannot be made fails the whole creation (the structure walk tests look
+    // into what a success made).
     EXPECT_EQ(made, elements);
     ArrayFree(elements);
+  });
+  // A list, then a 2 x 3 grid: a failed initialisation leaves the record zeroed as it came.
+  const int64_t list_and_grid[] = {-5, 0, 8, 0, 0, -7, 16, 2, 8, 0, 0, 2, 3, -1};
+  test::HeapFailEachMode([&](const test::FailurePoint& at) {
+    int64_t record[5] = {};
+    at.Arm();
+    const int32_t made = StructureInit(record, list_and_grid);
+    test::HeapFailNever();
+    EXPECT_TRUE(made != 0 || (record[0] | record[1] | record[2] | record[3] | record[4]) == 0);
+    StructureClear(record, list_and_grid);
   });
   test::HeapFailEachMode([](const test::FailurePoint& at) {
     GridRecord grid{nullptr, {3, 4, 0, 0}};
