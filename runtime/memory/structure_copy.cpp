@@ -216,50 +216,74 @@ void ReleaseInPlace(char* field, const char* old, int64_t bytes, Release release
   std::memcpy(field, fresh, static_cast<size_t>(bytes));
 }
 
-// The pointer an old field held, or null when the source field holds the same one: a string or
-// container left shared by a byte copy stays with the source.
-void* OldOwned(const char* was, const char* with) {
-  void* owned = FieldLoad(was);
-  return with != nullptr && owned == FieldLoad(with) ? nullptr : owned;
-}
+void OldWalk(char* structure, char* old, LayoutDescriptor layout, const char* source);
 
-void ReleaseEntry(char* structure, const char* old, const char* source, const LayoutEntry& entry) {
+// One entry of the two passes over the old bytes. With a source, the first pass: what the source
+// holds too (a string or container left shared by a byte copy) stays with the source, and the old
+// bytes forget it. Without one, the second: everything the old bytes still own is freed. The
+// passes are apart because the source may live inside an old container, which the second frees.
+void OldEntry(char* structure, char* old, const char* source, const LayoutEntry& entry) {
   char* field = structure + entry.offset;
-  const char* was = old + entry.offset;
+  char* was = old + entry.offset;
   const char* with = source != nullptr ? source + entry.offset : nullptr;
+  if (entry.kind == kLayoutStruct) {
+    OldWalk(field, was, entry.layout, with);
+    return;
+  }
+  if (entry.kind == kLayoutStructArray) {
+    for (int64_t i = 0; i < entry.count; ++i) {
+      const int64_t at = i * entry.size;
+      OldWalk(field + at, was + at, entry.layout, with != nullptr ? with + at : nullptr);
+    }
+    return;
+  }
+  if (entry.kind == internal::kLayoutSkip) {
+    return;
+  }
+  void* owned = FieldLoad(was);
+  if (owned == nullptr) {
+    return;
+  }
+  if (with != nullptr) {
+    if (owned == FieldLoad(with)) {
+      FieldStore(was, nullptr);
+    }
+    return;
+  }
   switch (entry.kind) {
     case kLayoutString:
-      StringRelease(static_cast<StringValue>(OldOwned(was, with)));
-      break;
-    case kLayoutStructArray:
-      for (int64_t i = 0; i < entry.count; ++i) {
-        const int64_t at = i * entry.size;
-        internal::StructureReleaseOld(field + at, was + at, entry.layout,
-                                      with != nullptr ? with + at : nullptr);
-      }
-      break;
-    case kLayoutStruct:
-      internal::StructureReleaseOld(field, was, entry.layout, with);
+      StringRelease(static_cast<StringValue>(owned));
       break;
     case kLayoutArray:
     case kLayoutArrayDims:
-      if (void* owned = OldOwned(was, with); owned != nullptr && Hooks.ArrayFreeHook != nullptr) {
+      if (Hooks.ArrayFreeHook != nullptr) {
         ReleaseInPlace(field, was, 8, [owned] { Hooks.ArrayFreeHook(owned); });
       }
       break;
     case kLayoutList:
-      if (void* owned = OldOwned(was, with); owned != nullptr && Hooks.ListFreeHook != nullptr) {
+      if (Hooks.ListFreeHook != nullptr) {
         ReleaseInPlace(field, was, kListHolderBytes,
                        [owned] { Hooks.ListFreeHook(static_cast<LinkedList*>(owned)); });
       }
       break;
     case kLayoutMap:
-      if (void* owned = OldOwned(was, with); owned != nullptr && Hooks.MapFreeHook != nullptr) {
+      if (Hooks.MapFreeHook != nullptr) {
         ReleaseInPlace(field, was, 8, [owned] { Hooks.MapFreeHook(static_cast<HashMap*>(owned)); });
       }
       break;
     default:
       break;
+  }
+}
+
+void OldWalk(char* structure, char* old, LayoutDescriptor layout, const char* source) {
+  if (layout == nullptr) {
+    return;
+  }
+  LayoutEntry entry;
+  for (const int64_t* word = layout; *word != kLayoutEnd;) {
+    word = internal::LayoutEntryRead(word, &entry);
+    OldEntry(structure, old, source, entry);
   }
 }
 
@@ -298,18 +322,6 @@ StringValue StructureCopyString(const char16_t* text) {
   return copy;
 }
 
-void StructureReleaseOld(char* structure, const char* old, LayoutDescriptor layout,
-                         const char* source) {
-  if (layout == nullptr) {
-    return;
-  }
-  LayoutEntry entry;
-  for (const int64_t* word = layout; *word != kLayoutEnd;) {
-    word = LayoutEntryRead(word, &entry);
-    ReleaseEntry(structure, old, source, entry);
-  }
-}
-
 bool StructuresCopyWhole(char* destination, const char* source, int64_t count, int64_t size,
                          LayoutDescriptor layout) {
   if (count <= 0) {
@@ -344,7 +356,10 @@ bool StructuresCopyWhole(char* destination, const char* source, int64_t count, i
   }
   for (int64_t i = 0; i < count; ++i) {
     const int64_t at = i * size;
-    StructureReleaseOld(destination + at, old + at, layout, source + at);
+    OldWalk(destination + at, old + at, layout, source + at);
+  }
+  for (int64_t i = 0; i < count; ++i) {
+    OldWalk(destination + i * size, old + i * size, layout, nullptr);
   }
   return true;
 }
@@ -392,7 +407,7 @@ int32_t StructureRenew(void* structure, int64_t size, LayoutDescriptor layout) {
     std::memcpy(bytes, old, static_cast<size_t>(extent));
     return 0;
   }
-  internal::StructureReleaseOld(bytes, old, layout, nullptr);
+  OldWalk(bytes, old, layout, nullptr);
   return 1;
 }
 

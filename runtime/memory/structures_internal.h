@@ -48,13 +48,6 @@ int64_t LayoutExtent(LayoutDescriptor layout);
 bool StructuresCopyWhole(char* destination, const char* source, int64_t count, int64_t size,
                          LayoutDescriptor layout);
 
-// StructureReleaseOld: frees what `old` owns, the bytes a structure held before new ones took
-// their place at `structure`, except what `source` (when given) still owns itself. A container
-// whose record names the field it lives in (an array's variable, a list's holder, a map's owner)
-// is freed with its old bytes put back in that field for the call, and the new ones restored.
-void StructureReleaseOld(char* structure, const char* old, LayoutDescriptor layout,
-                         const char* source);
-
 // StructureCopyString: a fresh copy of a string value in a block of its own, as StringDuplicate
 // makes; null for null and when memory is exhausted, which the walks report as a failed copy
 // instead of ending the process.
