@@ -299,8 +299,9 @@ int32_t StringFormat(char16_t* destination, const char16_t* format, ...);
 // to σ wherever it stands (no final-sigma rule), and no language's tailoring (Turkish, Lithuanian)
 // applies. Lone surrogates and code points without a mapping are copied unchanged.
 
-// The version of the Unicode Character Database that the case mappings follow, as "14.0.0".
-extern const char kCaseMappingUnicodeVersion[];
+// StringCaseMappingVersion: the version of the Unicode Character Database that the case
+// mappings follow, such as "14.0.0".
+const char* StringCaseMappingVersion();
 
 // StringUpper: the source upper-cased by the full mappings (ß becomes SS).
 StringValue StringUpper(const char16_t* source);
@@ -314,7 +315,7 @@ StringValue StringFold(const char16_t* source);
 
 // StringFind: the index of the first occurrence of `needle` in `source` at or after `start`, or -1
 // when there is none. A start below 0 counts as 0; a start past the end gives -1. An empty needle
-// is found at the start (when the start is at most the length).
+// is found at the start (one unit further when the start lies inside a surrogate pair).
 int32_t StringFind(const char16_t* source, const char16_t* needle, int32_t start);
 
 // StringReplace: a copy of `source` in which every occurrence of `needle`, taken left to right
@@ -338,20 +339,21 @@ int32_t StringEndsWith(const char16_t* source, const char16_t* suffix);
 // turn in linear time. The caller holds the record and starts it with StringFieldCursorStart; its
 // fields are for this library. Fields are those of StringFieldAt: consecutive separators give an
 // empty field, a source without a separator is one field, and the empty source is one empty
-// field, so a source holds one field more than it holds separators. The source must stay as it is
-// during the walk; one inside the TempStringBuffer is followed by its offset, so the walk survives
-// reservations that move the buffer as long as the source stays below the position.
+// field, so a source holds one field more than it holds separators. Source and separator must stay
+// as they are during the walk; one inside the TempStringBuffer is followed by its offset, so the
+// walk survives reservations that move the buffer as long as the text stays below the position.
 struct StringFieldCursor {
   const char16_t* source;     // never null
-  int32_t buffer_offset;      // TempTextOffsetOf(source) when the walk started: 0 when outside
   const char16_t* separator;  // never null
+  int32_t source_offset;      // TempTextOffsetOf(source) at the start: 0 outside the buffer
+  int32_t separator_offset;   // the same for the separator
   int32_t separator_length;
-  int32_t next;  // index where the next field starts, or -1 when the walk has ended
+  int32_t next;  // where the next field starts, or -1 once the walk has ended
 };
 
 // StringFieldCursorStart: sets the cursor before the first field of `source` split by `separator`
 // (null: the empty string; an empty separator makes the whole source one field). The cursor keeps
-// the addresses of both, which must outlive the walk.
+// their addresses, so both must outlive the walk.
 void StringFieldCursorStart(StringFieldCursor* cursor, const char16_t* source,
                             const char16_t* separator);
 
