@@ -54,6 +54,19 @@ PAIRS = [
         ("MapAdd mode 1, build 10,000 \"keyN\" keys", "BM_MapAddNumbered/10000",
          "BM_UnorderedAddNumbered/10000"),
         ("MapAdd mode 1, build 10,000 binding keys", "BM_MapAdd/10000", "BM_UnorderedAdd/10000"),
+        # The same map rows against absl::flat_hash_map, the second anchor.
+        ("MapFind hit, \"keyN\" in random order, 1,000 keys (vs absl::flat_hash_map)",
+         "BM_MapFindRandom/1000", "BM_AbslFindRandom/1000"),
+        ("MapFind hit, \"keyN\" in random order, 10,000 keys (vs absl::flat_hash_map)",
+         "BM_MapFindRandom/10000", "BM_AbslFindRandom/10000"),
+        ("MapFind hit, \"keyN\" in random order, 100,000 keys (vs absl::flat_hash_map)",
+         "BM_MapFindRandom/100000", "BM_AbslFindRandom/100000"),
+        ("MapFind hit, binding keys in order, 10,000 keys (vs absl::flat_hash_map)",
+         "BM_MapFind/10000", "BM_AbslFind/10000"),
+        ("MapAdd mode 1, build 10,000 \"keyN\" keys (vs absl::flat_hash_map)",
+         "BM_MapAddNumbered/10000", "BM_AbslAddNumbered/10000"),
+        ("MapAdd mode 1, build 10,000 binding keys (vs absl::flat_hash_map)", "BM_MapAdd/10000",
+         "BM_AbslAdd/10000"),
     ]),
     # Seconds to a minute per iteration on a shared machine: three repetitions.
     ("containers/containers_bench", [
@@ -61,6 +74,10 @@ PAIRS = [
          "BM_UnorderedAddFind/1000000"),
         ("growing map, add then find 10^7 \"itemN\" keys", "BM_GrowingMapAddFind/10000000",
          "BM_UnorderedAddFind/10000000"),
+        ("growing map, add then find 10^6 \"itemN\" keys (vs absl::flat_hash_map)",
+         "BM_GrowingMapAddFind/1000000", "BM_AbslAddFind/1000000"),
+        ("growing map, add then find 10^7 \"itemN\" keys (vs absl::flat_hash_map)",
+         "BM_GrowingMapAddFind/10000000", "BM_AbslAddFind/10000000"),
     ], 3),
     ("strings/strings_bench", [
         ("StringToUtf8, 1 MB ASCII (vs ICU u_strToUTF8)", "BM_StringToUtf8/0", "BM_IcuToUtf8/0"),
