@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "runtime/containers/containers.h"
 
@@ -82,14 +83,24 @@ struct MapElement {
 };
 static_assert(sizeof(MapElement) == 16, "a map value lies 16 bytes into its element");
 
-// One bucket's chain index (map_index.cpp): a tag for each element's key, then the elements'
-// addresses, both in reverse chain order (the chain's head last), so that linking at the head is an
-// append. The tags lie together, eight to a 16-byte row, so that one compare looks at eight
-// elements without touching their addresses; `capacity` is a whole number of rows.
-struct MapBucketIndex {
-  void* block;  // capacity tags, then capacity element addresses; null while the bucket is empty
-  uint32_t count;
-  uint32_t capacity;
+// The map's index (map_index.cpp): an open-addressed table of its elements, placed by a mix of
+// their key hashes, in rows of one cache line each. A row holds seven one-byte tags (8 bits of the
+// mix; 0 marks a free slot), the count of entries that found the row full on their way to a free
+// slot further on, and the seven element addresses, so that one line read answers for seven
+// entries and a find touches a second row only when its own overflowed.
+struct MapIndexRow {
+  uint8_t tags[7];
+  uint8_t passed;  // entries placed past this row; at 255 it stays there (and probes go on)
+  MapElement* elements[7];
+};
+static_assert(sizeof(MapIndexRow) == 64, "an index row is one cache line");
+
+struct MapIndex {
+  MapIndexRow* rows;  // row_count rows, 64-byte aligned, in the same block after this record
+  uint32_t row_count;
+  uint32_t entries;   // elements in the table
+  uint32_t shadowed;  // elements left out because a newer element of the map has their key
+  uint32_t unused;
 };
 
 struct HashMap {
@@ -106,9 +117,9 @@ struct HashMap {
   uint8_t flags;
   HashMap** owner;
   BlockPool* pool;
-  // The chain index: one entry per bucket; null as a whole while the
-  // map is small. An accelerator only, outside the map's rules.
-  MapBucketIndex* index;
+  // The index of the elements by key hash; null while the map is small. An accelerator only,
+  // outside the map's rules.
+  MapIndex* index;
 };
 
 // A growing map (MapGrowing) is a HashMap followed in the same block by what only it needs: the
@@ -184,39 +195,80 @@ void PoolChunksFree(BlockPool* pool);
 // into its chain, so that adding, copying and deleting reuse the same linking code.
 uint32_t MapStringBucket(const HashMap* map, const char16_t* key);
 uint32_t MapIntegerBucket(const HashMap* map, int64_t key);
-void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t hash);
+void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t hash,
+                    bool new_key);
 // The hash an element's key is indexed under: the key's hash, or a fold of an integer key.
 uint32_t MapElementHash(const HashMap* map, const MapElement* element);
 uint32_t MapIntegerHash(int64_t key);
 
-// The tag an element whose key hash is `hash` has in the chain index: the high half of the hash
-// multiplied by an odd constant, so that it depends on every bit of the hash (the keys of one
-// bucket share their low bits, and small integer keys have no high ones).
-inline uint16_t MapIndexTag(uint32_t hash) {
-  return static_cast<uint16_t>((hash * 0x9E3779B1u) >> 16);
+// Where a key hash stands in the index: the row its probe starts at and its tag. The hash is
+// mixed first (times an odd 64-bit constant): the keys of one bucket share their low bits, and
+// small integer keys have no high ones. The row comes from the mix's high half scaled to the row
+// count, so that any row count serves; the tag from bits the row hardly depends on.
+struct MapIndexProbe {
+  uint32_t row;
+  uint8_t tag;
+};
+inline MapIndexProbe MapIndexProbeOf(const MapIndex& index, uint32_t hash) {
+  const uint64_t mix = uint64_t{hash} * 0x9E3779B97F4A7C15u;
+  const auto row = static_cast<uint32_t>(((mix >> 32) * index.row_count) >> 32);
+  const auto tag = static_cast<uint8_t>(mix >> 24);
+  return {row, static_cast<uint8_t>(tag == 0 ? 1 : tag)};
 }
 
-// The tags and the element addresses of a bucket's index, and one entry of each by position.
-inline uint16_t* MapIndexTags(const MapBucketIndex& entry) {
-  return static_cast<uint16_t*>(entry.block);
+// The slots of a row whose tag is `tag` (0 asks for the free ones), as a mask with bit 8 * slot + 7
+// set for each. Eight bytes at once in a general register: a byte of the tags XOR the tag is zero
+// where they match, and the sum of its low seven bits with 127 carries into its high bit unless it
+// is zero (exact, no carry crosses a byte). The passed count, byte 7, is left out.
+inline uint64_t MapIndexRowMatches(const MapIndexRow& row, uint8_t tag) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+  uint64_t word = 0;
+  std::memcpy(&word, row.tags, sizeof word);
+  const uint64_t bytes = word ^ (tag * 0x0101010101010101u);
+  return ~(((bytes & kLow7) + kLow7) | bytes | kLow7) & 0x0080808080808080u;
 }
-inline MapElement** MapIndexElements(const MapBucketIndex& entry) {
-  return static_cast<MapElement**>(
-      static_cast<void*>(static_cast<char*>(entry.block) + entry.capacity * sizeof(uint16_t)));
-}
-inline uint16_t& MapIndexTagAt(const MapBucketIndex& entry, uint32_t at) {
-  return MapIndexTags(entry)[at];
-}
-inline MapElement*& MapIndexElement(const MapBucketIndex& entry, uint32_t at) {
-  return MapIndexElements(entry)[at];
+inline uint32_t MapIndexSlotOf(uint64_t matches) {
+  return static_cast<uint32_t>(__builtin_ctzll(matches)) / 8;
 }
 
-// Keeping the chain index in step: after `element` was linked at the head of `bucket`'s chain
-// (the map's element count already counting it), after it was unlinked, and dropping the whole
-// index (clearing, freeing, or when memory for it runs out).
-void MapIndexLinked(HashMap* map, MapElement* element, uint32_t bucket, uint32_t hash);
-void MapIndexUnlinked(HashMap* map, const MapElement* element, uint32_t bucket);
+// The element of the index whose key `matches` (the newest of its key: older ones are left out),
+// or null. A probe ends at the first row that no entry passed.
+template <typename Matches>
+[[gnu::always_inline]] inline MapElement* MapIndexFind(const MapIndex& index, uint32_t hash,
+                                                       Matches matches) {
+  const MapIndexProbe probe = MapIndexProbeOf(index, hash);
+  uint32_t row = probe.row;
+  for (;;) {
+    const MapIndexRow& at = index.rows[row];
+    for (uint64_t slots = MapIndexRowMatches(at, probe.tag); slots != 0; slots &= slots - 1) {
+      MapElement* element = at.elements[MapIndexSlotOf(slots)];
+      if (matches(element)) {
+        return element;
+      }
+    }
+    if (at.passed == 0) {
+      return nullptr;
+    }
+    row = row + 1 == index.row_count ? 0 : row + 1;
+  }
+}
+
+// Keeping the index in step: after `element` was linked at the head of `bucket`'s chain (the
+// map's element count already counting it; `new_key` when the add has just looked for its key and
+// not found it), after it was unlinked (its next link still read), and dropping the whole index
+// (clearing, freeing, or when memory for it runs out).
+void MapIndexLinked(HashMap* map, MapElement* element, uint32_t hash, bool new_key);
+void MapIndexUnlinked(HashMap* map, const MapElement* element);
 void MapIndexDrop(HashMap* map);
+
+// What a find through the index leaves as the previous element when the found one does not head
+// its chain: the walk to it was never made. A delete looks the element up first
+// (MapPreviousResolve), so the map behaves as if the find had recorded it.
+inline MapElement map_previous_unknown{};
+inline MapElement* MapPreviousUnknown() {
+  return &map_previous_unknown;
+}
+void MapPreviousResolve(HashMap* map);
 
 // Frees what an unlinked element owns (its key copy, its value's heap data) and gives it back.
 void MapElementRelease(HashMap* map, MapElement* element);

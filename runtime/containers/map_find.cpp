@@ -5,10 +5,6 @@
 #include <cstring>
 #include <cwctype>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
 #include "runtime/memory/memory.h"
@@ -37,13 +33,16 @@ uint32_t Lowered(char16_t unit) {
 
 constexpr uint32_t kHashFactor = 65599;
 constexpr uint32_t kHashFactor2 = kHashFactor * kHashFactor;
+constexpr uint32_t kHashFactor3 = kHashFactor2 * kHashFactor;
+constexpr uint32_t kHashFactor4 = kHashFactor2 * kHashFactor2;
 
 // The hash of a key and, beside it, the bytes of its copy (units and terminator), in one pass. The
-// units go two at a time: h * f^2 + u0 * f + u1 is two steps of h * f + u in wrapping 32-bit
-// arithmetic, with one multiply on the chain that carries h instead of two. Case-blind keys lower
-// every unit through the locale, which costs more than the chain, so they keep the plain
+// units go four at a time: h * f^4 + u0 * f^3 + u1 * f^2 + u2 * f + u3 is four steps of h * f + u
+// in wrapping 32-bit arithmetic, with one multiply on the chain that carries h instead of four.
+// Each unit is read only once the one before it is known not to end the key. Case-blind keys
+// lower every unit through the locale, which costs more than the chain, so they keep the plain
 // recurrence.
-uint32_t KeyHash(const char16_t* key, bool no_case, uint64_t* bytes) {
+[[gnu::always_inline]] inline uint32_t KeyHash(const char16_t* key, bool no_case, uint64_t* bytes) {
   uint32_t hash = 0;
   const char16_t* at = key;
   if (no_case) {
@@ -51,19 +50,30 @@ uint32_t KeyHash(const char16_t* key, bool no_case, uint64_t* bytes) {
       hash = hash * kHashFactor + Lowered(*at);
     }
   } else {
-    for (;;) {
-      const uint32_t first = at[0];
-      if (first == 0) {
+    for (;; at += 4) {
+      const uint32_t u0 = at[0];
+      if (u0 == 0) {
         break;
       }
-      const uint32_t second = at[1];  // read only once `first` is known not to end the key
-      if (second == 0) {
-        hash = hash * kHashFactor + first;
-        ++at;
+      const uint32_t u1 = at[1];
+      if (u1 == 0) {
+        hash = hash * kHashFactor + u0;
+        at += 1;
         break;
       }
-      hash = hash * kHashFactor2 + first * kHashFactor + second;
-      at += 2;
+      const uint32_t u2 = at[2];
+      if (u2 == 0) {
+        hash = hash * kHashFactor2 + u0 * kHashFactor + u1;
+        at += 2;
+        break;
+      }
+      const uint32_t u3 = at[3];
+      if (u3 == 0) {
+        hash = hash * kHashFactor3 + u0 * kHashFactor2 + u1 * kHashFactor + u2;
+        at += 3;
+        break;
+      }
+      hash = hash * kHashFactor4 + u0 * kHashFactor3 + u1 * kHashFactor2 + u2 * kHashFactor + u3;
     }
   }
   *bytes = static_cast<uint64_t>(at - key + 1) * sizeof(char16_t);
@@ -72,12 +82,13 @@ uint32_t KeyHash(const char16_t* key, bool no_case, uint64_t* bytes) {
 
 // The bucket of a key hash. Bucket counts are often powers of two (the default is one), and for
 // those the remainder is a mask: a division would sit on every find's path to its chain.
-uint32_t HashBucket(const HashMap* map, uint32_t hash) {
-  if (internal::MapIsGrowing(map)) {
-    return internal::MapGrowingBucket(map, hash);
-  }
+uint32_t PlainBucket(const HashMap* map, uint32_t hash) {
   const uint32_t count = map->bucket_count;
   return (count & (count - 1)) == 0 ? hash & (count - 1) : hash % count;
+}
+uint32_t HashBucket(const HashMap* map, uint32_t hash) {
+  return internal::MapIsGrowing(map) ? internal::MapGrowingBucket(map, hash)
+                                     : PlainBucket(map, hash);
 }
 
 // The size recorded in front of a key copy (the SizedBlock header), read here rather than through
@@ -86,6 +97,22 @@ uint64_t KeyCopyBytes(const char16_t* copy) {
   uint64_t size = 0;
   std::memcpy(&size, reinterpret_cast<const char*>(copy) - kSizedHeaderBytes, sizeof size);
   return size;
+}
+
+// The hash of a key copy (case kept), whose length its size gives: the recurrence of KeyHash,
+// four units a step, without a test of each unit for the terminator.
+uint32_t CopyHash(const char16_t* copy) {
+  const uint64_t count = KeyCopyBytes(copy) / sizeof(char16_t) - 1;
+  uint32_t hash = 0;
+  uint64_t at = 0;
+  for (; at + 4 <= count; at += 4) {
+    hash = hash * kHashFactor4 + copy[at] * kHashFactor3 + copy[at + 1] * kHashFactor2 +
+           copy[at + 2] * kHashFactor + copy[at + 3];
+  }
+  for (; at < count; ++at) {
+    hash = hash * kHashFactor + copy[at];
+  }
+  return hash;
 }
 
 uint64_t Word(const char* at) {
@@ -113,6 +140,9 @@ uint32_t HalfWord(const char* at) {
     if (Word(left + end - 8) != Word(right + end - 8)) {
       return false;
     }
+    if (end <= 16) {
+      return Word(left) == Word(right);
+    }
     for (uint64_t at = 0; at + 8 < end; at += 8) {
       if (Word(left + at) != Word(right + at)) {
         return false;
@@ -130,7 +160,8 @@ uint32_t HalfWord(const char* at) {
 // Equal as StringCompare (or StringCompareNoCase) says. Lowering keeps the unit count, so keys
 // whose copies differ in size never match; the size sits in the copy's header and spares most
 // mismatches a walk through the units (and keeps the compare inside the copy).
-bool KeyMatches(bool no_case, const MapElement* element, const char16_t* key, uint64_t bytes) {
+[[gnu::always_inline]] inline bool KeyMatches(bool no_case, const MapElement* element,
+                                              const char16_t* key, uint64_t bytes) {
   const char16_t* copy = element->key.text;
   if (KeyCopyBytes(copy) != bytes) {
     return false;
@@ -157,7 +188,8 @@ char16_t* KeyCopy(const char16_t* key, uint64_t bytes) {
   return copy;
 }
 
-void* Found(HashMap* map, MapElement* element, uint32_t bucket, MapElement* previous) {
+[[gnu::always_inline]] inline void* Found(HashMap* map, MapElement* element, uint32_t bucket,
+                                          MapElement* previous) {
   map->current = element;
   map->current_bucket = static_cast<int32_t>(bucket);
   // The element before the found one is in the same bucket; a delete that follows steps back to it.
@@ -166,66 +198,19 @@ void* Found(HashMap* map, MapElement* element, uint32_t bucket, MapElement* prev
   return internal::ElementValue(element);
 }
 
-// The entries of a row of eight tags whose tag is `tag`, as a bit mask of two bits per entry.
-uint32_t RowMatches(const uint16_t* row, uint16_t tag) {
-#if defined(__SSE2__)
-  const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row));
-  const __m128i equal = _mm_cmpeq_epi16(eight, _mm_set1_epi16(static_cast<int16_t>(tag)));
-  return static_cast<uint32_t>(_mm_movemask_epi8(equal));
-#else
-  uint32_t matches = 0;
-  for (uint32_t at = 0; at < 8; ++at) {
-    matches |= static_cast<uint32_t>(row[at] == tag) * (3u << (2 * at));
-  }
-  return matches;
-#endif
-}
-
-// The position of the last entry of a bucket's index whose tag is that of `hash` and whose element
-// `matches`, or -1. From the end, as the head of the chain is last; a row at a time.
-template <typename Matches>
-[[gnu::always_inline]] inline int64_t IndexScan(const MapBucketIndex& entry, uint32_t hash,
-                                                Matches matches) {
-  if (entry.count == 0) {
-    return -1;
-  }
-  const uint16_t tag = internal::MapIndexTag(hash);
-  const uint16_t* tags = internal::MapIndexTags(entry);
-  MapElement* const* elements = internal::MapIndexElements(entry);
-  uint32_t row = (entry.count - 1) / 8;
-  uint32_t valid = entry.count - row * 8;
-  for (;;) {
-    uint32_t lanes = RowMatches(tags + row * 8, tag) & ((1u << (2 * valid)) - 1);
-    while (lanes != 0) {
-      const auto lane = static_cast<uint32_t>(31 - __builtin_clz(lanes)) / 2;
-      if (matches(elements[row * 8 + lane])) {
-        return row * 8 + lane;
-      }
-      lanes &= ~(3u << (2 * lane));
-    }
-    if (row == 0) {
-      return -1;
-    }
-    --row;
-    valid = 8;
-  }
-}
-
-// The search of one chain, through its index when the map has one. The previous element is
+// The search of one chain, through the index when the map has one. The previous element is
 // recorded only when the key is found, so a failed find leaves the map's current position whole
-// for a following delete.
+// for a following delete. A find through the index never walks the chain: the element before the
+// found one is looked up only if a delete comes to need it (MapPreviousResolve).
 template <typename Matches>
-void* MapFindIn(HashMap* map, uint32_t bucket, uint32_t hash, Matches matches) {
+[[gnu::always_inline]] inline void* MapFindIn(HashMap* map, uint32_t bucket, uint32_t hash,
+                                              Matches matches) {
   if (map->index != nullptr) {
-    const MapBucketIndex& entry = map->index[bucket];
-    const int64_t at = IndexScan(entry, hash, matches);
-    if (at < 0) {
+    MapElement* element = internal::MapIndexFind(*map->index, hash, matches);
+    if (element == nullptr) {
       return nullptr;
     }
-    // The chain's predecessor is the element nearer the head: the next entry.
-    const auto next = static_cast<uint32_t>(at) + 1;
-    return Found(map, internal::MapIndexElement(entry, static_cast<uint32_t>(at)), bucket,
-                 next < entry.count ? internal::MapIndexElement(entry, next) : nullptr);
+    return Found(map, element, bucket, internal::MapPreviousUnknown());
   }
   MapElement* previous = nullptr;
   for (MapElement* element = map->buckets[bucket]; element != nullptr; element = element->next) {
@@ -242,7 +227,8 @@ void* MapFindIn(HashMap* map, uint32_t bucket, uint32_t hash, Matches matches) {
 
 // A find of a string key whose hash and copy size are known. A growing map's elements carry their
 // hash: most elements of a chain that are not the key are passed over without reading their key.
-void* StringFind(HashMap* map, const char16_t* key, uint32_t hash, uint64_t bytes) {
+[[gnu::always_inline]] inline void* StringFind(HashMap* map, const char16_t* key, uint32_t hash,
+                                               uint64_t bytes) {
   const bool no_case = NoCase(map);
   if (internal::MapIsGrowing(map)) {
     return MapFindIn(map, HashBucket(map, hash), hash,
@@ -298,6 +284,20 @@ bool ValueFresh(HashMap* map, MapElement* element) {
   return (map->flags & MapStructured) == 0 || StructureInit(value, map->layout) != 0;
 }
 
+// Finds of every other kind: integer keys (refused here), case-blind keys, growing maps, and maps
+// still without an index. Apart from the common find, which is kept to a short run of
+// instructions: finds of different keys do not wait for each other, and the fewer instructions
+// each one takes, the more of them the processor overlaps while it waits for memory.
+[[gnu::noinline]] void* MapFindOther(HashMap* map, const char16_t* key) {
+  if (map == nullptr || IntegerKeys(map)) {
+    return nullptr;
+  }
+  key = KeyOrEmpty(key);
+  uint64_t bytes = 0;
+  const uint32_t hash = KeyHash(key, NoCase(map), &bytes);
+  return StringFind(map, key, hash, bytes);
+}
+
 }  // namespace
 
 namespace internal {
@@ -326,18 +326,21 @@ uint32_t MapElementHash(const HashMap* map, const MapElement* element) {
   if (MapIsGrowing(map)) {
     return MapLinksOf(element)->hash;
   }
-  return IntegerKeys(map) ? MapIntegerHash(element->key.number)
-                          : MapHash(element->key.text, NoCase(map));
+  if (IntegerKeys(map)) {
+    return MapIntegerHash(element->key.number);
+  }
+  return NoCase(map) ? MapHash(element->key.text, true) : CopyHash(element->key.text);
 }
 
-void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t hash) {
+void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t hash,
+                    bool new_key) {
   element->next = map->buckets[bucket];
   map->buckets[bucket] = element;
   map->current = element;
   map->current_bucket = static_cast<int32_t>(bucket);
   map->previous = nullptr;
   ++map->element_count;
-  MapIndexLinked(map, element, bucket, hash);
+  MapIndexLinked(map, element, hash, new_key);
   if (MapIsGrowing(map)) {
     MapOrderLinked(map, element, hash);
   }
@@ -346,13 +349,21 @@ void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t
 }  // namespace internal
 
 void* MapFind(HashMap* map, const char16_t* key) {
-  if (map == nullptr || IntegerKeys(map)) {
-    return nullptr;
+  if (map == nullptr || (map->flags & (MapIntegerKeys | MapKeyNoCase | MapGrowing)) != 0 ||
+      map->index == nullptr) {
+    return MapFindOther(map, key);
   }
   key = KeyOrEmpty(key);
   uint64_t bytes = 0;
-  const uint32_t hash = KeyHash(key, NoCase(map), &bytes);
-  return StringFind(map, key, hash, bytes);
+  const uint32_t hash = KeyHash(key, false, &bytes);
+  MapElement* element =
+      internal::MapIndexFind(*map->index, hash, [key, bytes](const MapElement* candidate) {
+        return KeyMatches(false, candidate, key, bytes);
+      });
+  if (element == nullptr) {
+    return nullptr;
+  }
+  return Found(map, element, PlainBucket(map, hash), internal::MapPreviousUnknown());
 }
 
 void* MapFindInteger(HashMap* map, int64_t key) {
@@ -394,7 +405,7 @@ void* MapAdd(HashMap* map, const char16_t* key, int32_t mode) {
     internal::MapElementGive(map, element);
     return nullptr;
   }
-  internal::MapElementLink(map, element, HashBucket(map, hash), hash);
+  internal::MapElementLink(map, element, HashBucket(map, hash), hash, mode != 0);
   return internal::ElementValue(element);
 }
 
@@ -418,7 +429,7 @@ void* MapAddInteger(HashMap* map, int64_t key, int32_t mode) {
     return nullptr;
   }
   internal::MapElementLink(map, element, internal::MapIntegerBucket(map, key),
-                           internal::MapIntegerHash(key));
+                           internal::MapIntegerHash(key), mode != 0);
   return internal::ElementValue(element);
 }
 

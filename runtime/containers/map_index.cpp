@@ -1,122 +1,208 @@
-// The chain index of a hash map: for each bucket, a compact array of a 16-bit tag of each element's
-// key hash, and beside it the elements' addresses, kept in step with the chain.
+// The index of a hash map: an open-addressed table of the map's elements by key hash, kept in step
+// with the chains.
 //
-// A map made without MapGrowing never changes its bucket count, so chains grow: thousands of keys
-// in 1,024 buckets give chains of tens to hundreds of elements, and walking one waits for memory
-// twice per element (the element, then its key copy). The index lets a find compare the tags of a
-// bucket, eight at a time, and touch only the elements whose tag matches (with 16-bit tags, almost
-// always the one it seeks). It changes how a chain is searched, never what a search finds: the
-// chain stays the map's order, and the index holds the same elements in reverse chain order (the
-// head last), so that linking at the head is an append and a scan from the end meets elements in
-// chain order.
+// A map made without MapGrowing never changes its bucket count, so chains grow: 100,000 keys in
+// 1,024 buckets give chains of about a hundred elements, and a walk of one waits for memory twice
+// per element (the element, then its key copy). The index finds an element in one row of seven
+// entries, one cache line, almost always the row its probe starts at; a find then reads the
+// element and its key copy once. It changes how a key is found, never what a find finds: the
+// chains stay the map's order, and of several elements with one key (added in mode 0) the table
+// holds only the newest, which is the one nearest its chain's head, the one a walk meets first.
+// The older ones are "shadowed"; when the newest goes, the next one along its chain takes its slot.
+//
+// Rows are found by a probe that starts at the row the mixed hash names and goes on row by row. A
+// row counts the entries that passed it full, so a find stops at the first row no entry passed,
+// and a removal frees its slot without leaving a mark behind. The table grows by half when it
+// holds six entries a row on average (of seven slots), and is placed anew from the elements' key
+// hashes; it costs 64 bytes per 4 to 6 elements (11 to 16 bytes each).
 //
 // The index is an accelerator only. A map gets one once it holds more than kIndexLoad elements per
-// bucket on average (small maps keep their plain chains and cost nothing more); when memory for
-// the index cannot be had, the map drops it and goes on with its chains alone.
+// bucket on average (small maps keep their plain chains and cost nothing more); when memory for it
+// cannot be had, the map drops it and goes on with its chains alone.
+#include <cstdint>
 #include <cstring>
 
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
 #include "runtime/memory/memory.h"
+#include "runtime/strings/strings.h"
 
 namespace zn {
 namespace {
 
 constexpr uint32_t kIndexLoad = 1;
-constexpr uint32_t kRowTags = 8;  // tags per 16-byte row
-constexpr uint64_t kAddressBytes = sizeof(void*);
+constexpr uint32_t kMostPerRow = 6;    // entries per row on average before the table grows
+constexpr uint32_t kGrownPerRow = 4;   // ... and after it grew
+constexpr uint8_t kPassedStuck = 255;  // a row passed this often keeps the count for good
+constexpr uint64_t kAllSlots = 0x0080808080808080u;  // every slot, as MapIndexRowMatches marks them
+constexpr uint64_t kRowBytes = sizeof(MapIndexRow);
+// The stages of placing entries anew when the table grows (Grow).
+constexpr uint64_t kKeyAt = 8;
+constexpr uint64_t kHashAt = 16;
+constexpr uint64_t kPlaceAt = 20;
+constexpr uint64_t kPipeline = 32;  // a power of two above kPlaceAt
 
-// Growth by an eighth (at least a row) keeps the unused room, and so the memory per element,
-// small; the copies it costs are spread over the eighth of appends that follow. Capacities are
-// whole rows, so that the element addresses after the tags stay 16-byte aligned.
-uint32_t GrownCapacity(uint32_t capacity) {
-  return (capacity + capacity / 8 + kRowTags) & ~(kRowTags - 1);
+uint32_t NextRow(const MapIndex& index, uint32_t row) {
+  return row + 1 == index.row_count ? 0 : row + 1;
 }
 
-// The capacity a bucket gets when the index is built: whole rows, and at least two. The map has
-// just passed one element per bucket and is most likely still growing; starting each bucket at one
-// row would move it again a few adds later, and every move gives the heap back a small block that
-// the key copies' allocations then have to sort through.
-uint32_t BuildCapacity(uint32_t count) {
-  return count <= 2 * kRowTags ? 2 * kRowTags : (count + kRowTags - 1) & ~(kRowTags - 1);
-}
-
-// Gives the bucket room for `capacity` entries, keeping its entries; false when memory is
-// exhausted (the bucket is unchanged then). Tags and addresses move apart, since the addresses
-// begin after the last tag of the new capacity.
-bool BucketReserve(MapBucketIndex& entry, uint32_t capacity) {
-  void* block = MemoryAlloc(uint64_t{capacity} * (sizeof(uint16_t) + kAddressBytes));
-  if (block == nullptr) {
-    return false;
-  }
-  MapBucketIndex grown{block, entry.count, capacity};
-  // A find compares whole rows of tags: the ones past the count must be initialised too.
-  std::memset(internal::MapIndexTags(grown) + entry.count, 0,
-              (capacity - entry.count) * sizeof(uint16_t));
-  if (entry.block != nullptr) {
-    std::memcpy(internal::MapIndexTags(grown), internal::MapIndexTags(entry),
-                entry.count * sizeof(uint16_t));
-    std::memcpy(internal::MapIndexElements(grown), internal::MapIndexElements(entry),
-                entry.count * kAddressBytes);
-    MemoryRelease(entry.block);
-  }
-  entry = grown;
-  return true;
-}
-
-// Appends one entry (the new head of the chain); false when memory is exhausted.
-bool BucketAppend(MapBucketIndex& entry, uint32_t hash, MapElement* element) {
-  if (entry.count == entry.capacity && !BucketReserve(entry, GrownCapacity(entry.capacity))) {
-    return false;
-  }
-  internal::MapIndexTagAt(entry, entry.count) = internal::MapIndexTag(hash);
-  internal::MapIndexElement(entry, entry.count) = element;
-  ++entry.count;
-  return true;
-}
-
-void IndexFree(MapBucketIndex* index, uint32_t bucket_count) {
-  for (uint32_t bucket = 0; bucket < bucket_count; ++bucket) {
-    MemoryRelease(index[bucket].block);
-  }
-  MemoryRelease(index);
-}
-
-// Builds the index of every chain; false (and no index) when memory is exhausted.
-bool IndexBuild(HashMap* map) {
+// An empty index of `rows` rows (the record and its rows in one block), or null when memory is
+// exhausted.
+MapIndex* IndexCreate(uint64_t rows) {
   uint64_t bytes = 0;
-  if (!MemorySizeFits(map->bucket_count, sizeof(MapBucketIndex), 0, &bytes)) {
+  if (rows > UINT32_MAX || !MemorySizeFits(rows, kRowBytes, sizeof(MapIndex) + kRowBytes, &bytes)) {
+    return nullptr;
+  }
+  auto* index = static_cast<MapIndex*>(MemoryAllocZeroed(bytes));
+  if (index == nullptr) {
+    return nullptr;
+  }
+  // The rows start at the first cache line after the record.
+  const auto after = reinterpret_cast<uintptr_t>(index + 1);
+  index->rows = reinterpret_cast<MapIndexRow*>((after + kRowBytes - 1) & ~(kRowBytes - 1));
+  index->row_count = static_cast<uint32_t>(rows);
+  return index;
+}
+
+// The rows for `entries` elements just after a growth (or a build).
+uint64_t RowsFor(uint64_t entries) {
+  return entries / kGrownPerRow + 1;
+}
+
+// Puts `element` in the first free slot of its probe; the table has one (it never holds more
+// than kMostPerRow entries per row on average).
+void Place(MapIndex& index, uint32_t hash, MapElement* element) {
+  const internal::MapIndexProbe probe = internal::MapIndexProbeOf(index, hash);
+  for (uint32_t row = probe.row;; row = NextRow(index, row)) {
+    MapIndexRow& at = index.rows[row];
+    if (const uint64_t free = internal::MapIndexRowMatches(at, 0)) {
+      const uint32_t slot = internal::MapIndexSlotOf(free);
+      at.tags[slot] = probe.tag;
+      at.elements[slot] = element;
+      ++index.entries;
+      return;
+    }
+    if (at.passed != kPassedStuck) {
+      ++at.passed;
+    }
+  }
+}
+
+// The two elements' keys are equal, as a find compares them.
+bool KeysEqual(const HashMap* map, const MapElement* a, const MapElement* b) {
+  if ((map->flags & MapIntegerKeys) != 0) {
+    return a->key.number == b->key.number;
+  }
+  return ((map->flags & MapKeyNoCase) != 0 ? StringCompareNoCase(a->key.text, b->key.text)
+                                           : StringCompare(a->key.text, b->key.text)) == 0;
+}
+
+// The slot of the table that holds an element with the key of `element`, or null.
+MapElement** SlotWithKeyOf(const HashMap* map, MapIndex& index, uint32_t hash,
+                           const MapElement* element) {
+  const internal::MapIndexProbe probe = internal::MapIndexProbeOf(index, hash);
+  for (uint32_t row = probe.row;; row = NextRow(index, row)) {
+    MapIndexRow& at = index.rows[row];
+    for (uint64_t slots = internal::MapIndexRowMatches(at, probe.tag); slots != 0;
+         slots &= slots - 1) {
+      MapElement*& entry = at.elements[internal::MapIndexSlotOf(slots)];
+      if (KeysEqual(map, entry, element)) {
+        return &entry;
+      }
+    }
+    if (at.passed == 0) {
+      return nullptr;
+    }
+  }
+}
+
+// Enters an element the table may already hold the key of (it enters the chains from their
+// heads): when it does, the element already there is the newer one, and this one is shadowed.
+void Enter(const HashMap* map, MapIndex& index, uint32_t hash, MapElement* element) {
+  if (SlotWithKeyOf(map, index, hash, element) != nullptr) {
+    ++index.shadowed;
+    return;
+  }
+  Place(index, hash, element);
+}
+
+// The table placed anew with room for one more entry than it holds; false when memory is
+// exhausted. Each entry's key is hashed again, which means reading its element, then its key copy,
+// then its row of the new table: reading them one entry after another would wait for memory three
+// times per entry, so the entries go through a short pipeline instead, each read issued a few
+// entries before its result is needed.
+bool Grow(HashMap* map) {
+  MapIndex& old = *map->index;
+  MapIndex* grown = IndexCreate(RowsFor(uint64_t{old.entries} + 1));
+  if (grown == nullptr) {
     return false;
   }
-  auto* index = static_cast<MapBucketIndex*>(MemoryAllocZeroed(bytes));
+  grown->shadowed = old.shadowed;
+  const bool string_keys = (map->flags & MapIntegerKeys) == 0;
+  MapElement* elements[kPipeline];
+  uint32_t hashes[kPipeline];
+  // Entry `entry` (counting from 0) has its element fetched when it arrives, its key copy kKeyAt
+  // entries later, its hash and new row kHashAt entries later, and is placed kPlaceAt later.
+  const auto advance = [&](uint64_t entry, uint64_t count) {
+    if (entry >= kKeyAt && entry - kKeyAt < count && string_keys) {
+      __builtin_prefetch(elements[(entry - kKeyAt) % kPipeline]->key.text);
+    }
+    if (entry >= kHashAt && entry - kHashAt < count) {
+      const uint64_t at = (entry - kHashAt) % kPipeline;
+      hashes[at] = internal::MapElementHash(map, elements[at]);
+      __builtin_prefetch(&grown->rows[internal::MapIndexProbeOf(*grown, hashes[at]).row]);
+    }
+    if (entry >= kPlaceAt && entry - kPlaceAt < count) {
+      const uint64_t at = (entry - kPlaceAt) % kPipeline;
+      Place(*grown, hashes[at], elements[at]);
+    }
+  };
+  uint64_t count = 0;
+  for (uint32_t row = 0; row < old.row_count; ++row) {
+    const MapIndexRow& at = old.rows[row];
+    for (uint64_t slots = ~internal::MapIndexRowMatches(at, 0) & kAllSlots; slots != 0;
+         slots &= slots - 1) {
+      MapElement* element = at.elements[internal::MapIndexSlotOf(slots)];
+      __builtin_prefetch(element);
+      elements[count % kPipeline] = element;
+      advance(count, UINT64_MAX);
+      ++count;
+    }
+  }
+  for (uint64_t entry = count; entry < count + kPlaceAt; ++entry) {
+    advance(entry, count);
+  }
+  MemoryRelease(map->index);
+  map->index = grown;
+  return true;
+}
+
+// Builds the index of every chain; false (and no index) when memory is exhausted. Each chain is
+// entered from its head, so that of two elements with one key the newer comes first.
+bool IndexBuild(HashMap* map) {
+  MapIndex* index = IndexCreate(RowsFor(static_cast<uint64_t>(map->element_count)));
   if (index == nullptr) {
     return false;
   }
   for (uint32_t bucket = 0; bucket < map->bucket_count; ++bucket) {
-    uint32_t length = 0;
     for (MapElement* element = map->buckets[bucket]; element != nullptr; element = element->next) {
-      ++length;
-    }
-    if (length == 0) {
-      continue;
-    }
-    MapBucketIndex& entry = index[bucket];
-    if (!BucketReserve(entry, BuildCapacity(length))) {
-      IndexFree(index, map->bucket_count);
-      return false;
-    }
-    // The head goes last.
-    entry.count = length;
-    uint32_t at = length;
-    for (MapElement* element = map->buckets[bucket]; element != nullptr; element = element->next) {
-      --at;
-      internal::MapIndexTagAt(entry, at) =
-          internal::MapIndexTag(internal::MapElementHash(map, element));
-      internal::MapIndexElement(entry, at) = element;
+      Enter(map, *index, internal::MapElementHash(map, element), element);
     }
   }
   map->index = index;
   return true;
+}
+
+// Frees the slot of row `row` and takes back the passes its entry made on the way from `start`.
+void SlotFree(MapIndex& index, uint32_t start, uint32_t row, uint32_t slot) {
+  index.rows[row].tags[slot] = 0;
+  index.rows[row].elements[slot] = nullptr;
+  --index.entries;
+  for (uint32_t passed = start; passed != row; passed = NextRow(index, passed)) {
+    if (index.rows[passed].passed != kPassedStuck) {
+      --index.rows[passed].passed;
+    }
+  }
 }
 
 }  // namespace
@@ -128,7 +214,7 @@ uint32_t MapIntegerHash(int64_t key) {
   return static_cast<uint32_t>(bits) ^ static_cast<uint32_t>(bits >> 32);
 }
 
-void MapIndexLinked(HashMap* map, MapElement* element, uint32_t bucket, uint32_t hash) {
+void MapIndexLinked(HashMap* map, MapElement* element, uint32_t hash, bool new_key) {
   if (MapIsGrowing(map)) {
     return;  // its chains stay short by doubling: a growing map never gets an index
   }
@@ -142,27 +228,51 @@ void MapIndexLinked(HashMap* map, MapElement* element, uint32_t bucket, uint32_t
     }
     return;
   }
-  if (!BucketAppend(map->index[bucket], hash, element)) {
-    MapIndexDrop(map);
+  MapIndex& index = *map->index;
+  if (!new_key) {
+    if (MapElement** slot = SlotWithKeyOf(map, index, hash, element)) {
+      *slot = element;  // the new element heads its chain: the older one is shadowed
+      ++index.shadowed;
+      return;
+    }
   }
+  if (index.entries >= uint64_t{kMostPerRow} * index.row_count && !Grow(map)) {
+    MapIndexDrop(map);
+    return;
+  }
+  Place(*map->index, hash, element);
 }
 
-void MapIndexUnlinked(HashMap* map, const MapElement* element, uint32_t bucket) {
+void MapIndexUnlinked(HashMap* map, const MapElement* element) {
   if (map->index == nullptr) {
     return;
   }
-  MapBucketIndex& entry = map->index[bucket];
-  uint16_t* tags = MapIndexTags(entry);
-  MapElement** elements = MapIndexElements(entry);
-  for (uint32_t at = entry.count; at > 0; --at) {
-    if (elements[at - 1] == element) {
-      const uint32_t after = entry.count - at;
-      std::memmove(tags + at - 1, tags + at, after * sizeof(uint16_t));
-      std::memmove(elements + at - 1, elements + at, after * kAddressBytes);
-      if (--entry.count == 0) {
-        MemoryRelease(entry.block);
-        entry.block = nullptr;
-        entry.capacity = 0;
+  MapIndex& index = *map->index;
+  const uint32_t hash = MapElementHash(map, element);
+  const MapIndexProbe probe = MapIndexProbeOf(index, hash);
+  for (uint32_t row = probe.row;; row = NextRow(index, row)) {
+    MapIndexRow& at = index.rows[row];
+    for (uint64_t slots = MapIndexRowMatches(at, probe.tag); slots != 0; slots &= slots - 1) {
+      const uint32_t slot = MapIndexSlotOf(slots);
+      if (at.elements[slot] != element) {
+        continue;
+      }
+      // The next element of its key, if any, is the first one along the rest of its chain.
+      if (index.shadowed != 0) {
+        for (MapElement* older = element->next; older != nullptr; older = older->next) {
+          if (KeysEqual(map, older, element)) {
+            at.elements[slot] = older;
+            --index.shadowed;
+            return;
+          }
+        }
+      }
+      SlotFree(index, probe.row, row, slot);
+      return;
+    }
+    if (at.passed == 0) {
+      if (index.shadowed != 0) {
+        --index.shadowed;  // not in the table: a newer element has its key
       }
       return;
     }
@@ -170,10 +280,8 @@ void MapIndexUnlinked(HashMap* map, const MapElement* element, uint32_t bucket) 
 }
 
 void MapIndexDrop(HashMap* map) {
-  if (map->index != nullptr) {
-    IndexFree(map->index, map->bucket_count);
-    map->index = nullptr;
-  }
+  MemoryRelease(map->index);
+  map->index = nullptr;
 }
 
 }  // namespace internal

@@ -1,10 +1,11 @@
-// Tests of the map's chain index: whatever adds, finds, deletes (after finds and during
-// iterations), copies and clears do, the index holds exactly the chains' elements in reverse chain
-// order with their keys' tags, and a find through it gives the element and predecessor that a
-// plain walk of the chain gives, so the current and previous elements and the iteration order are
-// those of the chains alone.
+// Tests of the map's index: whatever adds, finds, deletes (after finds and during iterations),
+// copies and clears do, the index holds exactly the newest element of each key of the chains
+// under its key's tag, and a find through it gives the element and predecessor that a plain walk
+// of the chain gives, so the current and previous elements and the iteration order are those of
+// the chains alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -25,31 +26,67 @@ MapElement* ElementOf(void* value) {
                                 static_cast<void*>(static_cast<char*>(value) - sizeof(MapElement)));
 }
 
-// The index against the chains, bucket by bucket; an empty string when they agree.
+bool SameKey(const HashMap* map, const MapElement* a, const MapElement* b) {
+  return (map->flags & MapIntegerKeys) != 0 ? a->key.number == b->key.number
+                                            : StringCompare(a->key.text, b->key.text) == 0;
+}
+
+// The index against the chains: it holds the newest element of each key (the first of its key
+// along its chain) in a slot its probe reaches, under its key's tag, and counts the others as
+// shadowed; each row's passed count is the number of entries placed beyond it (or stuck at its
+// top). An empty string when they agree.
 std::string IndexMismatch(HashMap* map) {
-  if (map->index == nullptr) {
+  const MapIndex* index = map->index;
+  if (index == nullptr) {
     return "";
   }
+  std::vector<uint32_t> passed(index->row_count, 0);
+  uint32_t indexed = 0;
+  uint32_t shadowed = 0;
   for (uint32_t bucket = 0; bucket < map->bucket_count; ++bucket) {
-    std::vector<MapElement*> chain;
     for (MapElement* element = map->buckets[bucket]; element != nullptr; element = element->next) {
-      chain.push_back(element);
-    }
-    const MapBucketIndex& entry = map->index[bucket];
-    const uint32_t count = entry.count;
-    if (count != chain.size()) {
-      return "bucket " + std::to_string(bucket) + " indexes " + std::to_string(count) +
-             " elements, its chain has " + std::to_string(chain.size());
-    }
-    for (uint32_t at = 0; at < count; ++at) {
-      MapElement* element = chain[count - 1 - at];
-      if (internal::MapIndexElement(entry, at) != element ||
-          internal::MapIndexTagAt(entry, at) !=
-              internal::MapIndexTag(internal::MapElementHash(map, element))) {
-        return "bucket " + std::to_string(bucket) + " entry " + std::to_string(at) +
-               " is not its chain's element";
+      MapElement* newer = map->buckets[bucket];
+      while (newer != element && !SameKey(map, newer, element)) {
+        newer = newer->next;
+      }
+      if (newer != element) {
+        ++shadowed;
+        continue;
+      }
+      ++indexed;
+      const auto probe = internal::MapIndexProbeOf(*index, internal::MapElementHash(map, element));
+      uint32_t row = probe.row;
+      for (uint32_t step = 0;; ++step, row = (row + 1) % index->row_count) {
+        const MapIndexRow& at = index->rows[row];
+        const auto* slot = std::find(at.elements, at.elements + 7, element);
+        if (slot != at.elements + 7) {
+          if (at.tags[slot - at.elements] != probe.tag) {
+            return "bucket " + std::to_string(bucket) + ": an element under another tag";
+          }
+          break;
+        }
+        if (step == index->row_count) {
+          return "bucket " + std::to_string(bucket) + ": an element its probe does not reach";
+        }
+        ++passed[row];
       }
     }
+  }
+  uint32_t occupied = 0;
+  for (uint32_t row = 0; row < index->row_count; ++row) {
+    const MapIndexRow& at = index->rows[row];
+    occupied += static_cast<uint32_t>(
+        std::count_if(at.tags, at.tags + 7, [](uint8_t t) { return t != 0; }));
+    if (at.passed != passed[row] && at.passed != 255) {
+      return "row " + std::to_string(row) + " counts " + std::to_string(at.passed) +
+             " passes, not " + std::to_string(passed[row]);
+    }
+  }
+  if (occupied != indexed || index->entries != indexed || index->shadowed != shadowed) {
+    return "the table holds " + std::to_string(occupied) + " entries and counts " +
+           std::to_string(index->entries) + " and " + std::to_string(index->shadowed) +
+           " shadowed; the chains have " + std::to_string(indexed) + " and " +
+           std::to_string(shadowed);
   }
   return "";
 }
@@ -109,6 +146,7 @@ TEST(MapIndex, StaysInStepWithTheChainsThroughEveryOperation) {
           continue;
         }
         ASSERT_EQ(map->current, found) << where;
+        internal::MapPreviousResolve(map);
         ASSERT_EQ(map->previous, want.previous) << where << ": another previous element";
         if (op >= 9) {
           ASSERT_EQ(ElementOf(MapDeleteCurrent(map)), want.previous)
@@ -178,6 +216,45 @@ TEST(MapIndex, IntegerKeysOfOneBucketAreToldApart) {
     }
   }
   EXPECT_EQ(IndexMismatch(map), "");
+  MapFree(map);
+}
+
+// Keys of one hash share their first row and tag, so they fill the rows after it: each find
+// compares keys along them, and the first row's count of entries placed beyond it sticks at its
+// top. Adding (1, -126, 3969) to three units in a row keeps the hash, as 65599^2 - 126 * 65599 +
+// 3969 is 0 modulo 2^32.
+TEST(MapIndex, KeysOfOneHashAreToldApart) {
+  const test::LiveBlockGuard live;
+  std::vector<std::u16string> keys;
+  for (int code = 0; code < 1024; ++code) {
+    std::u16string key(7, u'\x7530');
+    for (int at = 0; at < 5; ++at) {
+      const int step = (code >> (2 * at)) & 3;
+      key[at] = static_cast<char16_t>(key[at] + step);
+      key[at + 1] = static_cast<char16_t>(key[at + 1] - 126 * step);
+      key[at + 2] = static_cast<char16_t>(key[at + 2] + 3969 * step);
+    }
+    keys.push_back(key);
+    ASSERT_EQ(internal::MapHash(key.c_str(), false), internal::MapHash(keys[0].c_str(), false));
+  }
+  HashMap* map = nullptr;
+  ASSERT_NE(MapCreate(8, 0, nullptr, &map, 16), nullptr);
+  for (size_t at = 0; at < keys.size(); ++at) {
+    *static_cast<uint64_t*>(MapAdd(map, keys[at].c_str(), 1)) = at;
+  }
+  ASSERT_EQ(IndexMismatch(map), "");
+  for (size_t at = 0; at < keys.size(); ++at) {
+    void* value = MapFind(map, keys[at].c_str());
+    ASSERT_NE(value, nullptr) << "key " << at;
+    ASSERT_EQ(*static_cast<uint64_t*>(value), at) << "key " << at;
+    if (at % 2 == 0) {
+      MapDeleteCurrent(map);
+    }
+  }
+  ASSERT_EQ(IndexMismatch(map), "");
+  for (size_t at = 0; at < keys.size(); ++at) {
+    EXPECT_EQ(MapFind(map, keys[at].c_str()) == nullptr, at % 2 == 0) << "key " << at;
+  }
   MapFree(map);
 }
 

@@ -45,7 +45,7 @@ void ChainUnlink(HashMap* map, MapElement* element, uint32_t bucket) {
     link = &before->next;
   }
   *link = element->next;
-  internal::MapIndexUnlinked(map, element, bucket);
+  internal::MapIndexUnlinked(map, element);
   internal::MapOrderUnlinked(map, element);
 }
 
@@ -84,7 +84,20 @@ uint32_t MapElementBucket(const HashMap* map, const MapElement* element) {
                                             : MapStringBucket(map, element->key.text);
 }
 
+void MapPreviousResolve(HashMap* map) {
+  if (map->previous != MapPreviousUnknown()) {
+    return;
+  }
+  MapElement* before = nullptr;
+  for (MapElement* element = map->buckets[map->current_bucket]; element != map->current;
+       element = element->next) {
+    before = element;
+  }
+  map->previous = before;
+}
+
 bool MapElementDelete(HashMap* map, MapElement* element) {
+  MapPreviousResolve(map);
   if (element == map->current) {
     MapDeleteCurrent(map);
     return true;
@@ -100,7 +113,7 @@ bool MapElementDelete(HashMap* map, MapElement* element) {
     link = &before->next;
   }
   *link = element->next;
-  MapIndexUnlinked(map, element, bucket);
+  MapIndexUnlinked(map, element);
   MapOrderUnlinked(map, element);
   if (element == map->previous) {
     PreviousStepBack(map, before, bucket);
@@ -144,6 +157,7 @@ void* MapDeleteCurrent(HashMap* map) {
   if (map == nullptr || map->current == nullptr) {
     return nullptr;
   }
+  internal::MapPreviousResolve(map);
   MapElement* element = map->current;
   ChainUnlink(map, element, static_cast<uint32_t>(map->current_bucket));
   map->current = map->previous;
