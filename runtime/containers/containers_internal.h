@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "runtime/containers/containers.h"
 
 namespace zn {
@@ -216,19 +220,26 @@ inline MapIndexProbe MapIndexProbeOf(const MapIndex& index, uint32_t hash) {
   return {row, static_cast<uint8_t>(tag == 0 ? 1 : tag)};
 }
 
-// The slots of a row whose tag is `tag` (0 asks for the free ones), as a mask with bit 8 * slot + 7
-// set for each. Eight bytes at once in a general register: a byte of the tags XOR the tag is zero
-// where they match, and the sum of its low seven bits with 127 carries into its high bit unless it
-// is zero (exact, no carry crosses a byte). The passed count, byte 7, is left out.
+// The slots of a row whose tag is `tag` (0 asks for the free ones), as a mask with one bit per
+// slot. The passed count, byte 7, is left out.
 inline uint64_t MapIndexRowMatches(const MapIndexRow& row, uint8_t tag) {
-  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+#if defined(__SSE2__)
   uint64_t word = 0;
   std::memcpy(&word, row.tags, sizeof word);
-  const uint64_t bytes = word ^ (tag * 0x0101010101010101u);
-  return ~(((bytes & kLow7) + kLow7) | bytes | kLow7) & 0x0080808080808080u;
+  const __m128i equal =
+      _mm_cmpeq_epi8(_mm_cvtsi64_si128(static_cast<int64_t>(word)),
+                     _mm_cvtsi64_si128(static_cast<int64_t>(tag * 0x0101010101010101u)));
+  return static_cast<uint64_t>(_mm_movemask_epi8(equal)) & 0x7Fu;
+#else
+  uint64_t matches = 0;
+  for (uint32_t slot = 0; slot < 7; ++slot) {
+    matches |= static_cast<uint64_t>(row.tags[slot] == tag) << slot;
+  }
+  return matches;
+#endif
 }
 inline uint32_t MapIndexSlotOf(uint64_t matches) {
-  return static_cast<uint32_t>(__builtin_ctzll(matches)) / 8;
+  return static_cast<uint32_t>(__builtin_ctzll(matches));
 }
 
 // The element of the index whose key `matches` (the newest of its key: older ones are left out),

@@ -109,10 +109,17 @@ uint32_t CopyHash(const char16_t* copy) {
     hash = hash * kHashFactor4 + copy[at] * kHashFactor3 + copy[at + 1] * kHashFactor2 +
            copy[at + 2] * kHashFactor + copy[at + 3];
   }
-  for (; at < count; ++at) {
-    hash = hash * kHashFactor + copy[at];
+  switch (count - at) {
+    case 3:
+      return hash * kHashFactor3 + copy[at] * kHashFactor2 + copy[at + 1] * kHashFactor +
+             copy[at + 2];
+    case 2:
+      return hash * kHashFactor2 + copy[at] * kHashFactor + copy[at + 1];
+    case 1:
+      return hash * kHashFactor + copy[at];
+    default:
+      return hash;
   }
-  return hash;
 }
 
 uint64_t Word(const char* at) {

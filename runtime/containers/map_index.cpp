@@ -12,9 +12,11 @@
 //
 // Rows are found by a probe that starts at the row the mixed hash names and goes on row by row. A
 // row counts the entries that passed it full, so a find stops at the first row no entry passed,
-// and a removal frees its slot without leaving a mark behind. The table grows by half when it
-// holds six entries a row on average (of seven slots), and is placed anew from the elements' key
-// hashes; it costs 64 bytes per 4 to 6 elements (11 to 16 bytes each).
+// and a removal frees its slot without leaving a mark behind. The table doubles when it holds six
+// entries a row on average (of seven slots), and is placed anew from the elements' key hashes, which
+// means reading every key again: doubling rather than growing by less keeps that to about one
+// rehash per element over the map's growth. It costs 64 bytes per 3 to 6 elements (11 to 21 bytes
+// each).
 //
 // The index is an accelerator only. A map gets one once it holds more than kIndexLoad elements per
 // bucket on average (small maps keep their plain chains and cost nothing more); when memory for it
@@ -32,15 +34,12 @@ namespace {
 
 constexpr uint32_t kIndexLoad = 1;
 constexpr uint32_t kMostPerRow = 6;    // entries per row on average before the table grows
-constexpr uint32_t kGrownPerRow = 4;   // ... and after it grew
+constexpr uint32_t kGrownPerRow = 3;   // ... and after it grew
 constexpr uint8_t kPassedStuck = 255;  // a row passed this often keeps the count for good
-constexpr uint64_t kAllSlots = 0x0080808080808080u;  // every slot, as MapIndexRowMatches marks them
+constexpr uint64_t kAllSlots = 0x7Fu;  // every slot, as MapIndexRowMatches marks them
 constexpr uint64_t kRowBytes = sizeof(MapIndexRow);
-// The stages of placing entries anew when the table grows (Grow).
-constexpr uint64_t kKeyAt = 8;
-constexpr uint64_t kHashAt = 16;
-constexpr uint64_t kPlaceAt = 20;
-constexpr uint64_t kPipeline = 32;  // a power of two above kPlaceAt
+constexpr uint32_t kBatch = 16;  // entries fetched together when the table grows (Grow) ...
+constexpr uint32_t kStages = 3;  // ... in this many stages
 
 uint32_t NextRow(const MapIndex& index, uint32_t row) {
   return row + 1 == index.row_count ? 0 : row + 1;
@@ -126,11 +125,35 @@ void Enter(const HashMap* map, MapIndex& index, uint32_t hash, MapElement* eleme
   Place(index, hash, element);
 }
 
+// The elements of a table in row order, a batch at a time.
+struct EntryCursor {
+  const MapIndex* index;
+  uint32_t row;
+  uint64_t slots;  // the slots of `row` not yet given
+
+  // Fills `batch` with up to kBatch elements and gives how many.
+  uint32_t Next(MapElement** batch) {
+    uint32_t count = 0;
+    while (count < kBatch && row < index->row_count) {
+      if (slots == 0) {
+        if (++row == index->row_count) {
+          break;
+        }
+        slots = ~internal::MapIndexRowMatches(index->rows[row], 0) & kAllSlots;
+        continue;
+      }
+      batch[count++] = index->rows[row].elements[internal::MapIndexSlotOf(slots)];
+      slots &= slots - 1;
+    }
+    return count;
+  }
+};
+
 // The table placed anew with room for one more entry than it holds; false when memory is
-// exhausted. Each entry's key is hashed again, which means reading its element, then its key copy,
-// then its row of the new table: reading them one entry after another would wait for memory three
-// times per entry, so the entries go through a short pipeline instead, each read issued a few
-// entries before its result is needed.
+// exhausted. Each entry's key is hashed again, which means reading its element and then its key
+// copy: one entry after another, that would wait for memory twice per entry. The entries go in
+// batches instead, three at a time: the elements of one batch are fetched while the key copies of
+// the batch before it are fetched and the batch before that is placed.
 bool Grow(HashMap* map) {
   MapIndex& old = *map->index;
   MapIndex* grown = IndexCreate(RowsFor(uint64_t{old.entries} + 1));
@@ -139,38 +162,27 @@ bool Grow(HashMap* map) {
   }
   grown->shadowed = old.shadowed;
   const bool string_keys = (map->flags & MapIntegerKeys) == 0;
-  MapElement* elements[kPipeline];
-  uint32_t hashes[kPipeline];
-  // Entry `entry` (counting from 0) has its element fetched when it arrives, its key copy kKeyAt
-  // entries later, its hash and new row kHashAt entries later, and is placed kPlaceAt later.
-  const auto advance = [&](uint64_t entry, uint64_t count) {
-    if (entry >= kKeyAt && entry - kKeyAt < count && string_keys) {
-      __builtin_prefetch(elements[(entry - kKeyAt) % kPipeline]->key.text);
+  EntryCursor cursor{&old, 0, ~internal::MapIndexRowMatches(old.rows[0], 0) & kAllSlots};
+  MapElement* batches[kStages][kBatch];
+  uint32_t counts[kStages] = {};
+  for (uint32_t round = 0;; ++round) {
+    const auto stage = [round](uint32_t behind) { return (round + kStages - behind) % kStages; };
+    counts[stage(0)] = cursor.Next(batches[stage(0)]);
+    for (uint32_t at = 0; at < counts[stage(0)]; ++at) {
+      __builtin_prefetch(batches[stage(0)][at]);
     }
-    if (entry >= kHashAt && entry - kHashAt < count) {
-      const uint64_t at = (entry - kHashAt) % kPipeline;
-      hashes[at] = internal::MapElementHash(map, elements[at]);
-      __builtin_prefetch(&grown->rows[internal::MapIndexProbeOf(*grown, hashes[at]).row]);
+    if (string_keys) {
+      for (uint32_t at = 0; at < counts[stage(1)]; ++at) {
+        __builtin_prefetch(batches[stage(1)][at]->key.text);
+      }
     }
-    if (entry >= kPlaceAt && entry - kPlaceAt < count) {
-      const uint64_t at = (entry - kPlaceAt) % kPipeline;
-      Place(*grown, hashes[at], elements[at]);
+    for (uint32_t at = 0; at < counts[stage(2)]; ++at) {
+      MapElement* element = batches[stage(2)][at];
+      Place(*grown, internal::MapElementHash(map, element), element);
     }
-  };
-  uint64_t count = 0;
-  for (uint32_t row = 0; row < old.row_count; ++row) {
-    const MapIndexRow& at = old.rows[row];
-    for (uint64_t slots = ~internal::MapIndexRowMatches(at, 0) & kAllSlots; slots != 0;
-         slots &= slots - 1) {
-      MapElement* element = at.elements[internal::MapIndexSlotOf(slots)];
-      __builtin_prefetch(element);
-      elements[count % kPipeline] = element;
-      advance(count, UINT64_MAX);
-      ++count;
+    if (counts[stage(0)] + counts[stage(1)] == 0 && round >= kStages) {
+      break;
     }
-  }
-  for (uint64_t entry = count; entry < count + kPlaceAt; ++entry) {
-    advance(entry, count);
   }
   MemoryRelease(map->index);
   map->index = grown;
