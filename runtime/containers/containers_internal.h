@@ -264,17 +264,18 @@ template <typename Matches>
   }
 }
 
-// Keeping the index in step: after `element` was linked at the head of `bucket`'s chain (the
-// map's element count already counting it; `new_key` when the add has just looked for its key and
-// not found it), after it was unlinked (its next link still read), and dropping the whole index
-// (clearing, freeing, or when memory for it runs out).
+// Keeping the index in step: after `element` was linked at the head of its chain (the map's element
+// count already counting it; `new_key` when the add has just looked for its key and not found it),
+// after it was unlinked (its next link still read, the count still counting it), and dropping the
+// whole index (clearing, freeing, or when memory for it runs out).
 void MapIndexLinked(HashMap* map, MapElement* element, uint32_t hash, bool new_key);
 void MapIndexUnlinked(HashMap* map, const MapElement* element);
 void MapIndexDrop(HashMap* map);
 
-// What a find through the index leaves as the previous element when the found one does not head
-// its chain: the walk to it was never made. A delete looks the element up first
-// (MapPreviousResolve), so the map behaves as if the find had recorded it.
+// What a find through the index leaves as the previous element: it never walked the chain to the
+// element it found, so the one before it is not known. A delete looks it up first
+// (MapPreviousResolve, a walk of the chain), so the map behaves as if the find had recorded it. A
+// marker that is no element: only its address is used.
 inline MapElement map_previous_unknown{};
 inline MapElement* MapPreviousUnknown() {
   return &map_previous_unknown;

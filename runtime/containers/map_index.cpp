@@ -13,8 +13,8 @@
 // Rows are found by a probe that starts at the row the mixed hash names and goes on row by row. A
 // row counts the entries that passed it full, so a find stops at the first row no entry passed,
 // and a removal frees its slot without leaving a mark behind. The table doubles when it holds six
-// entries a row on average (of seven slots), and is placed anew from the elements' key hashes, which
-// means reading every key again: doubling rather than growing by less keeps that to about one
+// entries a row on average (of seven slots), and is placed anew from the elements' key hashes,
+// which means reading every key again: doubling rather than growing by less keeps that to about one
 // rehash per element over the map's growth. It costs 64 bytes per 3 to 6 elements (11 to 21 bytes
 // each).
 //
@@ -257,6 +257,13 @@ void MapIndexLinked(HashMap* map, MapElement* element, uint32_t hash, bool new_k
 
 void MapIndexUnlinked(HashMap* map, const MapElement* element) {
   if (map->index == nullptr) {
+    return;
+  }
+  // A map that has lost most of its elements walks short chains again: the table goes rather
+  // than hold the memory of its largest size (it comes back as the map grows again).
+  if ((static_cast<uint64_t>(map->element_count) - 1) * 2 <=
+      uint64_t{map->bucket_count} * kIndexLoad) {
+    MapIndexDrop(map);
     return;
   }
   MapIndex& index = *map->index;

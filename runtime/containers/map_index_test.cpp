@@ -182,6 +182,9 @@ TEST(MapIndex, StaysInStepWithTheChainsThroughEveryOperation) {
       }
       indexed = indexed || map->index != nullptr;
       ASSERT_EQ(IndexMismatch(map), "") << where;
+      if (MapElementCount(map) * 2 <= static_cast<int32_t>(buckets)) {
+        ASSERT_EQ(map->index, nullptr) << where << ": a map of short chains keeps no index";
+      }
     }
     EXPECT_TRUE(indexed) << "buckets " << buckets << ": the map never grew an index";
     MapFree(map);

@@ -89,11 +89,12 @@ void MapPreviousResolve(HashMap* map) {
     return;
   }
   MapElement* before = nullptr;
-  for (MapElement* element = map->buckets[map->current_bucket]; element != map->current;
-       element = element->next) {
+  MapElement* element = map->buckets[map->current_bucket];
+  while (element != nullptr && element != map->current) {
     before = element;
+    element = element->next;
   }
-  map->previous = before;
+  map->previous = element != nullptr ? before : nullptr;
 }
 
 bool MapElementDelete(HashMap* map, MapElement* element) {
