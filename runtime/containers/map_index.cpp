@@ -57,8 +57,9 @@ MapIndex* IndexCreate(uint64_t rows) {
     return nullptr;
   }
   // The rows start at the first cache line after the record.
-  const auto after = reinterpret_cast<uintptr_t>(index + 1);
-  index->rows = reinterpret_cast<MapIndexRow*>((after + kRowBytes - 1) & ~(kRowBytes - 1));
+  auto* after = reinterpret_cast<char*>(index + 1);
+  const uint64_t pad = (kRowBytes - reinterpret_cast<uintptr_t>(after) % kRowBytes) % kRowBytes;
+  index->rows = reinterpret_cast<MapIndexRow*>(after + pad);
   index->row_count = static_cast<uint32_t>(rows);
   return index;
 }
