@@ -295,7 +295,7 @@ void BM_MapFindRandom(benchmark::State& state) {
   for (size_t i = 0; i < keys.size(); ++i) {
     *static_cast<int64_t*>(MapAdd(map, keys[i].c_str(), 1)) = static_cast<int64_t>(i);
   }
-  // Heap bytes per key the map holds: header, buckets, elements, key copies and chain index.
+  // Heap bytes per key the map holds: header, buckets, elements, key copies and index.
   state.counters["heap_bytes_per_key"] =
       static_cast<double>(mallinfo2().uordblks - heap_before) / static_cast<double>(keys.size());
   size_t k = 0;

@@ -243,13 +243,14 @@ inline uint32_t MapIndexSlotOf(uint64_t matches) {
 }
 
 // The element of the index whose key `matches` (the newest of its key: older ones are left out),
-// or null. A probe ends at the first row that no entry passed.
+// or null. A probe ends at the first row that no entry passed, or after every row (counts stuck at
+// their top never come down, so in principle every row could show one).
 template <typename Matches>
 [[gnu::always_inline]] inline MapElement* MapIndexFind(const MapIndex& index, uint32_t hash,
                                                        Matches matches) {
   const MapIndexProbe probe = MapIndexProbeOf(index, hash);
   uint32_t row = probe.row;
-  for (;;) {
+  for (uint32_t left = index.row_count;;) {
     const MapIndexRow& at = index.rows[row];
     for (uint64_t slots = MapIndexRowMatches(at, probe.tag); slots != 0; slots &= slots - 1) {
       MapElement* element = at.elements[MapIndexSlotOf(slots)];
@@ -257,7 +258,7 @@ template <typename Matches>
         return element;
       }
     }
-    if (at.passed == 0) {
+    if (at.passed == 0 || --left == 0) {
       return nullptr;
     }
     row = row + 1 == index.row_count ? 0 : row + 1;

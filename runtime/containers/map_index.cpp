@@ -101,7 +101,8 @@ bool KeysEqual(const HashMap* map, const MapElement* a, const MapElement* b) {
 MapElement** SlotWithKeyOf(const HashMap* map, MapIndex& index, uint32_t hash,
                            const MapElement* element) {
   const internal::MapIndexProbe probe = internal::MapIndexProbeOf(index, hash);
-  for (uint32_t row = probe.row;; row = NextRow(index, row)) {
+  uint32_t row = probe.row;
+  for (uint32_t left = index.row_count;; row = NextRow(index, row)) {
     MapIndexRow& at = index.rows[row];
     for (uint64_t slots = internal::MapIndexRowMatches(at, probe.tag); slots != 0;
          slots &= slots - 1) {
@@ -110,7 +111,7 @@ MapElement** SlotWithKeyOf(const HashMap* map, MapIndex& index, uint32_t hash,
         return &entry;
       }
     }
-    if (at.passed == 0) {
+    if (at.passed == 0 || --left == 0) {
       return nullptr;
     }
   }
@@ -270,7 +271,8 @@ void MapIndexUnlinked(HashMap* map, const MapElement* element) {
   MapIndex& index = *map->index;
   const uint32_t hash = MapElementHash(map, element);
   const MapIndexProbe probe = MapIndexProbeOf(index, hash);
-  for (uint32_t row = probe.row;; row = NextRow(index, row)) {
+  uint32_t row = probe.row;
+  for (uint32_t left = index.row_count;; row = NextRow(index, row)) {
     MapIndexRow& at = index.rows[row];
     for (uint64_t slots = MapIndexRowMatches(at, probe.tag); slots != 0; slots &= slots - 1) {
       const uint32_t slot = MapIndexSlotOf(slots);
@@ -290,7 +292,7 @@ void MapIndexUnlinked(HashMap* map, const MapElement* element) {
       SlotFree(index, probe.row, row, slot);
       return;
     }
-    if (at.passed == 0) {
+    if (at.passed == 0 || --left == 0) {
       if (index.shadowed != 0) {
         --index.shadowed;  // not in the table: a newer element has its key
       }
