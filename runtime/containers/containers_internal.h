@@ -99,12 +99,18 @@ struct MapIndexRow {
 };
 static_assert(sizeof(MapIndexRow) == 64, "an index row is one cache line");
 
+// Beside the rows, each slot's place: the top 16 bits of its key's mix. While the table has at
+// most kMapIndexPlacedRows rows, an entry's row comes from its place alone, so that a table that
+// grows places its entries anew without reading their keys. A larger table takes rows from 32 bits
+// of the mix and keeps no places.
+inline constexpr uint32_t kMapIndexPlacedRows = 65536;
 struct MapIndex {
   MapIndexRow* rows;  // row_count rows, 64-byte aligned, in the same block after this record
+  uint16_t* places;   // 7 a row, after the rows; null in a table without places
   uint32_t row_count;
-  uint32_t entries;   // elements in the table
-  uint32_t shadowed;  // elements left out because a newer element of the map has their key
-  uint32_t unused;
+  uint32_t entries;      // elements in the table
+  uint32_t shadowed;     // elements left out because a newer element of the map has their key
+  uint32_t place_shift;  // the mix is shifted right by this much for a row: 48 with places, else 32
 };
 
 struct HashMap {
@@ -205,19 +211,28 @@ void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t
 uint32_t MapElementHash(const HashMap* map, const MapElement* element);
 uint32_t MapIntegerHash(int64_t key);
 
-// Where a key hash stands in the index: the row its probe starts at and its tag. The hash is
-// mixed first (times an odd 64-bit constant): the keys of one bucket share their low bits, and
-// small integer keys have no high ones. The row comes from the mix's high half scaled to the row
-// count, so that any row count serves; the tag from bits the row hardly depends on.
+// Where a key hash stands in the index: the row its probe starts at, its tag and its place. The
+// hash is mixed first (times an odd 64-bit constant): the keys of one bucket share their low bits,
+// and small integer keys have no high ones. The row comes from the top 16 or 32 bits of the mix
+// scaled to the row count, so that any row count serves; the tag from bits the row does not
+// depend on.
 struct MapIndexProbe {
   uint32_t row;
   uint8_t tag;
+  uint16_t place;
 };
+inline uint64_t MapIndexMix(uint32_t hash) {
+  return uint64_t{hash} * 0x9E3779B97F4A7C15u;
+}
+inline uint32_t MapIndexRowOf(const MapIndex& index, uint64_t mix) {
+  return static_cast<uint32_t>(((mix >> index.place_shift) * index.row_count) >>
+                               (64 - index.place_shift));
+}
 inline MapIndexProbe MapIndexProbeOf(const MapIndex& index, uint32_t hash) {
-  const uint64_t mix = uint64_t{hash} * 0x9E3779B97F4A7C15u;
-  const auto row = static_cast<uint32_t>(((mix >> 32) * index.row_count) >> 32);
+  const uint64_t mix = MapIndexMix(hash);
   const auto tag = static_cast<uint8_t>(mix >> 24);
-  return {row, static_cast<uint8_t>(tag == 0 ? 1 : tag)};
+  return {MapIndexRowOf(index, mix), static_cast<uint8_t>(tag == 0 ? 1 : tag),
+          static_cast<uint16_t>(mix >> 48)};
 }
 
 // The slots of a row whose tag is `tag` (0 asks for the free ones), as a mask with one bit per

@@ -33,6 +33,7 @@ namespace zn {
 namespace {
 
 constexpr uint32_t kIndexLoad = 1;
+constexpr uint32_t kRowSlots = 7;
 constexpr uint32_t kMostPerRow = 6;    // entries per row on average before the table grows
 constexpr uint32_t kGrownPerRow = 3;   // ... and after it grew
 constexpr uint8_t kPassedStuck = 255;  // a row passed this often keeps the count for good
@@ -48,8 +49,10 @@ uint32_t NextRow(const MapIndex& index, uint32_t row) {
 // An empty index of `rows` rows (the record and its rows in one block), or null when memory is
 // exhausted.
 MapIndex* IndexCreate(uint64_t rows) {
+  const bool placed = rows <= kMapIndexPlacedRows;
+  const uint64_t row_bytes = kRowBytes + (placed ? kRowSlots * sizeof(uint16_t) : 0);
   uint64_t bytes = 0;
-  if (rows > UINT32_MAX || !MemorySizeFits(rows, kRowBytes, sizeof(MapIndex) + kRowBytes, &bytes)) {
+  if (rows > UINT32_MAX || !MemorySizeFits(rows, row_bytes, sizeof(MapIndex) + kRowBytes, &bytes)) {
     return nullptr;
   }
   auto* index = static_cast<MapIndex*>(MemoryAllocZeroed(bytes));
@@ -60,7 +63,9 @@ MapIndex* IndexCreate(uint64_t rows) {
   auto* after = reinterpret_cast<char*>(index + 1);
   const uint64_t pad = (kRowBytes - reinterpret_cast<uintptr_t>(after) % kRowBytes) % kRowBytes;
   index->rows = reinterpret_cast<MapIndexRow*>(after + pad);
+  index->places = placed ? reinterpret_cast<uint16_t*>(index->rows + rows) : nullptr;
   index->row_count = static_cast<uint32_t>(rows);
+  index->place_shift = placed ? 48 : 32;
   return index;
 }
 
@@ -69,16 +74,18 @@ uint64_t RowsFor(uint64_t entries) {
   return entries / kGrownPerRow + 1;
 }
 
-// Puts `element` in the first free slot of its probe; the table has one (it never holds more
-// than kMostPerRow entries per row on average).
-void Place(MapIndex& index, uint32_t hash, MapElement* element) {
-  const internal::MapIndexProbe probe = internal::MapIndexProbeOf(index, hash);
-  for (uint32_t row = probe.row;; row = NextRow(index, row)) {
+// Puts `element` in the first free slot of the probe that starts at `row`; the table has one (it
+// never holds more than kMostPerRow entries per row on average).
+void PlaceAt(MapIndex& index, uint32_t row, uint8_t tag, uint16_t place, MapElement* element) {
+  for (;; row = NextRow(index, row)) {
     MapIndexRow& at = index.rows[row];
     if (const uint64_t free = internal::MapIndexRowMatches(at, 0)) {
       const uint32_t slot = internal::MapIndexSlotOf(free);
-      at.tags[slot] = probe.tag;
+      at.tags[slot] = tag;
       at.elements[slot] = element;
+      if (index.places != nullptr) {
+        index.places[row * kRowSlots + slot] = place;
+      }
       ++index.entries;
       return;
     }
@@ -86,6 +93,11 @@ void Place(MapIndex& index, uint32_t hash, MapElement* element) {
       ++at.passed;
     }
   }
+}
+
+void Place(MapIndex& index, uint32_t hash, MapElement* element) {
+  const internal::MapIndexProbe probe = internal::MapIndexProbeOf(index, hash);
+  PlaceAt(index, probe.row, probe.tag, probe.place, element);
 }
 
 // The two elements' keys are equal, as a find compares them.
@@ -151,18 +163,27 @@ struct EntryCursor {
   }
 };
 
-// The table placed anew with room for one more entry than it holds; false when memory is
-// exhausted. Each entry's key is hashed again, which means reading its element and then its key
-// copy: one entry after another, that would wait for memory twice per entry. The entries go in
-// batches instead, three at a time: the elements of one batch are fetched while the key copies of
-// the batch before it are fetched and the batch before that is placed.
-bool Grow(HashMap* map) {
-  MapIndex& old = *map->index;
-  MapIndex* grown = IndexCreate(RowsFor(uint64_t{old.entries} + 1));
-  if (grown == nullptr) {
-    return false;
+// Places the entries of `old` in `grown` by their places: rows of both come from places alone, so
+// no element or key is read.
+void PlaceAnew(const MapIndex& old, MapIndex& grown) {
+  for (uint32_t row = 0; row < old.row_count; ++row) {
+    const MapIndexRow& at = old.rows[row];
+    for (uint64_t slots = ~internal::MapIndexRowMatches(at, 0) & kAllSlots; slots != 0;
+         slots &= slots - 1) {
+      const uint32_t slot = internal::MapIndexSlotOf(slots);
+      const uint16_t place = old.places[row * kRowSlots + slot];
+      PlaceAt(grown, static_cast<uint32_t>((uint64_t{place} * grown.row_count) >> 16),
+              at.tags[slot], place, at.elements[slot]);
+    }
   }
-  grown->shadowed = old.shadowed;
+}
+
+// Places the entries of `old` in `grown` by their keys' hashes, when either table is too large to
+// have places. That means reading each entry's element and then its key copy: one entry after
+// another, it would wait for memory twice per entry. The entries go in batches instead, three at
+// a time: the elements of one batch are fetched while the key copies of the batch before it are
+// fetched and the batch before that is placed.
+void HashAnew(const HashMap* map, const MapIndex& old, MapIndex& grown) {
   const bool string_keys = (map->flags & MapIntegerKeys) == 0;
   EntryCursor cursor{&old, 0, ~internal::MapIndexRowMatches(old.rows[0], 0) & kAllSlots};
   MapElement* batches[kStages][kBatch];
@@ -180,11 +201,27 @@ bool Grow(HashMap* map) {
     }
     for (uint32_t at = 0; at < counts[stage(2)]; ++at) {
       MapElement* element = batches[stage(2)][at];
-      Place(*grown, internal::MapElementHash(map, element), element);
+      Place(grown, internal::MapElementHash(map, element), element);
     }
     if (counts[stage(0)] + counts[stage(1)] == 0 && round >= kStages) {
       break;
     }
+  }
+}
+
+// The table placed anew with room for one more entry than it holds; false when memory is
+// exhausted.
+bool Grow(HashMap* map) {
+  MapIndex& old = *map->index;
+  MapIndex* grown = IndexCreate(RowsFor(uint64_t{old.entries} + 1));
+  if (grown == nullptr) {
+    return false;
+  }
+  grown->shadowed = old.shadowed;
+  if (old.places != nullptr && grown->places != nullptr) {
+    PlaceAnew(old, *grown);
+  } else {
+    HashAnew(map, old, *grown);
   }
   MemoryRelease(map->index);
   map->index = grown;

@@ -60,8 +60,10 @@ std::string IndexMismatch(HashMap* map) {
         const MapIndexRow& at = index->rows[row];
         const auto* slot = std::find(at.elements, at.elements + 7, element);
         if (slot != at.elements + 7) {
-          if (at.tags[slot - at.elements] != probe.tag) {
-            return "bucket " + std::to_string(bucket) + ": an element under another tag";
+          const auto place = (row * 7) + static_cast<uint32_t>(slot - at.elements);
+          if (at.tags[slot - at.elements] != probe.tag ||
+              (index->places != nullptr && index->places[place] != probe.place)) {
+            return "bucket " + std::to_string(bucket) + ": an element under another tag or place";
           }
           break;
         }
@@ -219,6 +221,25 @@ TEST(MapIndex, IntegerKeysOfOneBucketAreToldApart) {
     }
   }
   EXPECT_EQ(IndexMismatch(map), "");
+  MapFree(map);
+}
+
+// Past kMapIndexPlacedRows rows a table keeps no places: its rows come from 32 bits of the mix,
+// and growing into it or past it hashes the keys again.
+TEST(MapIndex, TablesTooLargeForPlacesStillFindEveryKey) {
+  const test::LiveBlockGuard live;
+  HashMap* map = nullptr;
+  ASSERT_NE(MapCreate(8, 0, nullptr, &map, 4096, MapIntegerKeys), nullptr);
+  const int64_t count = int64_t{kMapIndexPlacedRows} * 7;
+  for (int64_t key = 0; key < count; ++key) {
+    *static_cast<int64_t*>(MapAddInteger(map, key * 7919, 1)) = key;
+  }
+  ASSERT_EQ(map->index->places, nullptr) << "the table is still small enough for places";
+  for (int64_t key = 0; key < count; key += 97) {
+    const void* value = MapFindInteger(map, key * 7919);
+    ASSERT_NE(value, nullptr) << "key " << key;
+    ASSERT_EQ(*static_cast<const int64_t*>(value), key);
+  }
   MapFree(map);
 }
 
