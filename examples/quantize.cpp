@@ -10,10 +10,10 @@
 // OUTPUT then keeps its old bytes).
 //
 // What it shows of the runtime: a RuntimeGuard around main; ImageLoad and ImageSave, which go
-// from a file to a numbered image and back through the codec registry; the image accessors.
+// from a file to a numbered image and back through the codec registry; ImageLastFailure, which
+// says why one of them refused; the image accessors.
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -68,6 +68,17 @@ int Usage() {
   return 2;
 }
 
+// One line on standard error naming the file and why the library refused it; status 1.
+int Failed(const char* what, const char* file) {
+  const zn::ImageFailure failure = zn::ImageLastFailure();
+  std::fprintf(stderr, "quantize: %s %s: %s", what, file, zn::ImageFailureText(failure.reason));
+  if (failure.system_error != 0) {
+    std::fprintf(stderr, " (%s)", std::strerror(failure.system_error));
+  }
+  std::fputs("\n", stderr);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,25 +120,15 @@ int main(int argc, char** argv) {
 
   zn::RuntimeGuard runtime;
 
-  // ImageLoad answers null for any failure; opening the file first tells a missing or forbidden
-  // file from one that is not a picture.
-  std::FILE* probe = std::fopen(input, "rb");
-  if (probe == nullptr) {
-    std::fprintf(stderr, "quantize: cannot open %s: %s\n", input, std::strerror(errno));
-    return 1;
-  }
-  std::fclose(probe);
   if (zn::ImageLoad(kPicture, input) == nullptr) {
-    std::fprintf(stderr, "quantize: %s is not a BMP picture that can be read\n", input);
-    return 1;
+    return Failed("cannot read", input);
   }
   const int64_t pixels = zn::ImageWidth(kPicture) * zn::ImageHeight(kPicture);
   ProgressBar progress(pixels > kProgressPixels && isatty(STDERR_FILENO) == 1);
   progress.Show(40, "read; reducing the colours");
   if (zn::ImageSave(kPicture, output, zn::BmpFormatTag, depth, flags) != 1) {
     progress.End();
-    std::fprintf(stderr, "quantize: cannot write %s\n", output);
-    return 1;
+    return Failed("cannot write", output);
   }
   progress.Show(100, "written");
   return 0;

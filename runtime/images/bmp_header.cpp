@@ -171,13 +171,15 @@ bool BmpHeaderRead(const uint8_t* source, uint64_t size, BmpHeader* header) {
     header->colours_important = field(kAtColoursImportant, 4);
     header->table_entry_bytes = 4;
   }
-  if (header->width < 0 || !BmpLayoutDecodable(*header, core)) {
+  if (header->width < 0) {
     return false;
   }
   uint64_t masks_after = 0;
-  if ((header->compression == kBmpCompressionBitFields ||
-       header->compression == kBmpCompressionAlphaBitFields) &&
-      !BmpMasksRead(source, size, header, &masks_after)) {
+  if (!BmpLayoutDecodable(*header, core) ||
+      ((header->compression == kBmpCompressionBitFields ||
+        header->compression == kBmpCompressionAlphaBitFields) &&
+       !BmpMasksRead(source, size, header, &masks_after))) {
+    ImageFailureNote(ImageFailureReason::kLayoutNotSupported, 0);
     return false;
   }
   header->table_start = kBmpFileHeaderBytes + uint64_t{header->header_size};
