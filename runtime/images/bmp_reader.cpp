@@ -64,9 +64,8 @@ uint8_t* BmpLoadFile(std::FILE* stream, uint64_t* file_size) {
   // Not zero-filled up front, which would touch every page twice.
   auto* copy = static_cast<uint8_t*>(SizedAlloc(head));
   if (copy == nullptr || fseeko(stream, kBmpFileHeaderBytes, SEEK_SET) != 0) {
-    ImageFailureNote(copy == nullptr ? ImageFailureReason::kOutOfMemory
-                                     : ImageFailureReason::kReadError,
-                     0);
+    ImageFailureNote(
+        copy == nullptr ? ImageFailureReason::kOutOfMemory : ImageFailureReason::kReadError, 0);
     SizedFree(copy);
     return nullptr;
   }
@@ -92,9 +91,8 @@ uint8_t* BmpLoadRest(std::FILE* stream, uint8_t* copy, uint64_t file_size) {
   const auto head = static_cast<uint64_t>(SizedSizeOf(copy));
   auto* whole = static_cast<uint8_t*>(SizedResize(copy, static_cast<int64_t>(file_size)));
   if (whole == nullptr || fseeko(stream, static_cast<off_t>(head), SEEK_SET) != 0) {
-    ImageFailureNote(whole == nullptr ? ImageFailureReason::kOutOfMemory
-                                      : ImageFailureReason::kReadError,
-                     0);
+    ImageFailureNote(
+        whole == nullptr ? ImageFailureReason::kOutOfMemory : ImageFailureReason::kReadError, 0);
     SizedFree(whole == nullptr ? copy : whole);
     return nullptr;
   }

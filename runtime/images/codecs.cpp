@@ -124,6 +124,7 @@ FormatTag ImageDecodeStartStream(std::FILE* stream) {
   DecodeState* state = DecodeStateFresh();
   if (stream == nullptr || state == nullptr) {
     if (stream != nullptr) {
+      ImageFailureNote(ImageFailureReason::kOutOfMemory, 0);
       std::fclose(stream);
     }
     return 0;

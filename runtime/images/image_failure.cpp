@@ -39,8 +39,7 @@ constexpr const char* kFailureTexts[] = {
     "read error",
     "write error",
 };
-static_assert(std::size(kFailureTexts) ==
-              static_cast<size_t>(ImageFailureReason::kWriteError) + 1);
+static_assert(std::size(kFailureTexts) == static_cast<size_t>(ImageFailureReason::kWriteError) + 1);
 
 }  // namespace
 

@@ -15,8 +15,8 @@
 
 #include "runtime/images/images.h"
 #include "runtime/images/images_internal.h"
-#include "system/desktop/images.h"
 #include "runtime/memory/memory.h"
+#include "system/desktop/images.h"
 #include "system/desktop/object.h"
 
 namespace zn {
@@ -150,7 +150,8 @@ int32_t ImageSaveFile(int64_t id, const char* file_name, FormatTag format, int32
   }
   const uint8_t* pixels = record->bitmap == nullptr ? nullptr : record->bitmap->bitmapData();
   uint8_t* copy = nullptr;
-  const uint8_t* source = pixels == nullptr ? nullptr : ImageSavePixels(record, pixels, depth, &copy);
+  const uint8_t* source =
+      pixels == nullptr ? nullptr : ImageSavePixels(record, pixels, depth, &copy);
   if (source == nullptr) {
     return ImageSaveRefuse(ImageFailureReason::kOutOfMemory);
   }
@@ -188,7 +189,7 @@ std::FILE* ImageFileOpenRead(const char* file_name) {
     return nullptr;
   }
   if (!S_ISREG(info.st_mode)) {
-    return ImageRefuse(ImageFailureReason::kNotRegularFile);
+    return ImageRefuse(ImageFailureReason::kNotRegularFile, S_ISDIR(info.st_mode) ? EISDIR : 0);
   }
   const int fd = open(file_name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
