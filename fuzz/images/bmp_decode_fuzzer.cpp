@@ -81,7 +81,8 @@ void DecodeFromMemory(size_t size, int64_t width, int64_t rows, Decoded* decoded
           std::abort();
         }
         for (int64_t y = 0; y < rows; ++y) {
-          if (std::memcmp(cleared.data() + y * bytes_per_row, destination.data() + y * bytes_per_row,
+          if (std::memcmp(cleared.data() + y * bytes_per_row,
+                          destination.data() + y * bytes_per_row,
                           static_cast<size_t>(width * 4)) != 0) {
             std::abort();  // a skipped pixel cleared differently from a zero one
           }
