@@ -51,9 +51,14 @@ bool ConsoleTerminalInForeground() {
   return foreground <= 0 || foreground == getpgrp();
 }
 
+// Keys typed into the game and not yet read are discarded here too, so that a game ended by a
+// signal or a fatal exit leaves its typed-ahead keys to no shell, as the normal end does.
 void ConsoleTerminalGiveBack() {
   if (saved_attributes_valid != 0 && ConsoleTerminalInForeground()) {
     tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminalAttributes);
+    if (console_mode_applied != 0) {
+      tcflush(STDIN_FILENO, TCIFLUSH);
+    }
   }
 }
 

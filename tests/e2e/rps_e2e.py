@@ -501,6 +501,7 @@ def signal_case(rps, send, number):
     game.check(game.term.attrs() != game.term.user_attrs, "the console mode is in force")
     send(game)
     check_died_by(game, game.wait_exit(), number)
+    return game
 
 
 def case_ctrl_c(rps):
@@ -509,8 +510,13 @@ def case_ctrl_c(rps):
 
 
 def case_sigterm(rps):
-    signal_case(rps, lambda game: os.kill(game.pid, signal.SIGTERM), signal.SIGTERM)
-    return "SIGTERM: died by it, attributes as before"
+    def typed_ahead_then_kill(game):
+        os.write(game.term.master, b"echo typed ahead\n")
+        os.kill(game.pid, signal.SIGTERM)
+    game = signal_case(rps, typed_ahead_then_kill, signal.SIGTERM)
+    left = game.term.unread_input()
+    game.check(left == b"\n", "keys typed ahead reach the shell after SIGTERM: %r" % left)
+    return "SIGTERM: died by it, attributes as before, typed-ahead keys discarded"
 
 
 def case_sighup(rps):
