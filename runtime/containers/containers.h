@@ -165,8 +165,10 @@ HashMap* MapCreate(uint64_t value_size, int32_t type, LayoutDescriptor layout, H
 // nothing.
 void MapFree(HashMap* map);
 
-// MapAdd: mode 1 finds the key first and returns its value cleared; mode 0 adds without looking.
-// Null when memory is exhausted, the map unchanged. The element added or found becomes current.
+// MapAdd: mode 1 finds the key first and returns its value cleared (and initialised afresh); mode 0
+// adds without looking. The element added or found becomes current. Null when memory is exhausted,
+// for the element or for a container its value holds: the map unchanged, a found value and the
+// current element included.
 void* MapAdd(HashMap* map, const char16_t* key, int32_t mode);
 void* MapAddInteger(HashMap* map, int64_t key, int32_t mode);
 
@@ -293,8 +295,9 @@ struct ListElement;
 LinkedList* ListCreate(uint64_t value_size, ListHolder* holder, LayoutDescriptor layout,
                        int32_t type);
 
-// ListAdd: a new zeroed value behind the current element (at the front without one), made
-// current; null when memory is exhausted, the list unchanged.
+// ListAdd: a new zeroed value (initialised when its layout holds containers) behind the current
+// element (at the front without one), made current; null when memory is exhausted, for the element
+// or for a container its value holds: the list unchanged.
 void* ListAdd(LinkedList* list);
 
 // ListAppend: a new zeroed value at the end of the list, whatever element is current, made
