@@ -56,13 +56,17 @@ void PoolGive(BlockPool* pool, void* payload);
 using ThreadSlot = void*;
 using ThreadSlotRoutine = void (*)(void* block);
 
-// ThreadSlotCreate: a zeroed block of `size` bytes, run through `constructor` when given; the
-// destructor is accepted and not called (the block lives until the process ends).
+// ThreadSlotCreate: a zeroed block of `size` bytes, run through `constructor` when given; null
+// when memory is exhausted. The destructor is kept for ThreadSlotFree.
 ThreadSlot ThreadSlotCreate(int32_t size, ThreadSlotRoutine constructor,
                             ThreadSlotRoutine destructor);
 
 // ThreadSlotGet: the calling thread's data block.
 void* ThreadSlotGet(ThreadSlot slot);
+
+// ThreadSlotFree: runs the slot's destructor, if it has one, on the block and frees it (a
+// library's end step); null does nothing. The slot is invalid afterwards.
+void ThreadSlotFree(ThreadSlot slot);
 
 // ---------------------------------------------------------------------------------------------
 // The numbered-object registry. Ids are the program's numbers 0, 1, 2 ... or, for objects created
@@ -83,6 +87,10 @@ using ObjectFreeCallback = void (*)(int64_t id);
 // RegistryCreate: a registry of records of `object_size` bytes with `increment` slots.
 ObjectRegistry* RegistryCreate(int32_t object_size, int32_t increment,
                                ObjectFreeCallback free_callback);
+
+// RegistryFree: frees the registry with every record and table it holds (a library's end step);
+// null does nothing. It does not release the objects: RegistryReleaseAll does that first.
+void RegistryFree(ObjectRegistry* registry);
 
 // RegistryCreateOnce: creates the registry into *variable unless it holds one; thread-safe.
 void RegistryCreateOnce(ObjectRegistry** variable, int32_t object_size, int32_t increment,

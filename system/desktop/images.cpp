@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <string>
 
 #include "system/desktop/desktop_internal.h"
 #include "system/desktop/foundation.h"
@@ -56,8 +55,7 @@ bool ImageCreationRefused() {
 }  // namespace internal
 
 NSString* NSDeviceRGBColorSpace() {
-  static NSString* const name = NSSTR(u"NSDeviceRGBColorSpace");
-  return name;
+  return NSSTR(u"NSDeviceRGBColorSpace");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -134,18 +132,20 @@ void NSImage::addRepresentation(NSImageRep* representation) {
   if (representation == nullptr) {
     return;
   }
-  representations_.push_back(objc_retain(representation));
+  if (representations_.push_back(representation)) {
+    objc_retain(representation);
+  }
 }
 
 NSImageRep* NSImage::representationAt(int64_t index) const {
   if (index < 0 || index >= representationCount()) {
     return nullptr;
   }
-  return representations_[static_cast<size_t>(index)];
+  return representations_[index];
 }
 
 void NSImage::dealloc() {
-  std::vector<NSImageRep*> held;
+  ModelArray<NSImageRep*> held;
   held.swap(representations_);
   for (NSImageRep* r : held) {
     objc_release(r);
