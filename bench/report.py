@@ -62,6 +62,8 @@ PAIRS = [
          "BM_IcuFromUtf8/0"),
         ("StringFromUtf8, 1 MB mixed", "BM_StringFromUtf8/1", "BM_IcuFromUtf8/1"),
         ("StringFromUtf8, 30 characters", "BM_StringFromUtf8/2", "BM_IcuFromUtf8/2"),
+        ("numbering the lines of a 10 M-unit text with StringFieldCursor (vs a hand-written "
+         "loop; target 0.5x or more)", "BM_NumberLinesCursor", "BM_NumberLinesLoop"),
     ]),
     ("images/images_bench", [
         ("BMP decode 4096 x 4096, 24-bit (vs stb_image)", "BmpDecode24", "StbLoadFromMemory24"),
