@@ -1,9 +1,10 @@
 // Fuzz target: the BMP probe and decoder on a memory source, through the codec registry, in both
-// row orders, in 3- and 4-byte pixels and with rows wider than needed; then the same bytes as a
-// file through ImageLoad, under a pixel budget that the input moves around the picture's own size
-// (a load over it must be refused, one that fails must say why), and a small loaded picture saved
-// again through ImageSave; the decoded 3-byte pixels also go through a 24-bit save to memory and
-// back, and must come back the same.
+// row orders, in 3- and 4-byte pixels (4-byte ones also into a cleared destination, which must give
+// the same picture) and with rows wider than needed; then the same bytes as a file through
+// ImageLoad, under a pixel budget that the input moves around the picture's own size (a load over
+// it must be refused, one that fails must say why), and a small loaded picture saved again through
+// ImageSave; the decoded 3-byte pixels also go through a 24-bit save to memory and back, and must
+// come back the same.
 // Sanitizers catch any read outside the input or write outside the destination, and any leak.
 #include <unistd.h>
 
@@ -67,12 +68,28 @@ void DecodeFromMemory(size_t size, int64_t width, int64_t rows, Decoded* decoded
     std::vector<uint8_t> destination(static_cast<size_t>(rows * bytes_per_row));
     const uint32_t format = pixel_bytes == 4 ? zn::PixelsRgba : 0U;
     for (const uint32_t flags : {0U, zn::RowsBottomUp}) {
+      std::fill(destination.begin(), destination.end(), uint8_t{0xCD});
       const int32_t result =
           zn::ImageDecodePixels(destination.empty() ? nullptr : destination.data(),
                                 static_cast<int32_t>(bytes_per_row), flags | format);
       if (pixel_bytes == 3 && flags == 0 && result != 0) {
         decoded->pixels = destination;
         decoded->bytes_per_row = bytes_per_row;
+      }
+      if (pixel_bytes == 4 && result != 0) {
+        // Into zero bytes said to be cleared, the skipped pixels are left alone: the same picture.
+        std::vector<uint8_t> cleared(destination.size());
+        if (zn::ImageDecodePixels(cleared.data(), static_cast<int32_t>(bytes_per_row),
+                                  flags | format | zn::PixelsCleared) != result) {
+          std::abort();
+        }
+        for (int64_t y = 0; y < rows; ++y) {
+          if (std::memcmp(cleared.data() + y * bytes_per_row,
+                          destination.data() + y * bytes_per_row,
+                          static_cast<size_t>(width * 4)) != 0) {
+            std::abort();  // a skipped pixel cleared differently from a zero one
+          }
+        }
       }
     }
   }

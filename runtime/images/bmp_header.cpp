@@ -106,9 +106,10 @@ bool BmpLayoutDecodable(const BmpHeader& header, bool core) {
   const uint32_t compression = header.compression;
   switch (header.bits) {
     case 1:
-    case 4:
     case 24:
       return compression == kBmpCompressionNone;
+    case 4:
+      return compression == kBmpCompressionNone || compression == kBmpCompressionRle4;
     case 8:
       return compression == kBmpCompressionNone || compression == kBmpCompressionRle8;
     case 16:

@@ -16,7 +16,7 @@ namespace {
 
 const ImageDecoder kBmpDecoder = {BmpProbe, BmpDecode, BmpCleanup, BmpFormatTag};
 
-// A file's pixel rows are not loaded: the decode reads them from the stream in chunks, so that a
+// A file's pixel data is not loaded: the decode reads it from the stream in chunks, so that a
 // picture's data is not held twice. What the copy holds is the file's head: the headers, the
 // masks and the largest colour table, or up to the pixel data if that lies further (a small file
 // is loaded whole).
@@ -75,12 +75,13 @@ uint8_t* BmpLoadFile(std::FILE* stream, uint64_t* file_size) {
   return copy;
 }
 
-// Rows are read from the stream only when the file holds every one of them: run-length data is
-// read as it comes, not row by row, and a file that ends early is loaded whole, so that no buffer
-// is ever sized by the header alone.
-bool BmpRowsInFile(const BmpHeader& header, uint64_t file_size) {
-  if (header.compression == kBmpCompressionRle8) {
-    return false;
+// Whether the pixel data can be read from the stream. Run-length data always can: it is read as
+// it comes, a chunk at a time, whatever the header claims. Rows only when the file holds every one
+// of them (a file that ends early is loaded whole), so that no buffer is ever sized by the header
+// alone.
+bool BmpStreamable(const BmpHeader& header, uint64_t file_size) {
+  if (BmpRunLength(header)) {
+    return true;
   }
   const uint64_t rows = header.height < 0 ? -static_cast<int64_t>(header.height) : header.height;
   uint64_t end = 0;
@@ -131,7 +132,7 @@ int32_t BmpProbe(DecodeState* state) {
   }
   bool streamed = false;
   if (copy != nullptr && size < file_size) {
-    if (!BmpRowsInFile(header, file_size)) {
+    if (!BmpStreamable(header, file_size)) {
       copy = BmpLoadRest(state->stream, copy, file_size);
       if (copy == nullptr) {
         return 0;

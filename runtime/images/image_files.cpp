@@ -63,15 +63,16 @@ ImageRecord* ImageLoadStarted(int64_t id, std::FILE* stream) {
   const auto w = static_cast<int32_t>(width);
   const auto h = static_cast<int32_t>(rows);
   desktop::NSBitmapImageRep* bitmap = nullptr;
-  // Not filled: the decoder writes every pixel (RGBA decoders write the ones a run-length file
-  // skips as transparent black).
+  // Not filled: the bitmap's own pixel memory starts zeroed, which is transparent black, so the
+  // decoder leaves the pixels a run-length file skips to it (PixelsCleared). Pages no run
+  // reaches are never touched: a file of a few bytes that claims a huge picture costs nothing.
   desktop::NSImage* image = ImageCreateBitmap(w, h, FillNone, 0, &bitmap);
   if (image == nullptr) {
     return ImageRefuse(ImageFailureReason::kOutOfMemory);
   }
   uint8_t* pixels = bitmap->bitmapData();
   ImageAdviseLarge(pixels, uint64_t{4} * static_cast<uint64_t>(w) * static_cast<uint64_t>(h));
-  const bool decoded = pixels != nullptr && ImageDecodePixels(pixels, w * 4, PixelsRgba) != 0;
+  const bool decoded = pixels != nullptr && ImageDecodePixels(pixels, w * 4, PixelsRgba | PixelsCleared) != 0;
   // A failed read leaves zeros that can pass for pixels: it fails the load whatever the decoder
   // made of them.
   const bool read_failed = std::ferror(stream) != 0;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -77,7 +78,8 @@ Bytes DecodedRgba(const Bytes& file) {
   if (BmpProbe(&state) == 0) {
     return {};
   }
-  Bytes pixels(size_t{4} * state.width * std::abs(state.height), 0);
+  // Not zero: what the runs of a run-length file skip, the decoder clears here.
+  Bytes pixels(size_t{4} * state.width * std::abs(state.height), 0xCD);
   const int32_t result = BmpDecode(&state, pixels.data(), state.width * 4, PixelsRgba);
   BmpCleanup(&state);
   return result == 1 ? pixels : Bytes{};
@@ -125,6 +127,9 @@ std::vector<std::pair<std::string, Bytes>> Layouts() {
   rle.table = testing_bmp::MakePalette(8, 2).bytes;
   rle.data = {3, 5, 0, 0, 2, 7, 0, 2, 1, 1, 2, 3, 0, 1};
   files.emplace_back("rle8", testing_bmp::TestBmpBytes(rle));
+  rle.bits = 4;
+  rle.compression = 2;
+  files.emplace_back("rle4", testing_bmp::TestBmpBytes(rle));
   TestBmp alpha;
   alpha.width = 3;
   alpha.height = 2;
@@ -160,9 +165,9 @@ TEST_F(ImageFiles, LoadsEveryLayoutAsTheDecoderConvertsIt) {
   EXPECT_EQ(Bytes(pixels.begin() + 4 * 6, pixels.begin() + 4 * 6 + 4), Bytes(4, 0));
 }
 
-// A file's rows are read from the stream in chunks behind its loaded head, unless it is
-// run-length coded or ends early (then it is loaded whole): every way gives what the decoder gives
-// from memory.
+// A file's rows or run-length data are read from the stream in chunks behind its loaded head,
+// unless its rows end early (then it is loaded whole): every way gives what the decoder gives from
+// memory.
 TEST_F(ImageFiles, StreamedAndWholeLoadsAgreeWithTheDecodeFromMemory) {
   uint32_t seed = 11;
   const auto random_data = [&](size_t bytes) {
@@ -204,18 +209,18 @@ TEST_F(ImageFiles, StreamedAndWholeLoadsAgreeWithTheDecodeFromMemory) {
   files.emplace_back("32-bit masks", testing_bmp::TestBmpBytes(masked));
   TestBmp rle;
   rle.width = 300;
-  rle.height = 40;
+  rle.height = 300;  // more than one chunk of the stream
   rle.bits = 8;
   rle.compression = 1;
   rle.table = testing_bmp::MakePalette(256, 8).bytes;
-  for (int row = 0; row < 40; ++row) {
+  for (int row = 0; row < 300; ++row) {
     rle.data.insert(rle.data.end(), {0, 255});
     const Bytes run = random_data(256);  // 255 indices and the padding byte
     rle.data.insert(rle.data.end(), run.begin(), run.end());
     rle.data.insert(rle.data.end(), {45, static_cast<uint8_t>(row), 0, 0});
   }
   rle.data.insert(rle.data.end(), {0, 1});
-  files.emplace_back("RLE8, loaded whole", testing_bmp::TestBmpBytes(rle));
+  files.emplace_back("RLE8, streamed", testing_bmp::TestBmpBytes(rle));
   for (const auto& [name, file] : files) {
     const Bytes expected = DecodedRgba(file);
     const ImageRecord* image = ImageLoad(1, Write("file.bmp", file).c_str());
@@ -226,6 +231,38 @@ TEST_F(ImageFiles, StreamedAndWholeLoadsAgreeWithTheDecodeFromMemory) {
     ASSERT_NE(image, nullptr) << name;
     EXPECT_EQ(PixelsOf(image), expected) << name;
   }
+}
+
+// A load in a child process. Its exit status: 1 when the load succeeded, plus 2 when the peak
+// resident memory grew by 16 MiB or more, plus 4 when the load took a second or more.
+int LoadInChild(const std::string& path) {
+  const pid_t child = fork();
+  if (child == 0) {
+    rusage usage[2] = {};  // before and after; the peak before is what the parent had at the fork
+    getrusage(RUSAGE_SELF, &usage[0]);
+    const auto start = std::chrono::steady_clock::now();
+    const bool loaded = ImageLoad(AnyId, path.c_str()) != nullptr;
+    const bool slow = std::chrono::steady_clock::now() - start >= std::chrono::seconds(1);
+    getrusage(RUSAGE_SELF, &usage[1]);
+    const bool large = usage[1].ru_maxrss - usage[0].ru_maxrss >= 16 * 1024;
+    _exit((loaded ? 1 : 0) | (large ? 2 : 0) | (slow ? 4 : 0));
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Run-length files cost what their data holds: 66 bytes claiming 30000 x 30000 pixels, with and
+// without their end, and a 1 x 1 picture at the start of a sparse file of 1 GiB.
+TEST_F(ImageFiles, RunLengthBombsCostWhatTheirDataHolds) {
+  const Bytes bomb = testing_bmp::TestBmpBytes(
+      {30000, 30000, 8, 1, 0, {}, {255, 1, 0, 0, 0, 2, 0, 200, 255, 2, 0, 1}});
+  const std::string sparse =
+      Write("sparse.bmp", testing_bmp::TestBmpBytes({1, 1, 8, 1, 0, {}, {1, 0, 0, 1}}));
+  std::filesystem::resize_file(sparse, uint64_t{1} << 30);
+  EXPECT_EQ(LoadInChild(Write("bomb.bmp", bomb)), 1) << "2: 16 MiB or more, 4: a second or more";
+  EXPECT_EQ(LoadInChild(Write("cut.bmp", Bytes(bomb.begin(), bomb.end() - 2))), 0);
+  EXPECT_EQ(LoadInChild(sparse), 1);
 }
 
 TEST_F(ImageFiles, ANumberedLoadReplacesItsImageAndAFailedOneKeepsIt) {
@@ -261,7 +298,7 @@ TEST_F(ImageFiles, RefusalsLeaveNothingBehind) {
   broken_rle.bits = 8;
   broken_rle.compression = 1;
   broken_rle.table = testing_bmp::MakePalette(2, 1).bytes;
-  broken_rle.data = {9, 1, 0, 1};  // a run past the row
+  broken_rle.data = {0, 2, 9, 0, 0, 1};  // a delta past the row
   const Bytes whole = Picture24(5, 5, {}, 3);
   using Reason = ImageFailureReason;
   const std::vector<std::tuple<std::string, Bytes, Reason>> files = {

@@ -48,6 +48,11 @@ inline constexpr uint32_t RowsBottomUp = 2;
 // is written; those a run-length file skips become transparent black.
 inline constexpr uint32_t PixelsRgba = 4;
 
+// Pixel flag of the decoders, with PixelsRgba: every byte of the destination is 0 already (a
+// fresh zero-filled block), so the pixels a run-length file skips are left as they are, already
+// transparent black. Pages that no run reaches are then never touched and cost no memory.
+inline constexpr uint32_t PixelsCleared = 8;
+
 // Palette flag of the writer and the PaletteReducer: error-diffusion dithering.
 inline constexpr uint32_t DitherFlag = 0x100;
 
@@ -406,7 +411,8 @@ void BmpCodecRegister();
 void BmpEncoderRegister();
 
 // BmpProbe: 1 when the state's source is a BMP file whose layout BmpDecode converts, filling in
-// its attributes: 1-, 4- and 8-bit (plain or RLE8) indexed pictures, 24-bit ones, 16- and 32-bit
+// its attributes: 1-bit, 4-bit (plain or RLE4) and 8-bit (plain or RLE8) indexed pictures, 24-bit
+// ones, 16- and 32-bit
 // ones plain or with bit-field masks (compressions 3 and 6; each mask one run of at most 8 bits,
 // none overlapping), with a 40-byte or longer info header or an OS/2 1.x one. Any other
 // compression, depth or mask is refused here, before anything is allocated for pixels.
@@ -420,6 +426,12 @@ int32_t BmpProbe(DecodeState* state);
 // alpha mask, else it is 255. 1 when the whole picture was written; 0 when the layout cannot be
 // converted (nothing written), when the rows cannot hold the width (nothing written), or when the
 // data is damaged or ends early (what lies inside the bounds is written).
+// Run-length data (RLE8, RLE4): a run that goes past the end of its row is clipped there; a run or
+// line end below the last row, a delta past the end of its row or below the last row, an index
+// beyond the colour table, or data that ends before the bitmap's end make the result 0, and the
+// decode stops right there: pixels after the fault are left as they were. Pixels the runs skip
+// (deltas, early line ends, an early end of the bitmap) are not written in 3-byte rows and are
+// transparent black in 4-byte ones (left to the destination with PixelsCleared).
 int32_t BmpDecode(DecodeState* state, void* destination, int32_t bytes_per_row, uint32_t flags);
 
 // BmpCleanup: frees the loaded file copy.

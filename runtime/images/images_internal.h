@@ -134,9 +134,10 @@ inline constexpr uint32_t kBmpHeadersBytes = kBmpFileHeaderBytes + kBmpInfoHeade
 inline constexpr uint16_t kBmpSignature = 0x4D42;
 
 // The compressions the reader decodes. Every other value (Huffman-coded 1-bit pictures, embedded
-// JPEG or PNG, RLE24, RLE4, anything unknown) is refused by the probe.
+// JPEG or PNG, RLE24, anything unknown) is refused by the probe.
 inline constexpr uint32_t kBmpCompressionNone = 0;
 inline constexpr uint32_t kBmpCompressionRle8 = 1;
+inline constexpr uint32_t kBmpCompressionRle4 = 2;
 inline constexpr uint32_t kBmpCompressionBitFields = 3;
 inline constexpr uint32_t kBmpCompressionAlphaBitFields = 6;
 
@@ -203,6 +204,13 @@ struct BmpHeader {
   bool has_alpha;              // channels[3] holds the alpha
   BmpChannel channels[4];      // red, green, blue, alpha
 };
+
+// BmpRunLength: whether the pixels are run-length data (RLE8 at 8 bits, RLE4 at 4) rather than
+// rows.
+inline bool BmpRunLength(const BmpHeader& header) {
+  return (header.bits == 8 && header.compression == kBmpCompressionRle8) ||
+         (header.bits == 4 && header.compression == kBmpCompressionRle4);
+}
 
 // BmpRowBytes: the bytes of one stored row of uncompressed pixels, padded to 4.
 inline uint64_t BmpRowBytes(const BmpHeader& header) {
@@ -274,8 +282,8 @@ void BmpRowSwapStreamEnd();
 // The decoder's words in DecodeState::scratch.
 inline constexpr int kBmpScratchCopy = 0;    // the loaded copy of a file source, owned
 inline constexpr int kBmpScratchHeader = 1;  // the start of the file: the copy or the memory
-// The stream when the file's pixel rows are read from it (the copy holds only the file's head);
-// null when the copy or the memory holds the whole file.
+// The stream when the file's pixel rows or run-length data are read from it (the copy holds only
+// the file's head); null when the copy or the memory holds the whole file.
 inline constexpr int kBmpScratchStreamed = 2;
 
 }  // namespace zn
