@@ -111,6 +111,31 @@ struct HashMap {
   MapBucketIndex* index;
 };
 
+// A growing map (MapGrowing) is a HashMap followed in the same block by what only it needs: the
+// ends of the order in which its elements were added, and the bucket arithmetic of a power-of-two
+// bucket count. Maps without the flag are allocated without it.
+struct MapGrowth {
+  MapElement* newest;
+  MapElement* oldest;
+  int64_t grow_at;  // the element count past which the bucket array doubles
+  uint32_t shift;   // 64 minus the bucket count's power of two
+};
+struct GrowingHashMap {
+  HashMap map;  // first, so that the two addresses are one
+  MapGrowth growth;
+};
+
+// What a growing map's element carries in front of its MapElement fields: its neighbours in the
+// order of adding, and its key's hash, so that doubling never reads a key and a chain walk
+// compares hashes before keys.
+struct MapOrderLinks {
+  MapElement* newer;
+  MapElement* older;
+  uint32_t hash;
+  uint32_t unused;
+};
+static_assert(sizeof(MapOrderLinks) == 24, "growing elements keep their values 8-byte aligned");
+
 // ---------------------------------------------------------------------------------------------
 // The linked list.
 
@@ -195,6 +220,48 @@ void MapIndexDrop(HashMap* map);
 
 // Frees what an unlinked element owns (its key copy, its value's heap data) and gives it back.
 void MapElementRelease(HashMap* map, MapElement* element);
+
+// Growing maps (map_grow.cpp).
+inline bool MapIsGrowing(const HashMap* map) {
+  return (map->flags & MapGrowing) != 0;
+}
+inline MapGrowth& MapGrowthOf(HashMap* map) {
+  return reinterpret_cast<GrowingHashMap*>(map)->growth;
+}
+inline const MapGrowth& MapGrowthOf(const HashMap* map) {
+  return reinterpret_cast<const GrowingHashMap*>(map)->growth;
+}
+inline MapOrderLinks* MapLinksOf(MapElement* element) {
+  return reinterpret_cast<MapOrderLinks*>(reinterpret_cast<char*>(element) - sizeof(MapOrderLinks));
+}
+inline const MapOrderLinks* MapLinksOf(const MapElement* element) {
+  return reinterpret_cast<const MapOrderLinks*>(reinterpret_cast<const char*>(element) -
+                                                sizeof(MapOrderLinks));
+}
+// The bucket of a key hash in a growing map: the top bits of the hash times a 64-bit odd
+// constant.
+inline uint32_t MapGrowingBucket(const HashMap* map, uint32_t hash) {
+  return static_cast<uint32_t>((uint64_t{hash} * 0x9E3779B97F4A7C15u) >> MapGrowthOf(map).shift);
+}
+// The first bucket count of a growing map asked for `buckets`, and its record set up for it.
+uint32_t MapGrowingBucketCount(int32_t buckets);
+void MapGrowthStart(HashMap* map);
+// An element from the map's pool (null when memory is exhausted), and one given back.
+MapElement* MapElementTake(HashMap* map);
+void MapElementGive(HashMap* map, MapElement* element);
+// Keeping the order in step: after `element` was linked into its chain (the map's count already
+// counting it; this may double the bucket array), and after it was unlinked.
+void MapOrderLinked(HashMap* map, MapElement* element, uint32_t hash);
+void MapOrderUnlinked(HashMap* map, MapElement* element);
+// Puts back a saved current and previous element, with their buckets under the bucket count the
+// map has now.
+void MapPositionRestore(HashMap* map, const HashMap& saved);
+
+// The bucket whose chain holds `element`.
+uint32_t MapElementBucket(const HashMap* map, const MapElement* element);
+// Deletes an element found by its address, whatever walk stands where; false (nothing done)
+// when it is in no chain of the map.
+bool MapElementDelete(HashMap* map, MapElement* element);
 
 // The shared pool entry of this block size and flags value, or null (taken under the list lock).
 SharedPoolEntry* PoolSharedFind(uint64_t block_size, uint32_t flags);

@@ -1,9 +1,10 @@
 // Hash maps as a whole: creating, clearing, copying and freeing them, and the map hooks through
 // which structure code reaches map fields.
 //
-// The bucket count is fixed for the life of a map; chains grow instead. Elements come from the
-// shared pool of their element size, so maps (and lists) whose elements have one size share one
-// pool, and a map holds one reference to it.
+// Without MapGrowing the bucket count is fixed for the life of a map and chains grow instead; a
+// growing map doubles it (map_grow.cpp). Elements come from the shared pool of their element
+// size, so maps (and lists) whose elements have one size share one pool, and a map holds one
+// reference to it.
 #include <cstring>
 #include <utility>
 
@@ -41,53 +42,63 @@ bool ElementCopyInto(const HashMap* source, MapElement* element, HashMap* destin
   return true;
 }
 
+// Calls `copy` with each element the source holds now, in the order copies are made: a growing
+// map oldest first, so that its copies keep its order, another bucket by bucket. It stops after
+// the elements the source held when it began, so that a map copied onto itself never copies its
+// copies (in a map without MapGrowing they land at chain heads, behind the walk, anyway), and at
+// the first copy that fails. False when one failed.
+template <typename Copy>
+bool SourceWalk(const HashMap* source, Copy copy) {
+  int32_t left = source->element_count;
+  if (internal::MapIsGrowing(source)) {
+    for (MapElement* element = internal::MapGrowthOf(source).oldest; left > 0;
+         element = internal::MapLinksOf(element)->newer, --left) {
+      if (!copy(element)) {
+        return false;
+      }
+    }
+    return true;
+  }
+  for (uint32_t bucket = 0; bucket < source->bucket_count && left > 0; ++bucket) {
+    for (MapElement* element = source->buckets[bucket]; element != nullptr && left > 0;
+         element = element->next, --left) {
+      if (!copy(element)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 // Adds copies of the source's elements to `destination`, all or none: when memory runs out the
-// copies made so far are deleted again and the destination's current element is put back. Copies
-// land at the head of their key's chain, behind the walk's position, so a map copied onto itself
-// has each of its elements copied exactly once.
+// copies made so far are deleted again and the destination's current element is put back.
 int32_t CopyAdding(HashMap* source, HashMap* destination) {
   const int32_t count = source->element_count;
   if (count == 0) {
     return 1;
   }
-  // Where each copy went, so that a failed copy can take them back; asked for before anything
-  // changes.
-  struct Added {
-    MapElement* element;
-    int32_t bucket;
-  };
-  auto* added = static_cast<Added*>(SizedAlloc(static_cast<uint64_t>(count) * sizeof(Added)));
+  // Each copy, so that a failed copy can take them back; asked for before anything changes.
+  auto* added = static_cast<MapElement**>(SizedAlloc(static_cast<uint64_t>(count) * sizeof(void*)));
   if (added == nullptr) {
     return 0;
   }
   const HashMap before = *destination;
   int32_t made = 0;
-  for (uint32_t bucket = 0; bucket < source->bucket_count && made >= 0; ++bucket) {
-    for (MapElement* element = source->buckets[bucket]; element != nullptr && made < count;
-         element = element->next) {
-      if (!ElementCopyInto(source, element, destination)) {
-        // Newest first: each copy is then the head of its chain when it goes.
-        while (made > 0) {
-          --made;
-          destination->current = added[made].element;
-          destination->current_bucket = added[made].bucket;
-          destination->previous = nullptr;
-          MapDeleteCurrent(destination);
-        }
-        made = -1;
-        break;
-      }
-      added[made++] = {destination->current, destination->current_bucket};
+  const bool copied = SourceWalk(source, [&](MapElement* element) {
+    if (!ElementCopyInto(source, element, destination)) {
+      return false;
     }
-  }
-  if (made < 0) {
-    destination->current = before.current;
-    destination->current_bucket = before.current_bucket;
-    destination->previous = before.previous;
-    destination->saved_bucket = before.saved_bucket;
+    added[made++] = destination->current;
+    return true;
+  });
+  if (!copied) {
+    while (made > 0) {
+      internal::MapElementDelete(destination, added[--made]);
+    }
+    internal::MapPositionRestore(destination, before);
   }
   SizedFree(added);
-  return made < 0 ? 0 : 1;
+  return copied ? 1 : 0;
 }
 
 // Replaces the destination's elements by copies of the source's, all or none: the copies are made
@@ -100,19 +111,19 @@ int32_t CopyReplacing(HashMap* source, HashMap* destination) {
   if (copy == nullptr) {
     return 0;
   }
-  for (uint32_t bucket = 0; bucket < source->bucket_count; ++bucket) {
-    for (MapElement* element = source->buckets[bucket]; element != nullptr;
-         element = element->next) {
-      if (!ElementCopyInto(source, element, copy)) {
-        MapFree(copy);
-        return 0;
-      }
-    }
+  if (!SourceWalk(source,
+                  [&](MapElement* element) { return ElementCopyInto(source, element, copy); })) {
+    MapFree(copy);
+    return 0;
   }
   MapClear(destination);
   std::swap(destination->buckets, copy->buckets);
   std::swap(destination->index, copy->index);
   std::swap(destination->element_count, copy->element_count);
+  if (internal::MapIsGrowing(destination)) {  // the copy may have doubled on the way
+    std::swap(destination->bucket_count, copy->bucket_count);
+    std::swap(internal::MapGrowthOf(destination), internal::MapGrowthOf(copy));
+  }
   destination->current = copy->current;
   destination->current_bucket = copy->current_bucket;
   destination->previous = nullptr;
@@ -131,7 +142,7 @@ void MapElementRelease(HashMap* map, MapElement* element) {
   if (map->layout != nullptr) {
     StructureClear(ElementValue(element), map->layout);
   }
-  PoolGive(map->pool, element);
+  MapElementGive(map, element);
 }
 
 }  // namespace internal
@@ -144,16 +155,22 @@ HashMap* MapCreate(uint64_t value_size, int32_t type, LayoutDescriptor layout, H
     // of its address, which a failed creation below would otherwise leave pointing at freed memory.
     *variable = nullptr;
   }
+  const bool growing = (flags & MapGrowing) != 0;
   uint64_t element_size = 0;
-  if (!internal::ElementSizeFits(value_size, &element_size)) {
+  if (!internal::ElementSizeFits(value_size, &element_size) ||
+      (growing && !MemorySizeFits(1, element_size, sizeof(MapOrderLinks), &element_size))) {
     return nullptr;
   }
-  const uint32_t bucket_count = buckets >= 2 ? static_cast<uint32_t>(buckets) : 1;
+  uint32_t bucket_count = buckets >= 2 ? static_cast<uint32_t>(buckets) : 1;
+  if (growing) {
+    bucket_count = internal::MapGrowingBucketCount(buckets);
+  }
   uint64_t bucket_bytes = 0;
   if (!MemorySizeFits(bucket_count, sizeof(void*), 0, &bucket_bytes)) {
     return nullptr;
   }
-  auto* map = static_cast<HashMap*>(SizedAllocZeroed(sizeof(HashMap)));
+  auto* map =
+      static_cast<HashMap*>(SizedAllocZeroed(growing ? sizeof(GrowingHashMap) : sizeof(HashMap)));
   if (map == nullptr) {
     return nullptr;
   }
@@ -172,9 +189,12 @@ HashMap* MapCreate(uint64_t value_size, int32_t type, LayoutDescriptor layout, H
   map->owner = variable;
   map->current_bucket = -1;
   map->saved_bucket = -1;
-  map->flags = flags & (MapKeyNoCase | MapIntegerKeys);
+  map->flags = flags & (MapKeyNoCase | MapIntegerKeys | MapGrowing);
   if (LayoutNeedsInit(layout) != 0) {
     map->flags |= MapStructured;
+  }
+  if (growing) {
+    internal::MapGrowthStart(map);
   }
   if (variable != nullptr) {
     *variable = map;
@@ -200,6 +220,10 @@ void MapClear(HashMap* map) {
   MapReset(map);
   map->saved_bucket = -1;
   map->element_count = 0;
+  if (internal::MapIsGrowing(map)) {
+    internal::MapGrowthOf(map).newest = nullptr;
+    internal::MapGrowthOf(map).oldest = nullptr;
+  }
 }
 
 void MapFree(HashMap* map) {
@@ -232,10 +256,7 @@ int32_t MapCopy(HashMap* source, HashMap* destination, int32_t clear_first) {
   const HashMap saved = *source;
   const int32_t result =
       clear_first != 0 ? CopyReplacing(source, destination) : CopyAdding(source, destination);
-  source->current = saved.current;
-  source->current_bucket = saved.current_bucket;
-  source->previous = saved.previous;
-  source->saved_bucket = saved.saved_bucket;
+  internal::MapPositionRestore(source, saved);
   return result;
 }
 

@@ -73,6 +73,9 @@ uint32_t KeyHash(const char16_t* key, bool no_case, uint64_t* bytes) {
 // The bucket of a key hash. Bucket counts are often powers of two (the default is one), and for
 // those the remainder is a mask: a division would sit on every find's path to its chain.
 uint32_t HashBucket(const HashMap* map, uint32_t hash) {
+  if (internal::MapIsGrowing(map)) {
+    return internal::MapGrowingBucket(map, hash);
+  }
   const uint32_t count = map->bucket_count;
   return (count & (count - 1)) == 0 ? hash & (count - 1) : hash % count;
 }
@@ -237,9 +240,17 @@ void* MapFindIn(HashMap* map, uint32_t bucket, uint32_t hash, Matches matches) {
   return nullptr;
 }
 
-// A find of a string key whose hash and copy size are known.
+// A find of a string key whose hash and copy size are known. A growing map's elements carry their
+// hash: most elements of a chain that are not the key are passed over without reading their key.
 void* StringFind(HashMap* map, const char16_t* key, uint32_t hash, uint64_t bytes) {
   const bool no_case = NoCase(map);
+  if (internal::MapIsGrowing(map)) {
+    return MapFindIn(map, HashBucket(map, hash), hash,
+                     [no_case, key, hash, bytes](const MapElement* element) {
+                       return internal::MapLinksOf(element)->hash == hash &&
+                              KeyMatches(no_case, element, key, bytes);
+                     });
+  }
   return MapFindIn(map, HashBucket(map, hash), hash,
                    [no_case, key, bytes](const MapElement* element) {
                      return KeyMatches(no_case, element, key, bytes);
@@ -285,6 +296,9 @@ uint32_t MapStringBucket(const HashMap* map, const char16_t* key) {
 }
 
 uint32_t MapIntegerBucket(const HashMap* map, int64_t key) {
+  if (MapIsGrowing(map)) {
+    return MapGrowingBucket(map, MapIntegerHash(key));
+  }
   // The unsigned remainder: a negative key names a bucket like any other.
   const uint32_t count = map->bucket_count;
   const auto bits = static_cast<uint64_t>(key);
@@ -293,6 +307,9 @@ uint32_t MapIntegerBucket(const HashMap* map, int64_t key) {
 }
 
 uint32_t MapElementHash(const HashMap* map, const MapElement* element) {
+  if (MapIsGrowing(map)) {
+    return MapLinksOf(element)->hash;
+  }
   return IntegerKeys(map) ? MapIntegerHash(element->key.number)
                           : MapHash(element->key.text, NoCase(map));
 }
@@ -305,6 +322,7 @@ void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t
   map->previous = nullptr;
   ++map->element_count;
   MapIndexLinked(map, element, bucket, hash);
+  MapOrderLinked(map, element, hash);
 }
 
 }  // namespace internal
@@ -341,13 +359,13 @@ void* MapAdd(HashMap* map, const char16_t* key, int32_t mode) {
       return ValueRenew(map, value);
     }
   }
-  auto* element = static_cast<MapElement*>(PoolTake(map->pool));
+  MapElement* element = internal::MapElementTake(map);
   if (element == nullptr) {
     return nullptr;
   }
   element->key.text = KeyCopy(key, bytes);
   if (element->key.text == nullptr) {
-    PoolGive(map->pool, element);
+    internal::MapElementGive(map, element);
     return nullptr;
   }
   internal::MapElementLink(map, element, HashBucket(map, hash), hash);
@@ -363,7 +381,7 @@ void* MapAddInteger(HashMap* map, int64_t key, int32_t mode) {
       return ValueRenew(map, value);
     }
   }
-  auto* element = static_cast<MapElement*>(PoolTake(map->pool));
+  MapElement* element = internal::MapElementTake(map);
   if (element == nullptr) {
     return nullptr;
   }

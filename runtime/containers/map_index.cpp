@@ -1,13 +1,14 @@
 // The chain index of a hash map: for each bucket, a compact array of a 16-bit tag of each element's
 // key hash, and beside it the elements' addresses, kept in step with the chain.
 //
-// The bucket count never grows, so chains do: thousands of keys in 1,024 buckets give chains of
-// tens to hundreds of elements, and walking one waits for memory twice per element (the element,
-// then its key copy). The index lets a find compare the tags of a bucket, eight at a time, and
-// touch only the elements whose tag matches (with 16-bit tags, almost always the one it seeks). It
-// changes how a chain is searched, never what a search finds: the chain stays the map's order, and
-// the index holds the same elements in reverse chain order (the head last), so that linking at the
-// head is an append and a scan from the end meets elements in chain order.
+// A map made without MapGrowing never changes its bucket count, so chains grow: thousands of keys
+// in 1,024 buckets give chains of tens to hundreds of elements, and walking one waits for memory
+// twice per element (the element, then its key copy). The index lets a find compare the tags of a
+// bucket, eight at a time, and touch only the elements whose tag matches (with 16-bit tags, almost
+// always the one it seeks). It changes how a chain is searched, never what a search finds: the
+// chain stays the map's order, and the index holds the same elements in reverse chain order (the
+// head last), so that linking at the head is an append and a scan from the end meets elements in
+// chain order.
 //
 // The index is an accelerator only. A map gets one once it holds more than kIndexLoad elements per
 // bucket on average (small maps keep their plain chains and cost nothing more); when memory for
@@ -128,6 +129,9 @@ uint32_t MapIntegerHash(int64_t key) {
 }
 
 void MapIndexLinked(HashMap* map, MapElement* element, uint32_t bucket, uint32_t hash) {
+  if (MapIsGrowing(map)) {
+    return;  // its chains stay short by doubling: a growing map never gets an index
+  }
   if (map->index == nullptr) {
     const auto count = static_cast<uint64_t>(map->element_count);
     const uint64_t threshold = uint64_t{map->bucket_count} * kIndexLoad;

@@ -1,10 +1,11 @@
-// Iterating over a map and deleting its current element.
+// Iterating over a map, deleting its current element, and deleting an element found by address.
 //
 // The iteration runs bucket by bucket, each chain from its head, and remembers the element it
 // visited before the current one. Deleting the current element steps back to that element, so the
 // next step goes on with the deleted element's successor: deleting while iterating visits every
 // remaining element once. The map keeps one invariant for this: a current element always lies in
-// the chain of the current bucket, and a previous element in the chain of the saved bucket.
+// the chain of the current bucket, and a previous element in the chain of the saved bucket. A
+// delete by address keeps it too: the map never holds the address of an element that is gone.
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
 
@@ -45,9 +46,71 @@ void ChainUnlink(HashMap* map, MapElement* element, uint32_t bucket) {
   }
   *link = element->next;
   internal::MapIndexUnlinked(map, element, bucket);
+  internal::MapOrderUnlinked(map, element);
+}
+
+// The element visited before `element` in a MapNext walk, when `element` goes: its predecessor in
+// its chain, else the last element of the nearest non-empty bucket before its own. With none, the
+// walk is put before its start, where the next step begins again at the first element: nothing
+// before it was visited.
+void PreviousStepBack(HashMap* map, MapElement* before, uint32_t bucket) {
+  map->previous = before;
+  map->saved_bucket = static_cast<int32_t>(bucket);
+  if (before != nullptr) {
+    return;
+  }
+  for (uint32_t at = bucket; at-- > 0;) {
+    if (MapElement* last = map->buckets[at]) {
+      while (last->next != nullptr) {
+        last = last->next;
+      }
+      map->previous = last;
+      map->saved_bucket = static_cast<int32_t>(at);
+      return;
+    }
+  }
+  map->saved_bucket = -1;
 }
 
 }  // namespace
+
+namespace internal {
+
+uint32_t MapElementBucket(const HashMap* map, const MapElement* element) {
+  if (MapIsGrowing(map)) {
+    return MapGrowingBucket(map, MapLinksOf(element)->hash);
+  }
+  return (map->flags & MapIntegerKeys) != 0 ? MapIntegerBucket(map, element->key.number)
+                                            : MapStringBucket(map, element->key.text);
+}
+
+bool MapElementDelete(HashMap* map, MapElement* element) {
+  if (element == map->current) {
+    MapDeleteCurrent(map);
+    return true;
+  }
+  const uint32_t bucket = MapElementBucket(map, element);
+  MapElement* before = nullptr;
+  MapElement** link = &map->buckets[bucket];
+  while (*link != element) {
+    if (*link == nullptr) {
+      return false;
+    }
+    before = *link;
+    link = &before->next;
+  }
+  *link = element->next;
+  MapIndexUnlinked(map, element, bucket);
+  MapOrderUnlinked(map, element);
+  if (element == map->previous) {
+    PreviousStepBack(map, before, bucket);
+  }
+  --map->element_count;
+  MapElementRelease(map, element);
+  return true;
+}
+
+}  // namespace internal
 
 void MapReset(HashMap* map) {
   if (map == nullptr) {
