@@ -49,7 +49,7 @@ class String {
   String(String&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
   String& operator=(const String& other);
   String& operator=(String&& other) noexcept {
-    std::swap(value_, other.value_);
+    StringRelease(std::exchange(value_, std::exchange(other.value_, nullptr)));
     return *this;
   }
   ~String() { StringRelease(value_); }

@@ -27,6 +27,7 @@ TEST(String, OwnershipAcrossCopiesMovesReleaseAndAdopt) {
   c = same;  // self-assignment keeps the text
   b = std::move(c);
   EXPECT_EQ(b, u"first");
+  EXPECT_TRUE(c.empty());  // NOLINT(bugprone-use-after-move): the old text was freed, not swapped
   zn::StringValue raw = b.release();
   EXPECT_TRUE(b.empty());
   zn::String d = zn::String::adopt(raw);
