@@ -351,6 +351,7 @@ class FormatString {
   consteval FormatString(const char16_t* text) : text_(text) {  // NOLINT: implicit by design
     internal::FormatCheck(text_, kCategories, sizeof...(Args));
   }
+  // get: the checked text.
   constexpr std::u16string_view get() const noexcept { return text_; }
 
  private:

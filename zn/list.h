@@ -25,14 +25,15 @@
 
 namespace zn {
 
+// List: a typed linked list; see the overview above.
 template <class T>
 class List {
   static_assert(alignof(T) <= 8, "list values lie 8-byte aligned");
   static_assert(std::is_move_constructible_v<T>, "list values are movable");
 
  public:
+  // The element type and the iterators (a walk with its own cursor, of T& or const T&).
   using value_type = T;
-
   template <bool Const>
   class Iterator;
   using iterator = Iterator<false>;
@@ -40,7 +41,9 @@ class List {
 
   // An empty list; allocates nothing until the first append.
   List() noexcept = default;
+  // Moves take the list and leave the source empty and usable.
   List(List&& other) noexcept : list_(std::exchange(other.list_, nullptr)) {}
+  // Move assignment: frees what this list held, then takes the other.
   List& operator=(List&& other) noexcept {
     List old(std::move(*this));
     list_ = std::exchange(other.list_, nullptr);
@@ -54,6 +57,7 @@ class List {
     }
     list_ = std::exchange(copy.list_, nullptr);
   }
+  // Assigns a copy of every element; on an exception the list is as it was.
   List& operator=(const List& other) requires std::is_copy_constructible_v<T> {
     if (this != &other) {
       List copy(other);
@@ -70,6 +74,7 @@ class List {
   std::size_t size() const noexcept {
     return list_ == nullptr ? 0 : static_cast<std::size_t>(ListCount(list_));
   }
+  // empty: whether there is no element.
   bool empty() const noexcept { return size() == 0; }
 
   // emplace_back: a T made from `args` at the end; gives it. Strong guarantee.
@@ -92,6 +97,7 @@ class List {
       throw;
     }
   }
+  // push_back: emplace_back of a copy or of the moved value.
   void push_back(const T& value) { emplace_back(value); }
   void push_back(T&& value) { emplace_back(std::move(value)); }
 
@@ -118,6 +124,7 @@ class List {
     ListClear(list_);
   }
 
+  // begin and end: a walk from the first element to the last.
   iterator begin() noexcept { return iterator(list_); }
   iterator end() noexcept { return iterator(); }
   const_iterator begin() const noexcept { return const_iterator(list_); }
@@ -130,19 +137,23 @@ class List {
   template <bool Const>
   class Iterator {
    public:
+    // The iterator's traits: an input iterator.
     using value_type = T;
     using reference = std::conditional_t<Const, const T&, T&>;
     using pointer = std::conditional_t<Const, const T*, T*>;
     using difference_type = std::ptrdiff_t;
     using iterator_category = std::input_iterator_tag;
 
+    // A walk that is over; `*it` the value, `++` the next element, equal to end() after the last.
     Iterator() noexcept = default;
     reference operator*() const noexcept { return *List::Value(value_); }
     pointer operator->() const noexcept { return List::Value(value_); }
+    // ++: the next element.
     Iterator& operator++() noexcept {
       value_ = ListCursorNext(&cursor_);
       return *this;
     }
+    // Iterators are equal when they stand on the same element (or both at the end).
     friend bool operator==(const Iterator& a, const Iterator& b) noexcept {
       return a.value_ == b.value_;
     }

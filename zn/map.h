@@ -78,6 +78,7 @@ concept MapTextKey = std::is_convertible_v<const K&, const char16_t*> ||
 
 }  // namespace internal
 
+// Map: a typed hash map; see the overview above.
 template <class T, class Key = StringKey>
 class Map {
   static_assert(std::is_same_v<Key, StringKey> || std::is_same_v<Key, FoldedKey> ||
@@ -91,8 +92,8 @@ class Map {
   // The key a walk hands out: a view of the map's own copy (valid while the element lives), or
   // the integer.
   using key_type = std::conditional_t<kIntegerKeys, std::int64_t, std::u16string_view>;
+  // The value type and the iterators (a walk with its own cursor).
   using mapped_type = T;
-
   template <bool Const>
   class Iterator;
   using iterator = Iterator<false>;
@@ -100,7 +101,9 @@ class Map {
 
   // An empty map; allocates nothing until the first insert.
   Map() noexcept = default;
+  // Moves take the map and leave the source empty and usable.
   Map(Map&& other) noexcept : map_(std::exchange(other.map_, nullptr)) {}
+  // Move assignment: frees what this map held, then takes the other.
   Map& operator=(Map&& other) noexcept {
     Map old(std::move(*this));
     map_ = std::exchange(other.map_, nullptr);
@@ -114,6 +117,7 @@ class Map {
     }
     map_ = std::exchange(copy.map_, nullptr);
   }
+  // Assigns a copy of every element; on an exception the map is as it was.
   Map& operator=(const Map& other) requires std::is_copy_constructible_v<T> {
     if (this != &other) {
       Map copy(other);
@@ -130,18 +134,21 @@ class Map {
   std::size_t size() const noexcept {
     return map_ == nullptr ? 0 : static_cast<std::size_t>(MapElementCount(map_));
   }
+  // empty: whether there is no element.
   bool empty() const noexcept { return size() == 0; }
 
-  // find: the value with this key, or null.
+  // find: the value with this key, or null. contains: whether the key is there.
   template <class K>
   T* find(const K& key) noexcept {
     return Value(FindRaw(key));
   }
   template <class K>
+  // find on a const map.
   const T* find(const K& key) const noexcept {
     return Value(FindRaw(key));
   }
   template <class K>
+  // contains: whether the key is there.
   bool contains(const K& key) const noexcept {
     return FindRaw(key) != nullptr;
   }
@@ -206,6 +213,7 @@ class Map {
     MapClear(map_);
   }
 
+  // begin and end: a walk over every element.
   iterator begin() noexcept { return iterator(map_); }
   iterator end() noexcept { return iterator(); }
   const_iterator begin() const noexcept { return const_iterator(map_); }
@@ -220,25 +228,33 @@ class Map {
   template <bool Const>
   class Iterator {
    public:
+    // The iterator's traits: an input iterator of key and value pairs.
     using value_type = std::pair<key_type, std::conditional_t<Const, const T&, T&>>;
     using reference = value_type&;
     using pointer = value_type*;
     using difference_type = std::ptrdiff_t;
     using iterator_category = std::input_iterator_tag;
 
+    // A walk that is over; copies walk on from the same element; `*it` and `->` the pair, `++`
+    // the next element, equal to end() after the last.
     Iterator() noexcept = default;
     Iterator(const Iterator& other) noexcept : cursor_(other.cursor_) { Load(other.value_); }
+    // Copy assignment: walks on from the same element.
     Iterator& operator=(const Iterator& other) noexcept {
       cursor_ = other.cursor_;
       Load(other.value_);
       return *this;
     }
+    // The pair of the element the walk stands on.
     reference operator*() const noexcept { return *entry_; }
+    // The pair, as a pointer.
     pointer operator->() const noexcept { return &*entry_; }
+    // ++: the next element.
     Iterator& operator++() noexcept {
       Load(MapCursorNext(&cursor_));
       return *this;
     }
+    // Iterators are equal when they stand on the same element (or both at the end).
     friend bool operator==(const Iterator& a, const Iterator& b) noexcept {
       return a.value_ == b.value_;
     }

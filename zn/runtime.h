@@ -17,11 +17,13 @@
 
 namespace zn {
 
+// Runtime: the guard; see the overview above.
 class Runtime {
  public:
   // Runs the start sequence, unless a guard already did. [[nodiscard]], so that `zn::Runtime();`,
   // which would end the runtime at once, draws a warning.
   [[nodiscard]] Runtime() = default;
+  // Neither copied nor moved; the end sequence runs when it goes.
   Runtime(const Runtime&) = delete;
   Runtime& operator=(const Runtime&) = delete;
   Runtime(Runtime&&) = delete;

@@ -37,6 +37,7 @@ enum class Invalid { Replace, Lenient };
 template <class Owner>
 class SplitRange;
 
+// String: an owning UTF-16 string; see the overview above.
 class String {
  public:
   // An empty string; allocates nothing.
@@ -45,9 +46,11 @@ class String {
   String(const char16_t* text) { StringDuplicate(&value_, text); }  // NOLINT: as a literal
   // A copy of the units of the view (up to its first 0 unit).
   explicit String(std::u16string_view text);
+  // Copies duplicate the text; moves take its block and leave the source empty; the end frees it.
   String(const String& other) { StringDuplicate(&value_, other.value_); }
   String(String&& other) noexcept : value_(std::exchange(other.value_, nullptr)) {}
   String& operator=(const String& other);
+  // Move assignment: frees this text, then takes the other's block.
   String& operator=(String&& other) noexcept {
     StringRelease(std::exchange(value_, std::exchange(other.value_, nullptr)));
     return *this;
@@ -79,14 +82,17 @@ class String {
   // TempTextTakeInto).
   StringValue* inout() noexcept { return &value_; }
 
+  // view, and the conversion to a view: the text, valid while the String holds it unchanged.
   std::u16string_view view() const noexcept { return std::u16string_view(c_str()); }
   operator std::u16string_view() const noexcept { return view(); }  // NOLINT: a view of it
   // size: code units (a surrogate pair counts two); linear, as nothing caches the length.
   std::size_t size() const noexcept { return view().size(); }
+  // empty: whether the text has no unit.
   bool empty() const noexcept { return value_ == nullptr || value_[0] == 0; }
 
   // find: the first index at or after `from` where `needle` starts, or -1. An empty needle is
-  // found at `from` when `from` is at most the size.
+  // found at `from` when `from` is at most the size. contains, starts_with and ends_with: whether
+  // the needle, prefix or suffix is there.
   std::ptrdiff_t find(std::u16string_view needle, std::size_t from = 0) const noexcept;
   bool contains(std::u16string_view needle) const noexcept { return find(needle) >= 0; }
   bool starts_with(std::u16string_view prefix) const noexcept { return view().starts_with(prefix); }
@@ -99,18 +105,23 @@ class String {
   SplitRange<const String&> split(std::u16string_view separator) const&;
   SplitRange<String> split(std::u16string_view separator) &&;
 
+  // Comparisons order by code unit as the views do; literals and terminated text compare without
+  // being made into a String.
   friend bool operator==(const String& a, const String& b) noexcept { return a.view() == b.view(); }
   friend bool operator==(const String& a, std::u16string_view b) noexcept { return a.view() == b; }
+  // Orders by code unit, unsigned.
   friend std::strong_ordering operator<=>(const String& a, const String& b) noexcept {
     return a.view() <=> b.view();
   }
+  // Orders against a view.
   friend std::strong_ordering operator<=>(const String& a, std::u16string_view b) noexcept {
     return a.view() <=> b;
   }
-  // Literals and terminated text, compared without making a String of them.
+  // Equality with terminated text; null is the empty string.
   friend bool operator==(const String& a, const char16_t* b) noexcept {
     return a.view() == std::u16string_view(b != nullptr ? b : EmptyString);
   }
+  // Order against terminated text.
   friend std::strong_ordering operator<=>(const String& a, const char16_t* b) noexcept {
     return a.view() <=> std::u16string_view(b != nullptr ? b : EmptyString);
   }
@@ -125,14 +136,18 @@ static_assert(sizeof(String) == sizeof(StringValue), "a String is its StringValu
 template <class Owner>
 class SplitRange {
  public:
+  // iterator: the walk; `*it` is the current field, a view into the text.
   class iterator {
    public:
+    // The iterator's traits: an input iterator of views.
     using value_type = std::u16string_view;
     using difference_type = std::ptrdiff_t;
     using iterator_category = std::input_iterator_tag;
 
+    // A walk that is over; `*it` the field, `++` the next one, equal to the end after the last.
     iterator() = default;
     std::u16string_view operator*() const noexcept { return field_; }
+    // ++: the next field.
     iterator& operator++() noexcept {
       if (rest_.data() == nullptr) {
         done_ = true;
@@ -141,11 +156,13 @@ class SplitRange {
       }
       return *this;
     }
+    // it++: the next field, giving the walk as it stood.
     iterator operator++(int) noexcept {
       iterator before = *this;
       ++*this;
       return before;
     }
+    // Equal to the end after the last field.
     friend bool operator==(const iterator& it, std::default_sentinel_t) noexcept {
       return it.done_;
     }
@@ -174,9 +191,11 @@ class SplitRange {
     bool done_ = false;
   };
 
+  // The fields of `text` (a String kept, or a reference to one) split by `separator`.
   SplitRange(Owner text, std::u16string_view separator) noexcept
       : text_(std::forward<Owner>(text)), separator_(separator) {}
-  // The view is never null (c_str), so the empty text gives its one empty field.
+  // begin and end: the walk over the fields. The view is never null (c_str), so the empty text
+  // gives its one empty field.
   iterator begin() const noexcept { return iterator(text_.view(), separator_); }
   std::default_sentinel_t end() const noexcept { return {}; }
 
@@ -195,10 +214,15 @@ inline SplitRange<String> String::split(std::u16string_view separator) && {
 
 }  // namespace zn
 
+namespace std {
+
 // The hash of a String is the hash of its view, so the two can be looked up alike.
 template <>
-struct std::hash<zn::String> {
+struct hash<zn::String> {
+  // The hash of the text's view.
   std::size_t operator()(const zn::String& text) const noexcept {
     return std::hash<std::u16string_view>{}(text.view());
   }
 };
+
+}  // namespace std
