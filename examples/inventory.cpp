@@ -46,9 +46,9 @@ void Print(const char* title, const zn::Map<Item>& items) {
   std::printf("%s\n", title);
   for (const std::u16string_view key : keys) {
     const Item& item = *items.find(key);
-    const zn::String line = zn::format(u"  {:<8}{:>4}{:>10.2f}  {:<6}{}\n", key, item.count,
-                                       static_cast<double>(item.count) * item.price,
-                                       item.supplier, item.note);
+    const zn::String line =
+        zn::format(u"  {:<8}{:>4}{:>10.2f}  {:<6}{}\n", key, item.count,
+                   static_cast<double>(item.count) * item.price, item.supplier, item.note);
     std::fputs(line.to_utf8().c_str(), stdout);
   }
 }
