@@ -241,8 +241,10 @@ class Map {
     Iterator(const Iterator& other) noexcept : cursor_(other.cursor_) { Load(other.value_); }
     // Copy assignment: walks on from the same element.
     Iterator& operator=(const Iterator& other) noexcept {
-      cursor_ = other.cursor_;
-      Load(other.value_);
+      if (this != &other) {
+        cursor_ = other.cursor_;
+        Load(other.value_);
+      }
       return *this;
     }
     // The pair of the element the walk stands on.
