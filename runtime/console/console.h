@@ -6,6 +6,9 @@
 // back. Once the console mode is applied, every signal whose default action ends the process
 // gives the terminal back before the process dies by it (a signal ignored before stays ignored),
 // Ctrl-Z gives it back while the process is stopped, and resuming applies the console mode again.
+// A stopped or background process, whose terminal is the shell's, dies by such a signal at once
+// and leaves the terminal as the shell has it; resumed in the background (bg), it stops again at
+// once by SIGTTOU, as a program that needs the terminal does there.
 // Resuming and a change of the window's size also ask the program to draw its screen again
 // (ConsoleRedrawTake); the handlers only set a flag, so a program that polls sees the request at
 // its next turn without any system call of its own.
@@ -29,8 +32,10 @@ inline constexpr int32_t OutputModeSingleByte = 24;
 // input. Start-up step.
 void ConsoleStartup();
 
-// ConsoleShutdown: gives the saved attributes back, discarding input the program never read.
-// End step; harmless to call twice.
+// ConsoleShutdown: gives the saved attributes back and discards every byte of input the program
+// never read, however much was typed ahead, so none of it reaches the user's shell. Leaves the
+// terminal alone while another process group holds its foreground (the process is stopped or in
+// the background, and the terminal is the shell's). End step; harmless to call twice.
 void ConsoleShutdown();
 
 // ConsoleOpen: applies the console mode derived from the saved attributes; `mode` chooses the
@@ -57,7 +62,9 @@ void ConsoleWrite(const char16_t* text);
 
 // ConsoleReadKey: reads one UTF-8 character without waiting and writes it as a piece of exactly
 // one code unit at `offset` of the TempStringBuffer (the unit 0 when no key was waiting; a
-// character outside the basic plane gives its high surrogate).
+// character outside the basic plane gives its high surrogate). A byte that cannot start a
+// character is a key of its own that gives the unit 0; one that cannot continue the character
+// begun cuts it short, as the end of input does, and is read by the next call.
 void ConsoleReadKey(int32_t offset);
 
 // ConsoleInputEnded: 1 when no key can ever come again, else 0: standard input is not a terminal

@@ -1,5 +1,6 @@
 // Key input: one UTF-8 character read from standard input without waiting, handed to the caller
-// as a piece of exactly one UTF-16 code unit in the TempStringBuffer.
+// as a piece of exactly one UTF-16 code unit in the TempStringBuffer. A character is never read
+// past a byte that cannot belong to it, so no key is lost to a broken one.
 //
 // In the console mode a read returns at once, so an end of file means "no key waiting" and is
 // cleared after every key, letting the next call read again. When standard input is a file or a
@@ -87,11 +88,19 @@ void ConsoleReadKey(int32_t offset) {
     const int follow_ups = FollowUpBytes(lead);
     if (follow_ups >= 0) {
       bytes[0] = static_cast<char>(lead);
-      // Taken as they come, unchecked: the converter rejects what does not decode. A missing
-      // byte stands as 0xFF, which no UTF-8 sequence contains.
+      // A missing byte stands as 0xFF, which no UTF-8 sequence contains, and the converter takes
+      // what decodes before it. A byte that cannot continue the character cuts it short the same
+      // way and is left for the next call: a digit or ESC typed after a broken character is still
+      // a key of its own. After a cut nothing more is read, as after an end of input.
+      bool cut = false;
       for (int i = 1; i <= follow_ups; ++i) {
-        const int byte = ReadByte();
-        bytes[i] = static_cast<char>(byte == EOF ? 0xFF : byte);
+        int byte = cut ? EOF : ReadByte();
+        if (byte != EOF && (byte & 0xC0) != 0x80) {
+          std::ungetc(byte, stdin);
+          byte = EOF;
+        }
+        cut = byte == EOF;
+        bytes[i] = static_cast<char>(cut ? 0xFF : byte);
       }
     }
   }

@@ -69,6 +69,7 @@ TEST(ConsoleReadKey, DecodesTypedKeysOneUnitPerCall) {
       {"stray continuation byte 0xBF, then a key", "\xbfx", {0, u'x'}},
       {"lead byte 11111xxx", "\xf8", {0}},
       {"byte 0xFF", "\xff", {0}},
+      {"a byte that cannot continue a character", "\xc3\x31\xc3\x1b", {3, u'1', 3, 0x1B}},
       {"a surrogate pair leaves nothing behind", "\xf0\x9f\x98\x80z", {0xD83D, u'z'}},
       {"keys after a multi-byte key",
        "\xc3\xa9"

@@ -8,8 +8,15 @@
 
 namespace zn::internal {
 
-// ConsoleTerminalGiveBack: writes the saved user attributes back to standard input at once.
-// Async-signal-safe and harmless to call again; does nothing when no attributes were saved.
+// ConsoleTerminalInForeground: false while another process group holds the foreground of the
+// terminal on standard input (the process is stopped or in the background), where setting the
+// terminal's attributes would stop the process by SIGTTOU. Async-signal-safe.
+bool ConsoleTerminalInForeground();
+
+// ConsoleTerminalGiveBack: writes the saved user attributes back to standard input at once and,
+// when the console mode was in force, discards the keys typed and not read. Async-signal-safe and
+// harmless to call again; does nothing when no attributes were saved, or while another process
+// group holds the terminal.
 void ConsoleTerminalGiveBack();
 
 // ConsoleTerminalReapply: applies the console mode again when it is in force (after a stop and

@@ -6,6 +6,12 @@
 // so the interrupt and quit keys keep their effect, and input and output processing stay as the
 // user had them.
 //
+// Nothing is given back while another process group holds the terminal's foreground, as the
+// shell does while the program is stopped or runs in the background. The terminal is then the
+// shell's, in the mode the shell set (a stop through the console already gave the user's
+// attributes back), and setting it from the background would only stop the process by SIGTTOU:
+// a signal that should end the process would stop it instead.
+//
 // Nothing is applied or given back unless the user's attributes were actually read: writing a
 // record that was never filled in would set a real terminal to speed 0, which hangs it up. For
 // the same reason the saved record is read once and never changed afterwards; a second start
@@ -37,9 +43,22 @@ int32_t console_open = 0;
 
 namespace internal {
 
+// The foreground group is asked of the terminal rather than tracked, since a process is also
+// stopped and resumed behind the console's back (SIGSTOP, SIGTTIN, bg). A terminal that is not
+// the controlling one, or has no foreground group, raises no SIGTTOU and counts as ours.
+bool ConsoleTerminalInForeground() {
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  return foreground <= 0 || foreground == getpgrp();
+}
+
+// Keys typed into the game and not yet read are discarded here too, so that a game ended by a
+// signal or a fatal exit leaves its typed-ahead keys to no shell, as the normal end does.
 void ConsoleTerminalGiveBack() {
-  if (saved_attributes_valid != 0) {
+  if (saved_attributes_valid != 0 && ConsoleTerminalInForeground()) {
     tcsetattr(STDIN_FILENO, TCSANOW, &SavedTerminalAttributes);
+    if (console_mode_applied != 0) {
+      tcflush(STDIN_FILENO, TCIFLUSH);
+    }
   }
 }
 
@@ -72,11 +91,17 @@ void ConsoleStartup() {
 void ConsoleShutdown() {
   {
     internal::ConsoleSignalHold hold;
-    // TCSAFLUSH: input the program never read (the rest of an arrow key after ESC ended the game)
-    // is discarded instead of reaching the user's shell. A terminal the console never changed is
-    // left untouched, typed-ahead input included.
-    if (saved_attributes_valid != 0 && console_mode_applied != 0) {
+    // Input the program never read (the rest of an arrow key after ESC ended the game, a long
+    // paste) is discarded instead of reaching the user's shell. TCSAFLUSH alone empties only the
+    // line discipline's buffer (4 KB): the bytes queued behind it flow in afterwards, and under
+    // the restored echo they would even show. So the whole queue goes first, while nothing is
+    // echoed, and once more after the restore for what came in meanwhile. A terminal the console
+    // never changed is left untouched, typed-ahead input included.
+    if (saved_attributes_valid != 0 && console_mode_applied != 0 &&
+        internal::ConsoleTerminalInForeground()) {
+      tcflush(STDIN_FILENO, TCIFLUSH);
       tcsetattr(STDIN_FILENO, TCSAFLUSH, &SavedTerminalAttributes);
+      tcflush(STDIN_FILENO, TCIFLUSH);
     }
     console_mode_applied = 0;
   }

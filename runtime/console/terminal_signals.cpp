@@ -14,12 +14,14 @@
 // which now faults into the previous action with its true context.
 //
 // Ctrl-Z gives the attributes back before the process stops; when it continues, the console mode
-// is applied again (also after a stop that did not come through the handler). Continuing and a
+// is applied again (also after a stop that did not come through the handler). Nothing is given
+// back from the background, where the terminal is the shell's: a stopped or background process
+// that gets an ending signal just dies by it. Continuing and a
 // change of the window's size also ask the program to draw its screen again: the handler only
 // sets a flag, which the program's polling loop takes (ConsoleRedrawTake).
 //
-// Handlers make only async-signal-safe calls (sigaction, sigprocmask, raise, tcsetattr) and keep
-// errno as they found it.
+// Handlers make only async-signal-safe calls (sigaction, sigprocmask, sigpending, raise,
+// tcgetpgrp, getpgrp, tcsetattr) and keep errno as they found it.
 #include <termios.h>
 #include <unistd.h>
 
@@ -214,6 +216,39 @@ void CallBefore(int number, siginfo_t* info, void* context) {
   }
 }
 
+// Whether a signal that ends or stops the process waits behind the one being handled. A shell's
+// kill of a stopped job sends SIGTERM and then SIGCONT: the process continues in the background,
+// and applying the console mode there would stop it again by SIGTTOU before the waiting signal
+// could end it. Async-signal-safe.
+bool EndingSignalWaits() {
+  sigset_t pending;
+  if (sigpending(&pending) != 0) {
+    return false;
+  }
+  bool waits = false;
+  ForEachSignal([&pending, &waits](int number, SignalKind kind) {
+    const bool ends = kind == SignalKind::kEnding || kind == SignalKind::kStop;
+    waits = waits || (ends && sigismember(&pending, number) == 1);
+  });
+  return waits;
+}
+
+// After a continue: the console mode again, unless a waiting signal is about to end or stop the
+// process. Continued in the background (bg), the process stops again at once by SIGTTOU, as one
+// that needs the terminal does there, before it draws over the shell. It is raised rather than
+// left to the mode's write: a write stopped by SIGTTOU is made again on continuing, from the
+// background again after a shell's kill, and would stop the process for good.
+void Resume() {
+  if (EndingSignalWaits()) {
+    return;
+  }
+  if (internal::ConsoleTerminalInForeground()) {
+    internal::ConsoleTerminalReapply();
+  } else {
+    raise(SIGTTOU);
+  }
+}
+
 void OnSignal(int number, siginfo_t* info, void* context);
 
 struct sigaction OurAction(SignalKind kind) {
@@ -234,7 +269,7 @@ void OnEndingOrStop(int number, SignalKind kind) {
   // handler that let it live. The console goes on as before.
   const struct sigaction ours = OurAction(kind);
   sigaction(number, &ours, nullptr);
-  internal::ConsoleTerminalReapply();
+  Resume();
   if (kind == SignalKind::kStop) {
     redraw_requested = 1;
   }
@@ -267,7 +302,7 @@ void OnSignal(int number, siginfo_t* info, void* context) {
         OnCrash(number, info);
         break;
       case SignalKind::kResume:
-        internal::ConsoleTerminalReapply();
+        Resume();
         redraw_requested = 1;
         CallBefore(number, info, context);
         break;

@@ -455,9 +455,9 @@ def case_ignored_keys(rps):
     for key in (b"4", b"a", b"\r", b" "):
         game.term.type(key)
         check_title_screen_only(game)
-    game.play(b"2")
+    game.play(b"\xc31")  # a character cut short, then a key of its own
     scores = [0, 0]
-    check_round(game, 2, scores)
+    check_round(game, 1, scores)
     shown = game.term.screen.display
     mark = len(game.term.raw)
     for key in (b"4", b"a", b"\r", b" "):
@@ -478,9 +478,10 @@ def case_esc(rps):
     check_round(game, 3, [0, 0])
     os.write(game.term.master, b"\x1b")
     # As soon as the game has taken ESC from the terminal, keys typed during its last pause wait
-    # in the terminal: they must not reach the shell that gets the terminal back.
+    # in the terminal: they must not reach the shell that gets the terminal back, not even a paste
+    # longer than the terminal's line buffer (4 KB), of which bytes still wait behind it.
     game.wait_taken()
-    os.write(game.term.master, b"zz")
+    os.write(game.term.master, b"echo pasted\n" * 1024)
     check_closing(game, game.wait_exit())
     return "ESC after a round: closing screen, status 0, attributes and input as before"
 
@@ -500,6 +501,7 @@ def signal_case(rps, send, number):
     game.check(game.term.attrs() != game.term.user_attrs, "the console mode is in force")
     send(game)
     check_died_by(game, game.wait_exit(), number)
+    return game
 
 
 def case_ctrl_c(rps):
@@ -508,8 +510,13 @@ def case_ctrl_c(rps):
 
 
 def case_sigterm(rps):
-    signal_case(rps, lambda game: os.kill(game.pid, signal.SIGTERM), signal.SIGTERM)
-    return "SIGTERM: died by it, attributes as before"
+    def typed_ahead_then_kill(game):
+        os.write(game.term.master, b"echo typed ahead\n")
+        os.kill(game.pid, signal.SIGTERM)
+    game = signal_case(rps, typed_ahead_then_kill, signal.SIGTERM)
+    left = game.term.unread_input()
+    game.check(left == b"\n", "keys typed ahead reach the shell after SIGTERM: %r" % left)
+    return "SIGTERM: died by it, attributes as before, typed-ahead keys discarded"
 
 
 def case_sighup(rps):
@@ -552,6 +559,9 @@ def job_shell(rps, term, commands, events):
             command = os.read(commands, 16)
             if command.startswith(b"fg"):
                 os.tcsetpgrp(term.slave, job)
+                os.killpg(job, signal.SIGCONT)
+            elif command.startswith(b"kill"):  # as kill %1 does: continued, so that it can die
+                os.killpg(job, signal.SIGTERM)
                 os.killpg(job, signal.SIGCONT)
         elif os.WIFCONTINUED(status):
             os.write(events, b"continued\n")
@@ -629,13 +639,17 @@ def case_suspend(rps):
                "the console mode is applied again")
     game.check(b"x" not in bytes(game.term.raw[mark:]), "a key was echoed after fg")
     check_round(game, 2, scores)
-    os.write(game.term.master, b"\x1b")
-    ended = game.event()
-    game.check(ended == "ended 0", "the game ends with status 0 after ESC: %r" % ended)
+    # Stopped again, the game ends at once when the shell kills it, from the background.
+    os.write(game.term.master, b"\x1a")
+    game.check(game.event() == "stopped %d" % signal.SIGTSTP, "the game stops on Ctrl-Z again")
+    os.write(game.commands, b"kill\n")
+    ended = game.event(timeout=1.0)
+    ended = game.event(timeout=1.0) if ended == "continued" else ended
+    game.check(ended == "ended -%d" % signal.SIGTERM, "kill %%1 of the stopped game: %r" % ended)
     game.term.pump(0.1)
     game.check(game.term.attrs() == game.term.user_attrs, "the user's attributes are back")
     os.waitpid(game.pid, 0)
-    return "Ctrl-Z gives the terminal back; after fg a key is read at once, unechoed"
+    return "Ctrl-Z gives the terminal back; after fg a key is read at once; kill %1 ends it at once"
 
 
 # What a shell and the commands run while the game is stopped leave on the screen: they write
