@@ -11,7 +11,6 @@
 // or case-blind (zn::FoldedKey), walked with structured bindings; zn::format for the output.
 #include <algorithm>
 #include <cerrno>
-#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -95,13 +94,9 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // The start sequence gives letters beyond ASCII a UTF-8 character type (en_US.UTF-8, or
+  // C.UTF-8 where that is not installed), which iswalnum needs.
   zn::Runtime runtime;
-  // Letters beyond ASCII need a UTF-8 character type; the start sequence asks for en_US.UTF-8,
-  // which not every machine has.
-  const char* ctype = std::setlocale(LC_CTYPE, nullptr);
-  if (ctype == nullptr || std::strcmp(ctype, "C") == 0 || std::strcmp(ctype, "POSIX") == 0) {
-    std::setlocale(LC_CTYPE, "C.UTF-8");
-  }
 
   std::string bytes;
   if (!ReadFile(path, &bytes)) {
