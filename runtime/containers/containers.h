@@ -162,7 +162,7 @@ struct MapElement;
 //               variable's address: the caller holds the result wherever it likes, may move it,
 //               and MapFree writes nothing.
 //   buckets     without MapGrowing, the bucket count for the map's life (below 1 gives 1). With
-//               MapGrowing, the first bucket count, rounded up to a power of two and at least 8;
+//               MapGrowing, the first bucket count, rounded up to a power of two from 8 to 2^30;
 //               the count doubles whenever the map passes two elements a bucket (a refused
 //               doubling leaves the map working with longer chains, and is tried again later).
 //   flags       MapKeyNoCase, MapIntegerKeys and MapGrowing.
@@ -346,9 +346,10 @@ int32_t ListDeleteValue(LinkedList* list, void* value);
 // from the list's current element (ListSelect, ListAdd and ListAppend do not move it). Its fields
 // belong to the list library. Adds and deletes of elements other than the one the cursor holds
 // leave it alone: every element present when the walk starts and not deleted is visited exactly
-// once, and elements added behind the cursor (ListAppend always is) are visited too. The element
-// the cursor holds (the one it stands on, or after ListCursorDelete the one it visits next) may be
-// removed only through ListCursorDelete. A walk may be dropped at any time; it allocates nothing.
+// once, and while the cursor stands on an element, what is added behind it (as ListAppend adds)
+// is visited too. The element the cursor holds (the one it stands on, or after ListCursorDelete
+// the one it visits next; after the last one went, the walk is over) may be removed only through
+// ListCursorDelete. A walk may be dropped at any time; it allocates nothing.
 struct ListCursor {
   LinkedList* list;
   ListElement* element;

@@ -338,7 +338,9 @@ void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t
   map->previous = nullptr;
   ++map->element_count;
   MapIndexLinked(map, element, bucket, hash);
-  MapOrderLinked(map, element, hash);
+  if (MapIsGrowing(map)) {
+    MapOrderLinked(map, element, hash);
+  }
 }
 
 }  // namespace internal

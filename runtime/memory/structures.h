@@ -122,6 +122,11 @@ ArrayHeader* ArrayHeaderOf(void* elements);
 // of 0 or less, a size that overflows, or exhausted memory (for the block or for any container an
 // element holds) gives null with the variable null and nothing of the new array left.
 // A null variable gives null and allocates nothing: an array must be held to be freed.
+//   type      a number kept in the header and handed to copies; the library never reads it (the
+//             game's string array uses 8; 0 when unused).
+//   variable  the caller's array variable. The header keeps its address and ArrayFree sets it to
+//             null, so the variable must not move while the array lives (an array held in a
+//             std::vector that grows would have ArrayFree write into freed memory).
 void* ArrayCreate(uint64_t element_size, int64_t count, int32_t type, LayoutDescriptor layout,
                   void* variable);
 
