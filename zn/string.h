@@ -98,6 +98,19 @@ class String {
   bool starts_with(std::u16string_view prefix) const noexcept { return view().starts_with(prefix); }
   bool ends_with(std::u16string_view suffix) const noexcept { return view().ends_with(suffix); }
 
+  // upper, lower and fold: the text mapped by the full Unicode case mappings, whatever the
+  // process locale (ß upper-cases to SS, İ lower-cases to i and U+0307); fold is for comparing
+  // without regard to case. trim: without the Unicode white space at either end.
+  [[nodiscard]] String upper() const { return adopt(StringUpper(value_)); }
+  [[nodiscard]] String lower() const { return adopt(StringLower(value_)); }
+  [[nodiscard]] String fold() const { return adopt(StringFold(value_)); }
+  [[nodiscard]] String trim() const { return adopt(StringTrim(value_)); }
+  // replace: every occurrence of `needle`, taken left to right, replaced by `replacement`; an
+  // empty needle replaces nothing.
+  [[nodiscard]] String replace(const String& needle, const String& replacement) const {
+    return adopt(StringReplace(value_, needle.value_, replacement.value_));
+  }
+
   // split: the fields between the separators, lazily, in one pass: "a,,b" gives "a", "", "b";
   // the empty string gives one empty field; an empty separator gives the whole text. On an
   // lvalue the fields are views into this String, which must outlive the range; on an rvalue the

@@ -85,6 +85,11 @@ TEST(String, OrderHashAndSearchFollowTheView) {
   EXPECT_EQ(text.find(u"", 6), 6);
   EXPECT_EQ(text.find(u"", 7), -1);
   EXPECT_TRUE(text.starts_with(u"abc") && text.ends_with(u"bc") && text.contains(u"ca"));
+  // The case, trim and replace operations hand over a new string and leave the source alone.
+  const zn::String mixed(u" Straße İ ");
+  EXPECT_EQ(mixed.upper().trim(), u"STRASSE İ");
+  EXPECT_EQ(mixed.fold().trim().replace(u"ss", u"s"), u"strase i̇");
+  EXPECT_EQ(mixed, u" Straße İ ");
 }
 
 TEST(String, SplitIsLazyAndKeepsATemporary) {
