@@ -4,6 +4,8 @@
 //   - MapFind and MapAdd with 1,024 buckets at 100, 1,000 and 10,000 string keys against
 //     std::unordered_map<std::u16string, ...>, and finds in random order of keys like "key12345"
 //     at 1,000 to 100,000 keys;
+//   - a growing map (MapGrowing) adding then finding 10^6 and 10^7 keys "itemN" against
+//     std::unordered_map<std::u16string, int64_t>, with the heap bytes each holds per element;
 //   - ListSelect stepping by ascending index.
 #include <benchmark/benchmark.h>
 
@@ -326,6 +328,83 @@ BENCHMARK(BM_MapFindRandom)->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(BM_UnorderedFindRandom)->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(BM_MapAddNumbered)->Arg(10000);
 BENCHMARK(BM_UnorderedAddNumbered)->Arg(10000);
+
+// ---------------------------------------------------------------------------------------------
+// A growing map against std::unordered_map: one iteration adds "item0" ... "itemN-1" to an empty
+// map, then finds each once in a random order. The heap bytes the map holds per element (its
+// header, buckets, elements, key copies; for std::unordered_map its nodes, key strings and
+// buckets) are measured after the adds of the first iteration, mmapped blocks included.
+
+std::vector<std::u16string> ItemKeys(int64_t count) {
+  std::vector<std::u16string> keys;
+  keys.reserve(static_cast<size_t>(count));
+  for (int64_t i = 0; i < count; ++i) {
+    const std::string text = "item" + std::to_string(i);
+    keys.emplace_back(text.begin(), text.end());
+  }
+  return keys;
+}
+
+size_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+template <typename Map>
+void AddThenFind(benchmark::State& state) {
+  const auto keys = ItemKeys(state.range(0));
+  const auto order = RandomOrder(keys.size());
+  double bytes = 0;
+  for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores)
+    const size_t before = HeapInUse();
+    Map map;
+    for (size_t i = 0; i < keys.size(); ++i) {
+      map.Add(keys[i], static_cast<int64_t>(i));
+    }
+    if (bytes == 0) {
+      bytes = static_cast<double>(HeapInUse() - before) / static_cast<double>(keys.size());
+    }
+    for (const size_t at : order) {
+      benchmark::DoNotOptimize(map.Find(keys[at]));
+    }
+    state.PauseTiming();
+    map.Free();
+    state.ResumeTiming();
+  }
+  state.counters["bytes_per_element"] = bytes;
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+struct GrowingMap {
+  HashMap* map = MapCreate(sizeof(int64_t), 0, nullptr, nullptr, 0, MapGrowing);
+  void Add(const std::u16string& key, int64_t value) {
+    *static_cast<int64_t*>(MapAdd(map, key.c_str(), 1)) = value;
+  }
+  void* Find(const std::u16string& key) { return MapFind(map, key.c_str()); }
+  void Free() { MapFree(map); }
+};
+
+struct UnorderedMap {
+  std::unordered_map<std::u16string, int64_t>* map =
+      new std::unordered_map<std::u16string, int64_t>();
+  void Add(const std::u16string& key, int64_t value) { (*map)[key] = value; }
+  const void* Find(const std::u16string& key) {
+    const auto found = map->find(key);
+    return found != map->end() ? &found->second : nullptr;
+  }
+  void Free() { delete map; }
+};
+
+void BM_GrowingMapAddFind(benchmark::State& state) {
+  AddThenFind<GrowingMap>(state);
+}
+
+void BM_UnorderedAddFind(benchmark::State& state) {
+  AddThenFind<UnorderedMap>(state);
+}
+
+BENCHMARK(BM_GrowingMapAddFind)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnorderedAddFind)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------------
 // ListSelect by ascending index: one step per call, whatever the list's length.

@@ -37,6 +37,8 @@ void GadgetInit() {
 void GadgetEnd() {
   if (gadget_registry != nullptr) {
     RegistryReleaseAll(gadget_registry);
+    RegistryFree(gadget_registry);
+    gadget_registry = nullptr;
   }
 }
 

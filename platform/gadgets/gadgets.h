@@ -136,9 +136,10 @@ class ZnGadgetFunctions : public desktop::NSObject {
 // GadgetInit: start step 8; creates the gadget registry and hands WindowFree the routine that
 // frees a window's gadgets.
 void GadgetInit();
-// GadgetEnd: end step 7; frees every gadget.
+// GadgetEnd: end step 7; frees every gadget, then the registry itself (GadgetInit makes it
+// again).
 void GadgetEnd();
-// GadgetRegistry: the gadgets (null before GadgetInit).
+// GadgetRegistry: the gadgets (null before GadgetInit and after GadgetEnd).
 ObjectRegistry* GadgetRegistry();
 
 // GadgetFree: removes the gadget's container from its superview and releases the gadget; -1
@@ -164,7 +165,8 @@ inline constexpr int32_t UnitMillimetre = 4;
 
 // ScreenResolution: stores the main screen's horizontal, then vertical resolution in dots per
 // inch at resolution[0] and resolution[1]. An axis whose physical size is reported as 0 (or
-// unknown) gives 72, the framework's nominal density; without a main screen both are 72.
+// unknown) gives 72, the framework's nominal density; without a main screen (none, or none to be
+// made for want of memory) both are 72.
 void ScreenResolution(double* resolution);
 
 // UnitConvert: the value converted from one unit to another at `resolution` pixels per inch.

@@ -35,13 +35,14 @@ void ScreenResolution(double* resolution) {
   NSSize pixels{0, 0};
   CGSize millimetres{0, 0};
   if (screen != nullptr) {
+    // Sends to nil: a screen or description missing for want of memory reads as no screen.
     NSDictionary* description = screen->deviceDescription();
-    if (const auto* size =
-            dynamic_cast<const NSValue*>(description->objectForKey(NSSTR(u"NSDeviceSize")))) {
+    if (const auto* size = dynamic_cast<const NSValue*>(
+            objc_msgSend(description, &NSDictionary::objectForKey, NSSTR(u"NSDeviceSize")))) {
       pixels = size->sizeValue();
     }
-    if (const auto* number =
-            dynamic_cast<const NSNumber*>(description->objectForKey(NSSTR(u"NSScreenNumber")))) {
+    if (const auto* number = dynamic_cast<const NSNumber*>(
+            objc_msgSend(description, &NSDictionary::objectForKey, NSSTR(u"NSScreenNumber")))) {
       millimetres = CGDisplayScreenSize(number->unsignedIntValue());
     }
   }

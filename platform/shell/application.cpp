@@ -34,9 +34,54 @@ bool CharactersAre(NSEvent* event, std::u16string_view text) {
   return characters != nullptr && characters->isEqualToString(NSSTR(text));
 }
 
+// The menu delegate, the application menu in the default menu bar (installed as the main menu)
+// and the application delegate, all or none: under exhausted memory the application runs without
+// them and the next start builds them again, instead of keeping half a menu for good.
+void ApplicationMenusInstall() {
+  menu_delegate = objc_alloc<ZnMenuDelegate>();
+  const bool menu_was_built = ApplicationMenu().application_menu != nullptr;
+  NSMenu* menu_bar = menu_delegate == nullptr ? nullptr : BuildApplicationMenu();
+  auto* delegate = menu_bar == nullptr ? nullptr : objc_alloc<ZnApplicationDelegate>();
+  if (delegate != nullptr) {
+    InstallMenuBar(menu_bar, -1);
+  }
+  if (delegate == nullptr || NSApp->mainMenu() != menu_bar) {
+    objc_release(delegate);
+    objc_release(menu_bar);
+    if (!menu_was_built) {
+      internal::ApplicationMenuRelease();
+    }
+    objc_release(menu_delegate);
+    menu_delegate = nullptr;
+    return;
+  }
+  default_menu_bar = menu_bar;
+  application_delegate = delegate;
+  NSApp->setDelegate(application_delegate);
+}
+
 }  // namespace
 
 namespace internal {
+
+void ApplicationObjectsRelease() {
+  if (NSApp != nullptr && NSApp->delegate() == application_delegate) {
+    NSApp->setDelegate(nullptr);
+  }
+  if (NSApp != nullptr) {
+    NSApp->setMainMenu(nullptr);
+  }
+  objc_release(application_delegate);
+  application_delegate = nullptr;
+  objc_release(default_menu_bar);
+  default_menu_bar = nullptr;
+  ApplicationMenuRelease();
+  objc_release(menu_delegate);
+  menu_delegate = nullptr;
+  objc_release(application_pool);
+  application_pool = nullptr;
+  open_files_callback = nullptr;
+}
 
 ZnMenuDelegate*& ShellMenuDelegate() {
   return menu_delegate;
@@ -105,8 +150,10 @@ void ZnApplication::sendEvent(NSEvent* event) {
 void ZnApplicationDelegate::application_openFiles(NSApplication* /*application*/, NSArray* paths) {
   NSString* joined =
       paths == nullptr ? NSString::string() : paths->componentsJoinedByString(NSSTR(u"\t"));
-  if (open_files_callback != nullptr) {
-    open_files_callback(joined->UTF8String());
+  // Without the memory for the text the callback cannot be given the paths, and is not called.
+  const char* text = objc_msgSend(joined, &NSString::UTF8String);
+  if (open_files_callback != nullptr && text != nullptr) {
+    open_files_callback(text);
   }
 }
 
@@ -149,29 +196,32 @@ void ProcessStartup() {
 }
 
 void ApplicationStartup() {
+  // Every object below may be nil when memory runs out; a start step reports nothing, so the
+  // step does what it can and the sends to nil do nothing.
   application_pool = objc_alloc<NSAutoreleasePool>();
-  NSUserDefaults::standardUserDefaults()->registerDefaults(NSDictionary::dictionaryWithObject(
-      NSNumber::numberWithBool(false), NSSTR(u"NSFunctionBarAPIEnabled")));
-  ZnApplication::sharedApplication();
+  NSNumber* no = NSNumber::numberWithBool(false);
+  NSString* key = NSSTR(u"NSFunctionBarAPIEnabled");
+  NSDictionary* defaults =
+      no == nullptr || key == nullptr ? nullptr : NSDictionary::dictionaryWithObject(no, key);
+  objc_msgSend(NSUserDefaults::standardUserDefaults(), &NSUserDefaults::registerDefaults, defaults);
+  if (ZnApplication::sharedApplication() == nullptr) {
+    return;
+  }
   // Another part of the platform may have set up the application already: then none of this.
   if (NSApp->delegate() == nullptr) {
-    menu_delegate = objc_alloc<ZnMenuDelegate>();
-    default_menu_bar = BuildApplicationMenu();
-    NSMenuItem* apple_item = ApplicationMenu().apple_menu_item;
-    if (NSApp->mainMenu() != nullptr) {
-      NSApp->mainMenu()->removeItem(apple_item);
-    }
-    default_menu_bar->insertItemAtIndex(apple_item, 0);
-    NSApp->setMainMenu(default_menu_bar);
-    menu_delegate->setWindowID(-1);
-    application_delegate = objc_alloc<ZnApplicationDelegate>();
-    NSApp->setDelegate(application_delegate);
+    ApplicationMenusInstall();
   }
   NSApp->finishLaunching();
 }
 
+void ApplicationEnd() {
+  internal::ApplicationObjectsRelease();
+  NSApplicationRelease();
+}
+
 void ApplicationActivate() {
-  NSApplication::sharedApplication()->setActivationPolicy(NSApplicationActivationPolicyRegular);
+  objc_msgSend(NSApplication::sharedApplication(), &NSApplication::setActivationPolicy,
+               NSApplicationActivationPolicyRegular);
 }
 
 void RecycleApplicationPool() {

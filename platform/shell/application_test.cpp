@@ -48,10 +48,10 @@ class EditingResponder : public NSObject {
 class Application : public ShellTest {};
 
 std::u16string Title(NSMenuItem* item) {
-  return item->title()->characters();
+  return std::u16string(item->title()->characters());
 }
 std::u16string Key(NSMenuItem* item) {
-  return item->keyEquivalent()->characters();
+  return std::u16string(item->keyEquivalent()->characters());
 }
 
 TEST_F(Application, StartStepMakesTheApplicationAndItsMenuBar) {

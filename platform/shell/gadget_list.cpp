@@ -35,10 +35,15 @@ constexpr int64_t kEntryBytes = 8;
 // NOLINTNEXTLINE(bugprone-sizeof-expression)
 static_assert(sizeof(NSView*) == kEntryBytes, "a saved view fills one entry");
 
+// The array of every list; nil when memory runs out, and then made again by the next setWindow:.
+NSMutableArray* ListsArrayMake() {
+  return objc_msgSend(objc_alloc<NSMutableArray>(), &NSMutableArray::initWithCapacity, 5);
+}
+
 void SlotConstruct(void* block) {
   auto* data = static_cast<WindowSlotData*>(block);
   data->current = nullptr;
-  data->all = objc_alloc<NSMutableArray>()->initWithCapacity(5);
+  data->all = ListsArrayMake();
 }
 
 void SlotDestruct(void* block) {
@@ -59,6 +64,11 @@ void WindowThreadSlotCreate() {
   window_thread_slot = ThreadSlotCreate(sizeof(WindowSlotData), SlotConstruct, SlotDestruct);
 }
 
+void WindowThreadSlotFree() {
+  ThreadSlotFree(window_thread_slot);
+  window_thread_slot = nullptr;
+}
+
 }  // namespace internal
 
 ZnGadgetList* ZnGadgetList::initWithWindow(NSWindow* window) {
@@ -66,6 +76,10 @@ ZnGadgetList* ZnGadgetList::initWithWindow(NSWindow* window) {
   TopView = window == nullptr ? nullptr : window->contentView();
   if (window != nullptr && TopView == nullptr) {
     auto* flipped = objc_autorelease(objc_alloc<Zn_NSFlippedView>());
+    if (flipped == nullptr) {
+      objc_release(this);
+      return nullptr;
+    }
     window->setContentView(flipped);
     TopView = flipped;
   }
@@ -134,7 +148,7 @@ ZnGadgetList* ZnGadgetList::listFromWindow(NSWindow* window) {
   if (data == nullptr) {
     return nullptr;
   }
-  for (int64_t i = 0; i < data->all->count(); ++i) {
+  for (int64_t i = 0; i < objc_msgSend(data->all, &NSArray::count); ++i) {
     auto* list = static_cast<ZnGadgetList*>(data->all->objectAtIndex(i));
     if (list->window() != nullptr && list->window()->isEqual(window)) {
       return list;
@@ -142,6 +156,33 @@ ZnGadgetList* ZnGadgetList::listFromWindow(NSWindow* window) {
   }
   return nullptr;
 }
+
+namespace {
+
+// A new list for the window, held by the all-lists array; nil, with the window as it was, when
+// memory runs out on the way.
+ZnGadgetList* ListMake(WindowSlotData* data, NSWindow* window) {
+  if (data->all == nullptr) {
+    data->all = ListsArrayMake();
+  }
+  NSView* content = window->contentView();
+  ZnGadgetList* list = objc_autorelease(
+      objc_msgSend(objc_alloc<ZnGadgetList>(), &ZnGadgetList::initWithWindow, window));
+  const int64_t before = objc_msgSend(data->all, &NSArray::count);
+  if (list != nullptr && data->all != nullptr) {
+    data->all->addObject(list);
+  }
+  if (objc_msgSend(data->all, &NSArray::count) > before) {
+    return list;
+  }
+  // Not kept: the pool releases the list; the window loses the content view the list gave it.
+  if (content == nullptr && window->contentView() != nullptr) {
+    window->setContentView(nullptr);
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 NSWindow* ZnGadgetList::setWindow(NSWindow* window) {
   WindowSlotData* data = Slot();
@@ -154,8 +195,10 @@ NSWindow* ZnGadgetList::setWindow(NSWindow* window) {
   }
   ZnGadgetList* list = listFromWindow(window);
   if (list == nullptr) {
-    list = objc_autorelease(objc_alloc<ZnGadgetList>()->initWithWindow(window));
-    data->all->addObject(list);
+    list = ListMake(data, window);
+    if (list == nullptr) {
+      return previous;  // out of memory: nothing changed, the current list included
+    }
   }
   data->current = list;
   return previous;
@@ -170,7 +213,7 @@ void ZnGadgetList::removeWindow(NSWindow* window) {
   if (list->isEqual(data->current)) {
     data->current = nullptr;
   }
-  data->all->removeObject(list);
+  objc_msgSend(data->all, &NSMutableArray::removeObject, list);
 }
 
 namespace internal {

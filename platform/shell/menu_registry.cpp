@@ -42,7 +42,16 @@ void MenuStartup() {
   menu_thread_slot = ThreadSlotCreate(2 * sizeof(int64_t), nullptr, nullptr);
 }
 
-void MenuEnd() {}
+void MenuEnd() {
+  if (menu_registry == nullptr) {
+    return;
+  }
+  RegistryReleaseAll(menu_registry);
+  RegistryFree(menu_registry);
+  menu_registry = nullptr;
+  ThreadSlotFree(menu_thread_slot);
+  menu_thread_slot = nullptr;
+}
 
 ObjectRegistry* MenuRegistry() {
   return menu_registry;

@@ -67,8 +67,15 @@ void ProcessStartup();
 
 // ApplicationStartup: start step 2. Creates the ApplicationPool, registers the defaults, makes
 // the shared application a ZnApplication and, unless it already has a delegate, installs the
-// application menu, the MenuDelegate and the application delegate; finishes launching.
+// application menu, the MenuDelegate and the application delegate; finishes launching. When
+// memory runs out the menu and both delegates are installed all together or not at all (the
+// next start tries again), and without a shared application nothing after it is done.
 void ApplicationStartup();
+
+// ApplicationEnd: the shell's end step. Releases what the start step made (the pool, the
+// delegates, the default menu bar, the application menu) and the desktop's shared application
+// with its defaults, bundle and screen; ApplicationStartup starts it all again.
+void ApplicationEnd();
 
 // ApplicationActivate: the regular activation policy for the shared application (part of the
 // window start step).
@@ -145,22 +152,25 @@ ApplicationMenuItems ApplicationMenu();
 ZnMenuDelegate* MenuDelegate();
 
 // BuildApplicationMenu: a new, empty menu bar (the caller's); the first call also builds the
-// application menu with its eleven entries under the executable's name.
+// application menu with its eleven entries under the executable's name. Nil when memory runs
+// out: then no application menu is left half built, and the next call builds it whole.
 desktop::NSMenu* BuildApplicationMenu();
 
 // InstallMenuBar: moves the application menu's item to index 0 of the menu bar, makes it the main
-// menu and records the window id in the MenuDelegate.
+// menu and records the window id in the MenuDelegate. When the menu bar has no room for the item
+// nothing changes: the item stays in the main menu, which stays the main menu.
 void InstallMenuBar(desktop::NSMenu* menu_bar, int64_t window);
 
 // MenuStartup: start step 16; creates the MenuRegistry and the menus' thread slot.
 void MenuStartup();
-// MenuEnd: end step 2; does nothing.
+// MenuEnd: end step 2; frees every program menu, the MenuRegistry and the thread slot
+// (MenuStartup makes them again).
 void MenuEnd();
 
-// MenuRegistry: the program menus (null before MenuStartup).
+// MenuRegistry: the program menus (null before MenuStartup and after MenuEnd).
 ObjectRegistry* MenuRegistry();
-// MenuThreadSlot: the menus' per-thread data, two zeroed 64-bit words (null before MenuStartup).
-// The block lives until the process ends; this slot is its one holder.
+// MenuThreadSlot: the menus' per-thread data, two zeroed 64-bit words (null before MenuStartup
+// and after MenuEnd). The block lives until the library ends; this slot is its one holder.
 ThreadSlot MenuThreadSlot();
 
 // MenuFree: frees a program menu (-1: all), bringing back the DefaultMenuBar when its menu bar is
@@ -198,7 +208,7 @@ class ZnGadgetList : public desktop::NSObject {
  public:
   const char* className() const override { return "ZnGadgetList"; }
   // initWithWindow: the window's content view on top (a new flipped one when it has none), and
-  // room for ten saved views.
+  // room for ten saved views; nil (the object released) when the flipped view cannot be made.
   ZnGadgetList* initWithWindow(desktop::NSWindow* window);
   // finalize: frees the saved views' stack.
   void finalize();
@@ -222,7 +232,8 @@ class ZnGadgetList : public desktop::NSObject {
   // listFromWindow: the first list of the window, or nil.
   static ZnGadgetList* listFromWindow(desktop::NSWindow* window);
   // setWindow: makes the window's list current (creating it), returning the window that was
-  // current; nil changes nothing.
+  // current; nil changes nothing, and so does a list that cannot be made for want of memory
+  // (the window keeps no content view of it either).
   static desktop::NSWindow* setWindow(desktop::NSWindow* window);
   // removeWindow: forgets the window's list (and the current list when it was that one).
   static void removeWindow(desktop::NSWindow* window);
@@ -240,10 +251,11 @@ class ZnGadgetList : public desktop::NSObject {
 // WindowStartup: start step 15; creates the WindowRegistry and the windows' thread slot, and
 // activates the application.
 void WindowStartup();
-// WindowEnd: end step 3; does nothing.
+// WindowEnd: end step 3; frees every window, the WindowRegistry and the thread slot with every
+// gadget list (WindowStartup makes them again).
 void WindowEnd();
 
-// WindowRegistry: the windows (null before WindowStartup).
+// WindowRegistry: the windows (null before WindowStartup and after WindowEnd).
 ObjectRegistry* WindowRegistry();
 
 // WindowGadgetsFree: frees every gadget of a window.

@@ -23,7 +23,14 @@ desktop::NSMutableArray* GadgetListsAll();
 // ApplicationMenuRelease: releases the application menu and its items and forgets them.
 void ApplicationMenuRelease();
 
+// ApplicationObjectsRelease: releases every object the shell holds (the pool, the delegates, the
+// menus) and forgets them, so that the start steps can run again.
+void ApplicationObjectsRelease();
+
 // WindowThreadSlotCreate: the windows' thread slot, whose constructor makes the all-lists array.
 void WindowThreadSlotCreate();
+// WindowThreadSlotFree: frees the slot, whose destructor releases the array and with it every
+// list.
+void WindowThreadSlotFree();
 
 }  // namespace zn::internal

@@ -52,7 +52,15 @@ void WindowStartup() {
   ApplicationActivate();
 }
 
-void WindowEnd() {}
+void WindowEnd() {
+  if (window_registry == nullptr) {
+    return;
+  }
+  WindowFree(-1);
+  RegistryFree(window_registry);
+  window_registry = nullptr;
+  internal::WindowThreadSlotFree();
+}
 
 ObjectRegistry* WindowRegistry() {
   return window_registry;
@@ -68,11 +76,21 @@ namespace {
 // its own window again (or every window) while that window is being freed must not start its free
 // a second time: the record stays live until the free's last step, so it would recurse for ever,
 // and a free of every window would release the record under the free that still uses it.
+struct FreeInProgress;
+const FreeInProgress* frees_in_progress = nullptr;
+
+// One free under way, on the list for as long as its scope lasts: whatever way the free ends, the
+// list never keeps pointing into a frame that has gone.
 struct FreeInProgress {
+  explicit FreeInProgress(int64_t window) : id(window), outer(frees_in_progress) {
+    frees_in_progress = this;
+  }
+  ~FreeInProgress() { frees_in_progress = outer; }
+  FreeInProgress(const FreeInProgress&) = delete;
+  FreeInProgress& operator=(const FreeInProgress&) = delete;
   int64_t id;
   const FreeInProgress* outer;
 };
-const FreeInProgress* frees_in_progress = nullptr;
 
 bool FreeUnderWay(int64_t id) {
   for (const FreeInProgress* free = frees_in_progress; free != nullptr; free = free->outer) {
@@ -113,8 +131,7 @@ void WindowFree(int64_t id) {
   if (record == nullptr || FreeUnderWay(id)) {
     return;
   }
-  const FreeInProgress free{id, frees_in_progress};
-  frees_in_progress = &free;
+  const FreeInProgress free(id);
   NSWindow* window = record->window;
   EventUnbindWindow(id);
   if (gadgets_free != nullptr) {
@@ -132,7 +149,6 @@ void WindowFree(int64_t id) {
   if (focus != nullptr) {
     focus->makeKeyWindow();
   }
-  frees_in_progress = free.outer;
   RegistryRelease(window_registry, id);
 }
 

@@ -56,13 +56,17 @@ void PoolGive(BlockPool* pool, void* payload);
 using ThreadSlot = void*;
 using ThreadSlotRoutine = void (*)(void* block);
 
-// ThreadSlotCreate: a zeroed block of `size` bytes, run through `constructor` when given; the
-// destructor is accepted and not called (the block lives until the process ends).
+// ThreadSlotCreate: a zeroed block of `size` bytes, run through `constructor` when given; null
+// when memory is exhausted. The destructor is kept for ThreadSlotFree.
 ThreadSlot ThreadSlotCreate(int32_t size, ThreadSlotRoutine constructor,
                             ThreadSlotRoutine destructor);
 
 // ThreadSlotGet: the calling thread's data block.
 void* ThreadSlotGet(ThreadSlot slot);
+
+// ThreadSlotFree: runs the slot's destructor, if it has one, on the block and frees it (a
+// library's end step); null does nothing. The slot is invalid afterwards.
+void ThreadSlotFree(ThreadSlot slot);
 
 // ---------------------------------------------------------------------------------------------
 // The numbered-object registry. Ids are the program's numbers 0, 1, 2 ... or, for objects created
@@ -83,6 +87,10 @@ using ObjectFreeCallback = void (*)(int64_t id);
 // RegistryCreate: a registry of records of `object_size` bytes with `increment` slots.
 ObjectRegistry* RegistryCreate(int32_t object_size, int32_t increment,
                                ObjectFreeCallback free_callback);
+
+// RegistryFree: frees the registry with every record and table it holds (a library's end step);
+// null does nothing. It does not release the objects: RegistryReleaseAll does that first.
+void RegistryFree(ObjectRegistry* registry);
 
 // RegistryCreateOnce: creates the registry into *variable unless it holds one; thread-safe.
 void RegistryCreateOnce(ObjectRegistry** variable, int32_t object_size, int32_t increment,
@@ -154,7 +162,7 @@ struct MapElement;
 //               variable's address: the caller holds the result wherever it likes, may move it,
 //               and MapFree writes nothing.
 //   buckets     without MapGrowing, the bucket count for the map's life (below 1 gives 1). With
-//               MapGrowing, the first bucket count, rounded up to a power of two and at least 8;
+//               MapGrowing, the first bucket count, rounded up to a power of two from 8 to 2^30;
 //               the count doubles whenever the map passes two elements a bucket (a refused
 //               doubling leaves the map working with longer chains, and is tried again later).
 //   flags       MapKeyNoCase, MapIntegerKeys and MapGrowing.
@@ -165,8 +173,10 @@ HashMap* MapCreate(uint64_t value_size, int32_t type, LayoutDescriptor layout, H
 // nothing.
 void MapFree(HashMap* map);
 
-// MapAdd: mode 1 finds the key first and returns its value cleared; mode 0 adds without looking.
-// Null when memory is exhausted, the map unchanged. The element added or found becomes current.
+// MapAdd: mode 1 finds the key first and returns its value cleared (and initialised afresh); mode 0
+// adds without looking. The element added or found becomes current. Null when memory is exhausted,
+// for the element or for a container its value holds: the map unchanged, a found value and the
+// current element included.
 void* MapAdd(HashMap* map, const char16_t* key, int32_t mode);
 void* MapAddInteger(HashMap* map, int64_t key, int32_t mode);
 
@@ -293,8 +303,9 @@ struct ListElement;
 LinkedList* ListCreate(uint64_t value_size, ListHolder* holder, LayoutDescriptor layout,
                        int32_t type);
 
-// ListAdd: a new zeroed value behind the current element (at the front without one), made
-// current; null when memory is exhausted, the list unchanged.
+// ListAdd: a new zeroed value (initialised when its layout holds containers) behind the current
+// element (at the front without one), made current; null when memory is exhausted, for the element
+// or for a container its value holds: the list unchanged.
 void* ListAdd(LinkedList* list);
 
 // ListAppend: a new zeroed value at the end of the list, whatever element is current, made
@@ -335,9 +346,10 @@ int32_t ListDeleteValue(LinkedList* list, void* value);
 // from the list's current element (ListSelect, ListAdd and ListAppend do not move it). Its fields
 // belong to the list library. Adds and deletes of elements other than the one the cursor holds
 // leave it alone: every element present when the walk starts and not deleted is visited exactly
-// once, and elements added behind the cursor (ListAppend always is) are visited too. The element
-// the cursor holds (the one it stands on, or after ListCursorDelete the one it visits next) may be
-// removed only through ListCursorDelete. A walk may be dropped at any time; it allocates nothing.
+// once, and while the cursor stands on an element, what is added behind it (as ListAppend adds)
+// is visited too. The element the cursor holds (the one it stands on, or after ListCursorDelete
+// the one it visits next; after the last one went, the walk is over) may be removed only through
+// ListCursorDelete. A walk may be dropped at any time; it allocates nothing.
 struct ListCursor {
   LinkedList* list;
   ListElement* element;

@@ -246,9 +246,16 @@ inline uint32_t MapGrowingBucket(const HashMap* map, uint32_t hash) {
 // The first bucket count of a growing map asked for `buckets`, and its record set up for it.
 uint32_t MapGrowingBucketCount(int32_t buckets);
 void MapGrowthStart(HashMap* map);
-// An element from the map's pool (null when memory is exhausted), and one given back.
-MapElement* MapElementTake(HashMap* map);
-void MapElementGive(HashMap* map, MapElement* element);
+// An element from the map's pool (null when memory is exhausted), and one given back: a growing
+// map's element lies behind its order links in the pool's block.
+inline MapElement* MapElementTake(HashMap* map) {
+  auto* block = static_cast<char*>(PoolTake(map->pool));
+  return reinterpret_cast<MapElement*>(
+      block != nullptr && MapIsGrowing(map) ? block + sizeof(MapOrderLinks) : block);
+}
+inline void MapElementGive(HashMap* map, MapElement* element) {
+  PoolGive(map->pool, MapIsGrowing(map) ? static_cast<void*>(MapLinksOf(element)) : element);
+}
 // Keeping the order in step: after `element` was linked into its chain (the map's count already
 // counting it; this may double the bucket array), and after it was unlinked.
 void MapOrderLinked(HashMap* map, MapElement* element, uint32_t hash);

@@ -4,6 +4,7 @@
 // step. Not installed.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -38,6 +39,7 @@ struct ModelEntry {
   std::u16string key;
   int64_t stamp;
   void* value;  // the real value's address, learnt when the element is made
+  int64_t age = 0;
 };
 
 struct Position {
@@ -49,15 +51,22 @@ inline char16_t FoldAscii(char16_t unit) {
   return unit >= u'A' && unit <= u'Z' ? unit + 32 : unit;
 }
 
+// A growing map doubles past two elements a bucket; its bucket is the top bits of the hash times
+// the 64-bit golden ratio, and doubling rebuilds the chains oldest element first.
 class MapModel {
  public:
-  MapModel(uint32_t buckets, bool no_case) : chains_(buckets), no_case_(no_case) {}
+  MapModel(uint32_t buckets, bool no_case, bool growing = false)
+      : chains_(buckets), no_case_(no_case), growing_(growing) {}
 
   uint32_t Bucket(const std::u16string& key) const {
     // An independent reference: the recurrence in 64-bit arithmetic, reduced to 32 bits.
     uint64_t hash = 0;
     for (char16_t unit : key) {
       hash = (hash * 65599 + (no_case_ ? FoldAscii(unit) : unit)) & 0xFFFFFFFFu;
+    }
+    if (growing_) {
+      return static_cast<uint32_t>((hash * 0x9E3779B97F4A7C15u) >>
+                                   (64 - __builtin_ctzll(chains_.size())));
     }
     return static_cast<uint32_t>(hash % chains_.size());
   }
@@ -77,10 +86,13 @@ class MapModel {
   // Pushes a new element at the head of its chain and makes it current, as an add does.
   Position Add(const std::u16string& key, int64_t stamp, void* value) {
     const uint32_t b = Bucket(key);
-    chains_[b].push_front({key, stamp, value});
+    chains_[b].push_front({key, stamp, value, ++age_});
     current_ = Position{static_cast<int32_t>(b), 0};
     current_bucket_ = static_cast<int32_t>(b);
     previous_.reset();
+    if (growing_ && Size() > 2 * chains_.size()) {
+      Double();
+    }
     return *current_;
   }
   std::optional<Position> Find(const std::u16string& key) {
@@ -135,11 +147,15 @@ class MapModel {
     Reset();
     saved_bucket_ = -1;
   }
-  // Every element in iteration order.
+  // Every element in the order a copy adds them: a growing map's oldest first, another's
+  // bucket by bucket.
   std::vector<ModelEntry> Ordered() const {
     std::vector<ModelEntry> all;
     for (const auto& chain : chains_) {
       all.insert(all.end(), chain.begin(), chain.end());
+    }
+    if (growing_) {
+      std::sort(all.begin(), all.end(), [](auto& a, auto& b) { return a.age < b.age; });
     }
     return all;
   }
@@ -167,8 +183,29 @@ class MapModel {
     return std::nullopt;
   }
 
+  // The chains rebuilt newest element first; the current and previous elements keep theirs.
+  void Double() {
+    const int64_t current_age = current_ ? At(*current_).age : -1;
+    const int64_t previous_age = previous_ ? At(*previous_).age : -1;
+    const std::vector<ModelEntry> all = Ordered();
+    chains_.assign(chains_.size() * 2, {});
+    for (auto entry = all.rbegin(); entry != all.rend(); ++entry) {
+      const auto b = static_cast<int32_t>(Bucket(entry->key));
+      const Position at{b, chains_[b].size()};
+      chains_[b].push_back(*entry);
+      if (entry->age == current_age) {
+        current_ = at, current_bucket_ = b;
+      }
+      if (entry->age == previous_age) {
+        previous_ = at, saved_bucket_ = b;
+      }
+    }
+  }
+
   std::vector<std::deque<ModelEntry>> chains_;
   bool no_case_;
+  bool growing_;
+  int64_t age_ = 0;
   std::optional<Position> current_;
   std::optional<Position> previous_;
   int32_t current_bucket_ = -1;
@@ -188,7 +225,7 @@ struct ListModel {
 
 class Driver {
  public:
-  Driver() {
+  explicit Driver(uint8_t flags = 0) : flags_(flags) {
     for (int i = 0; i < 2; ++i) {
       MakeMap(i, 1 + i * 6, false);
       ListCreate(sizeof(int64_t), &lists_[i], nullptr, 0);
@@ -244,8 +281,9 @@ class Driver {
 
   void MakeMap(int i, uint32_t buckets, bool no_case) {
     MapCreate(sizeof(int64_t), 0, nullptr, &maps_[i], static_cast<int32_t>(buckets),
-              no_case ? MapKeyNoCase : 0);
-    models_[i] = MapModel(maps_[i] != nullptr ? maps_[i]->bucket_count : 1, no_case);
+              (no_case ? MapKeyNoCase : 0) | flags_);
+    models_[i] = MapModel(maps_[i] != nullptr ? maps_[i]->bucket_count : 1, no_case,
+                          (flags_ & MapGrowing) != 0);
     if (maps_[i] == nullptr) {
       Fail("MapCreate failed");
     }
@@ -561,6 +599,7 @@ class Driver {
 
   static constexpr size_t kMaxElements = 600;
 
+  uint8_t flags_;
   HashMap* maps_[2] = {nullptr, nullptr};
   MapModel models_[2] = {MapModel(1, false), MapModel(1, false)};
   ListHolder lists_[2] = {{nullptr, nullptr}, {nullptr, nullptr}};

@@ -147,11 +147,15 @@ TEST(ContainersOutOfMemory, TakingAndAddingLeaveTheContainerAsItWas) {
     PoolGive(pool, held);
     PoolDestroy(pool);
   });
-  for (const uint8_t flags : {uint8_t{0}, MapIntegerKeys}) {
+  // A growing map at the point of doubling: a refused doubling leaves the add done and the map
+  // working on its chains, and is tried again later.
+  for (const uint8_t flags :
+       {uint8_t{0}, MapIntegerKeys, MapGrowing, uint8_t{MapGrowing | MapIntegerKeys}}) {
     test::HeapFailEachMode([&](const FailurePoint& at) {
       const LiveBlockGuard live;
       HashMap* map = nullptr;
-      MapFilled(&map, 5, flags);
+      const int count = (flags & MapGrowing) != 0 ? 16 : 5;
+      MapFilled(&map, count, flags);
       const std::string before = MapState(map);
       at.Arm();
       void* value =
@@ -160,6 +164,12 @@ TEST(ContainersOutOfMemory, TakingAndAddingLeaveTheContainerAsItWas) {
       if (value == nullptr) {
         EXPECT_EQ(MapState(map), before) << "flags " << int{flags};
       }
+      for (int i = 0; i < 4; ++i) {  // past a refused doubling, the next try
+        ASSERT_NE((flags & MapIntegerKeys) != 0 ? MapAddInteger(map, 200 + i, 0)
+                                                : MapAdd(map, u"more", 0),
+                  nullptr);
+      }
+      EXPECT_EQ(map->bucket_count, (flags & MapGrowing) != 0 ? 16u : 3u) << "flags " << int{flags};
       MapFree(map);
     });
   }

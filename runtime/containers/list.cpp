@@ -109,8 +109,9 @@ void* ListAdd(LinkedList* list) {
     return nullptr;
   }
   void* value = internal::ElementValue(element);
-  if (list->structured != 0) {
-    StructureInit(value, list->layout);
+  if (list->structured != 0 && StructureInit(value, list->layout) == 0) {
+    PoolGive(list->pool, element);
+    return nullptr;
   }
   ElementLink(list, element);
   return value;
@@ -175,14 +176,16 @@ int32_t ListCopy(LinkedList* source, int64_t source_tag, LinkedList* destination
       ChainRelease(destination, copies);
       return 0;
     }
-    void* value = internal::ElementValue(copy);
-    if (destination->structured != 0) {
-      StructureInit(value, destination->layout);
-    }
-    StructureCopy(value, static_cast<int64_t>(value_size), source->layout,
-                  internal::ElementValue(element));
+    // In the chain before its value is made, so that a value that cannot be made goes with it.
     *tail = copy;
     tail = &copy->next;
+    void* value = internal::ElementValue(copy);
+    if ((destination->structured != 0 && StructureInit(value, destination->layout) == 0) ||
+        StructureCopy(value, static_cast<int64_t>(value_size), source->layout,
+                      internal::ElementValue(element)) == 0) {
+      ChainRelease(destination, copies);
+      return 0;
+    }
   }
   if (clear_first != 0) {
     ListClear(destination);

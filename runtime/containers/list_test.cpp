@@ -78,6 +78,26 @@ TEST_F(ListAddTest, AppendsInOrderAndInsertsBehindTheCurrentElement) {
   EXPECT_EQ(backward, Values(list));
 }
 
+// ListAppend goes to the end whatever is current (and nowhere when refused); a removed current
+// element hands its place to the one before it, or to none at the front.
+TEST_F(ListAddTest, AppendingAndRemovingMoveTheCurrentElementAsTheySay) {
+  LinkedList* list = Make(16);  // the pool's first chunk is full
+  ListSelect(list, 1);
+  test::HeapFailAfter(0);
+  EXPECT_EQ(ListAppend(list), nullptr);
+  test::HeapFailNever();
+  EXPECT_EQ(Value(internal::ElementValue(holder_.current)), 1);
+  *static_cast<int64_t*>(ListAppend(list)) = 16;
+  EXPECT_EQ(list->last, list->current);
+  EXPECT_EQ(ListDeleteValue(list, ListSelect(list, 2)), 1);
+  EXPECT_EQ(Value(ListSelect(list, list->current_index)), 1) << "the index stepped back too";
+  EXPECT_EQ(ListDeleteValue(list, ListSelect(list, 0)), 1);
+  EXPECT_EQ(holder_.current, nullptr);
+  *static_cast<int64_t*>(ListAdd(list)) = 20;  // where the first element stood
+  EXPECT_EQ(Values(list),
+            (std::vector<int64_t>{20, 1, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
+}
+
 TEST_F(ListAddTest, NewValuesAreZeroAndExhaustedMemoryChangesNothing) {
   LinkedList* list = ListCreate(200, &holder_, nullptr, 0);  // an element size of its own
   ASSERT_NE(list, nullptr);

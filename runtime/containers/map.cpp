@@ -30,15 +30,18 @@ bool IntegerKeys(const HashMap* map) {
 }
 
 // Adds a copy of `element` (a source element) to `destination` in mode 0; false when memory is
-// exhausted.
+// exhausted, with nothing added.
 bool ElementCopyInto(const HashMap* source, MapElement* element, HashMap* destination) {
   void* value = IntegerKeys(source) ? MapAddInteger(destination, element->key.number, 0)
                                     : MapAdd(destination, element->key.text, 0);
   if (value == nullptr) {
     return false;
   }
-  StructureCopy(value, static_cast<int64_t>(source->value_size), source->layout,
-                internal::ElementValue(element));
+  if (StructureCopy(value, static_cast<int64_t>(source->value_size), source->layout,
+                    internal::ElementValue(element)) == 0) {
+    MapDeleteCurrent(destination);  // the new element, current at the head of its chain
+    return false;
+  }
   return true;
 }
 

@@ -257,29 +257,45 @@ void* StringFind(HashMap* map, const char16_t* key, uint32_t hash, uint64_t byte
                    });
 }
 
-// Mode 1 on a key that is there: its value is cleared and initialised as if new.
-void* ValueRenew(HashMap* map, void* value) {
-  if (map->layout != nullptr) {
-    StructureClear(value, map->layout);
-  }
-  std::memset(value, 0, map->value_size);
-  if ((map->flags & MapStructured) != 0) {
-    StructureInit(value, map->layout);
-  }
-  return value;
+// Where a map stands: what a find moves.
+struct MapPosition {
+  MapElement* current;
+  MapElement* previous;
+  int32_t current_bucket;
+  int32_t saved_bucket;
+};
+
+MapPosition PositionOf(const HashMap* map) {
+  return {map->current, map->previous, map->current_bucket, map->saved_bucket};
 }
 
-void* ValueFresh(HashMap* map, MapElement* element) {
+// Mode 1 on a key that is there (found, so made current): its value is cleared and initialised as
+// if new. When its fresh containers cannot be made: null, with the value and the map's position
+// as they were before the find.
+void* ValueRenew(HashMap* map, void* value, const MapPosition& before) {
+  if (map->layout == nullptr) {
+    std::memset(value, 0, map->value_size);
+    return value;
+  }
+  if (StructureRenew(value, static_cast<int64_t>(map->value_size), map->layout) != 0) {
+    return value;
+  }
+  map->current = before.current;
+  map->previous = before.previous;
+  map->current_bucket = before.current_bucket;
+  map->saved_bucket = before.saved_bucket;
+  return nullptr;
+}
+
+// A new element's value, zeroed and initialised; false when its containers cannot be made.
+bool ValueFresh(HashMap* map, MapElement* element) {
   void* value = internal::ElementValue(element);
   if (map->value_size == sizeof(uint64_t)) {  // the common one-word value, cleared without a call
     std::memset(value, 0, sizeof(uint64_t));
   } else {
     std::memset(value, 0, map->value_size);
   }
-  if ((map->flags & MapStructured) != 0) {
-    StructureInit(value, map->layout);
-  }
-  return value;
+  return (map->flags & MapStructured) == 0 || StructureInit(value, map->layout) != 0;
 }
 
 }  // namespace
@@ -322,7 +338,9 @@ void MapElementLink(HashMap* map, MapElement* element, uint32_t bucket, uint32_t
   map->previous = nullptr;
   ++map->element_count;
   MapIndexLinked(map, element, bucket, hash);
-  MapOrderLinked(map, element, hash);
+  if (MapIsGrowing(map)) {
+    MapOrderLinked(map, element, hash);
+  }
 }
 
 }  // namespace internal
@@ -355,8 +373,9 @@ void* MapAdd(HashMap* map, const char16_t* key, int32_t mode) {
   uint64_t bytes = 0;
   const uint32_t hash = KeyHash(key, NoCase(map), &bytes);
   if (mode != 0) {
+    const MapPosition before = PositionOf(map);
     if (void* value = StringFind(map, key, hash, bytes)) {
-      return ValueRenew(map, value);
+      return ValueRenew(map, value, before);
     }
   }
   MapElement* element = internal::MapElementTake(map);
@@ -368,8 +387,15 @@ void* MapAdd(HashMap* map, const char16_t* key, int32_t mode) {
     internal::MapElementGive(map, element);
     return nullptr;
   }
+  // The value is made before the element is linked, so that one that cannot be made leaves the
+  // map untouched.
+  if (!ValueFresh(map, element)) {
+    SizedFree(element->key.text);
+    internal::MapElementGive(map, element);
+    return nullptr;
+  }
   internal::MapElementLink(map, element, HashBucket(map, hash), hash);
-  return ValueFresh(map, element);
+  return internal::ElementValue(element);
 }
 
 void* MapAddInteger(HashMap* map, int64_t key, int32_t mode) {
@@ -377,8 +403,9 @@ void* MapAddInteger(HashMap* map, int64_t key, int32_t mode) {
     return nullptr;
   }
   if (mode != 0) {
+    const MapPosition before = PositionOf(map);
     if (void* value = MapFindInteger(map, key)) {
-      return ValueRenew(map, value);
+      return ValueRenew(map, value, before);
     }
   }
   MapElement* element = internal::MapElementTake(map);
@@ -386,9 +413,13 @@ void* MapAddInteger(HashMap* map, int64_t key, int32_t mode) {
     return nullptr;
   }
   element->key.number = key;
+  if (!ValueFresh(map, element)) {
+    internal::MapElementGive(map, element);
+    return nullptr;
+  }
   internal::MapElementLink(map, element, internal::MapIntegerBucket(map, key),
                            internal::MapIntegerHash(key));
-  return ValueFresh(map, element);
+  return internal::ElementValue(element);
 }
 
 }  // namespace zn

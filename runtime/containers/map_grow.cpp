@@ -33,10 +33,6 @@ int64_t GrowAt(uint32_t buckets) {
   return buckets >= kMostBuckets ? kNever : int64_t{buckets} * kElementsPerBucket;
 }
 
-char* BlockOf(MapElement* element) {
-  return reinterpret_cast<char*>(internal::MapLinksOf(element));
-}
-
 // A doubling moves the elements to other chains: the map's current and previous elements keep
 // their places in a MapNext walk, and their buckets follow them.
 void PositionFollow(HashMap* map) {
@@ -87,18 +83,6 @@ void MapGrowthStart(HashMap* map) {
   MapGrowth& growth = MapGrowthOf(map);
   growth.shift = 64 - PowerOfTwo(map->bucket_count);
   growth.grow_at = GrowAt(map->bucket_count);
-}
-
-MapElement* MapElementTake(HashMap* map) {
-  void* block = PoolTake(map->pool);
-  if (block == nullptr || !MapIsGrowing(map)) {
-    return static_cast<MapElement*>(block);
-  }
-  return reinterpret_cast<MapElement*>(static_cast<char*>(block) + sizeof(MapOrderLinks));
-}
-
-void MapElementGive(HashMap* map, MapElement* element) {
-  PoolGive(map->pool, MapIsGrowing(map) ? BlockOf(element) : static_cast<void*>(element));
 }
 
 void MapOrderLinked(HashMap* map, MapElement* element, uint32_t hash) {

@@ -129,6 +129,23 @@ ObjectRegistry* RegistryCreate(int32_t object_size, int32_t increment,
   return registry;
 }
 
+void RegistryFree(ObjectRegistry* registry) {
+  if (registry == nullptr) {
+    return;
+  }
+  for (int64_t id = 0; id < registry->slot_count; ++id) {
+    SizedFree(registry->slots[id]);
+  }
+  SizedFree(registry->slots);
+  for (RegistryNode* node = registry->any_id_list; node != nullptr;) {
+    RegistryNode* next = node->next;
+    SizedFree(node);
+    node = next;
+  }
+  SizedFree(registry->live_ids);
+  SizedFree(registry);
+}
+
 void RegistryCreateOnce(ObjectRegistry** variable, int32_t object_size, int32_t increment,
                         ObjectFreeCallback free_callback) {
   if (variable == nullptr) {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 
@@ -25,6 +27,11 @@ struct Leaf {
 };
 const int64_t kLeafLayout[] = {0, -1};
 
+struct Inner {
+  HashMap* tags;  // a map of numbers
+};
+const int64_t kInnerLayout[] = {kLayoutMap, 0, sizeof(int64_t), 0, 0, 2, kLayoutEnd};
+
 struct Group {
   ListHolder items;  // a list of Leaf
   StringValue label;
@@ -38,6 +45,7 @@ struct Outer {
   int64_t plain;      // 40
   HashMap* groups;    // 48: a map of Group, whose values hold lists
   Leaf* pairs;        // 56: a dynamic array of 2 Leaf
+  Inner inner;        // 64: a nested record with a map
 };
 
 // Layout words that name a descriptor hold its address.
@@ -84,6 +92,10 @@ Layouts MakeLayouts() {
                            2,
                            0,
                            Address(kLeafLayout),
+                           kLayoutStruct,
+                           64,
+                           sizeof(Inner),
+                           Address(kInnerLayout),
                            kLayoutEnd};
   std::copy(std::begin(outer), std::end(outer), l.outer);
   return l;
@@ -100,6 +112,32 @@ std::u16string Text(const char16_t* s) {
   return s == nullptr ? std::u16string() : s;
 }
 
+std::string Narrow(const char16_t* s) {
+  return s == nullptr ? "-" : std::string(s, s + StringLength(s));
+}
+// What a record holds: its strings and plain data, which containers it has and how many elements
+// they hold; with `exact`, the addresses of what it owns: the very same strings and containers.
+std::string Dump(const Outer& o, bool exact = false) {
+  std::string text = Narrow(o.title) + Narrow(o.pairs != nullptr ? o.pairs[1].name : nullptr);
+  for (const int64_t n :
+       {o.plain, ListCount(o.leaves.list), int64_t{MapElementCount(o.index)},
+        int64_t{MapElementCount(o.groups)}, int64_t{MapElementCount(o.inner.tags)}}) {
+    text += " " + std::to_string(n);
+  }
+  std::string addresses;
+  for (const void* owned :
+       std::initializer_list<const void*>{o.title, o.numbers, o.leaves.list, o.leaves.current,
+                                          o.index, o.groups, o.pairs, o.inner.tags}) {
+    text += owned != nullptr ? "+" : "-";
+    addresses += " " + std::to_string(reinterpret_cast<uintptr_t>(owned));
+  }
+  return exact ? text + addresses : text;
+}
+// The record held in a list or map element: a value lies right behind its element's two words.
+std::string ValueDump(const void* element) {
+  return Dump(*reinterpret_cast<const Outer*>(static_cast<const char*>(element) + 16), true);
+}
+
 class StructureWalkTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -109,8 +147,8 @@ class StructureWalkTest : public ::testing::Test {
     layouts_ = MakeLayouts();
     layouts_.outer[22] = Address(layouts_.group);
   }
-  void Fill(Outer* outer) {
-    StringAssign(&outer->title, u"title");
+  void Fill(Outer* outer, const char16_t* title = u"title") {
+    StringAssign(&outer->title, title);
     outer->numbers[0] = 11;
     outer->numbers[2] = 33;
     outer->plain = 99;
@@ -122,6 +160,7 @@ class StructureWalkTest : public ::testing::Test {
     StringAssign(&group->label, u"label");
     AddLeaf(ListAdd(group->items.list), u"deep", 100);
     AddLeaf(&outer->pairs[1], u"pair", 7);
+    *static_cast<int64_t*>(MapAdd(outer->inner.tags, u"t", 1)) = 5;
   }
   Layouts layouts_{};
   test::LiveBlockGuard live_{"the walks left blocks behind"};
@@ -254,6 +293,99 @@ TEST_F(StructureWalkTest, MapAndListOfStructuredValuesClearEverything) {
   ListFree(holder.list);
   EXPECT_EQ(ListCount(other.list), 5);
   ListFree(other.list);
+}
+
+// Every operation built on the structure walks, each heap request refused in turn (once and from
+// then on): a failure leaves nothing behind and its destination, container or variable exactly as
+// it was; a success holds a complete fresh value, or a copy of the source.
+TEST_F(StructureWalkTest, RefusedRequestsLeaveEverythingAsItWas) {
+  Outer source{};
+  StructureInit(&source, layouts_.outer);
+  Fill(&source);
+  struct World {
+    Outer record{};
+    Outer* array = nullptr;
+    Outer* source_array = nullptr;
+    Outer* created = nullptr;
+    ListHolder list{};
+    ListHolder source_list{};
+    HashMap* map = nullptr;
+    HashMap* source_map = nullptr;
+  };
+  // Every destination holds "old" records, so that a fresh or copied one stands out.
+  const auto make = [&](World& w) {
+    StructureInit(&w.record, layouts_.outer);
+    Fill(&w.record, u"old");
+    ArrayCreate(sizeof(Outer), 2, 0, layouts_.outer, &w.array);
+    Fill(&w.array[0], u"old");
+    ArrayCreate(sizeof(Outer), 2, 0, layouts_.outer, &w.source_array);
+    StructureCopy(&w.source_array[0], sizeof(Outer), layouts_.outer, &source);
+    ListCreate(sizeof(Outer), &w.list, layouts_.outer, 0);
+    Fill(static_cast<Outer*>(ListAdd(w.list.list)), u"old");
+    ListCreate(sizeof(Outer), &w.source_list, layouts_.outer, 0);
+    StructureCopy(ListAdd(w.source_list.list), sizeof(Outer), layouts_.outer, &source);
+    MapCreate(sizeof(Outer), 0, layouts_.outer, &w.map, 4);
+    Fill(static_cast<Outer*>(MapAdd(w.map, u"a", 1)), u"old");
+    MapCreate(sizeof(Outer), 0, layouts_.outer, &w.source_map, 4);
+    StructureCopy(MapAdd(w.source_map, u"s", 1), sizeof(Outer), layouts_.outer, &source);
+  };
+  // The list and the map hold one old record each; a new one is added behind it and made current.
+  const auto state = [](const World& w) {
+    return Dump(w.record, true) + Dump(w.array[0], true) +
+           (w.created ? Dump(w.created[1], true) : "") + std::to_string(ListCount(w.list.list)) +
+           ValueDump(w.list.list->first) + ValueDump(w.list.list->last) +
+           std::to_string(MapElementCount(w.map)) + ValueDump(w.map->current) +
+           std::to_string(reinterpret_cast<uintptr_t>(w.list.current));
+  };
+  const struct {
+    const char* name;
+    bool copies;  // a success leaves a copy of the source, else a fresh value
+    std::function<bool(World&)> run;
+  } cases[] = {
+      {"StructureCopy", true,
+       [&](World& w) { return StructureCopy(&w.record, sizeof(Outer), layouts_.outer, &source); }},
+      {"ArrayCreate", false,
+       [&](World& w) { return ArrayCreate(sizeof(Outer), 2, 0, layouts_.outer, &w.created); }},
+      {"ArrayCopyInto", true, [](World& w) { return ArrayCopyInto(w.source_array, w.array, 0); }},
+      {"ArrayCopy", true, [](World& w) { return ArrayCopy(w.source_array, w.array); }},
+      {"ListAdd", false, [](World& w) { return ListAdd(w.list.list); }},
+      {"ListCopy", true,
+       [](World& w) { return ListCopy(w.source_list.list, 0, w.list.list, 0, 0); }},
+      {"ListCopyCleared", true,
+       [](World& w) { return ListCopyCleared(w.source_list.list, 0, w.list.list, 0); }},
+      {"MapAdd", false, [](World& w) { return MapAdd(w.map, u"b", 0); }},
+      {"MapAdd renewing", false, [](World& w) { return MapAdd(w.map, u"a", 1); }},
+      {"MapCopy", true, [](World& w) { return MapCopy(w.source_map, w.map, 0); }},
+      {"MapCopy clearing", true, [](World& w) { return MapCopy(w.source_map, w.map, 1); }},
+  };
+  const std::string filled = Dump(source);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::HeapFailEachMode([&](const test::FailurePoint& at) {
+      const test::LiveBlockGuard live;
+      World w;
+      make(w);
+      const std::string before = state(w);
+      const std::string fresh = Dump(w.source_array[1]);  // an element as creation made it
+      at.Arm();
+      const bool done = c.run(w);
+      test::HeapFailNever();
+      // A failure changes nothing; a success shows a whole fresh value, or a whole copy.
+      const std::string after = state(w);
+      EXPECT_TRUE(done ? after.find(c.copies ? filled : fresh) != after.npos : after == before)
+          << "before: " << before << "\nafter:  " << after;
+      EXPECT_TRUE(done || test::HeapRefusals() > 0) << "failed with nothing refused";
+      StructureClear(&w.record, layouts_.outer);
+      for (Outer* array : {w.array, w.source_array, w.created}) {
+        ArrayFree(array);
+      }
+      ListFree(w.list.list);
+      ListFree(w.source_list.list);
+      MapFree(w.map);
+      MapFree(w.source_map);
+    });
+  }
+  StructureClear(&source, layouts_.outer);
 }
 
 }  // namespace

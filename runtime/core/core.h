@@ -35,10 +35,18 @@ struct RuntimeStep {
 std::span<const RuntimeStep> RuntimeStartSequence();
 std::span<const RuntimeStep> RuntimeEndSequence();
 
-// RuntimeStartup: runs every start step in order. Called by main before the program's body.
+// RuntimeStartup: runs every start step in order. Called by main before the program's body. The
+// locale step sets "en_US.UTF-8" (character types from "C.UTF-8" where that is not installed)
+// with numbers in "C".
 void RuntimeStartup();
 
-// RuntimeShutdown: runs every end step in order; a second call does nothing.
+// RuntimeRunning: whether the runtime has been started and not ended since.
+bool RuntimeRunning();
+
+// RuntimeShutdown: runs every end step in order; a second call before the next start does
+// nothing. The end frees everything the start made (the libraries' objects, registries, pools,
+// tables, thread slots and buffers, the shell's application objects): nothing of the runtime is
+// left behind, and a later RuntimeStartup starts every library again.
 void RuntimeShutdown();
 
 // ProgramEnd: RuntimeShutdown, then exit with ExitStatus.
@@ -46,10 +54,16 @@ void RuntimeShutdown();
 
 // RuntimeGuard: the start and end sequences for a program with its own `main`. Making it runs
 // RuntimeStartup; when it goes out of scope (main returns, or an exception leaves its scope) it
-// runs RuntimeShutdown, console first, so the user's terminal comes back as it was. One guard per
-// process: a guard made while another exists, or after one has ended, does nothing, since the
-// sequences run once per process. ProgramEnd inside the guard's scope ends the program as usual;
+// runs RuntimeShutdown, console first, so the user's terminal comes back as it was, and nothing
+// of the runtime is left behind. A guard made while the runtime runs (inside another guard's
+// scope, or in a program started through zn_entry) does nothing; a guard made after another has
+// ended starts the runtime again. ProgramEnd inside the guard's scope ends the program as usual;
 // the guard's end then never runs, as the end sequence has already run.
+//
+// The guard leaves a locale the program has already chosen as it is: when the character types
+// are other than "C" or "POSIX" (the program called setlocale), its locale step does nothing, so
+// that the program's numbers, dates and letters keep their forms. Otherwise it sets the locale
+// as RuntimeStartup does.
 //
 //   int main() {
 //     zn::RuntimeGuard runtime;

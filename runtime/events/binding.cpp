@@ -39,6 +39,24 @@ void BindingTableCreate() {
   MapCreate(sizeof(BindingList), 7, nullptr, &binding_table, 1024);
 }
 
+void BindingTableClear() {
+  if (binding_table == nullptr) {
+    return;
+  }
+  MapReset(binding_table);
+  while (auto* list = static_cast<BindingList*>(MapNext(binding_table))) {
+    BindingNode* first = list->callbacks;
+    MapDeleteCurrent(binding_table);
+    BindingListDiscard(first);
+  }
+}
+
+void BindingTableFree() {
+  BindingTableClear();
+  MapFree(binding_table);
+  binding_table = nullptr;
+}
+
 void BindingNodeDiscard(BindingNode* node) {
   if (dispatch_depth == 0) {
     SizedFree(node);

@@ -89,7 +89,10 @@ inline constexpr int32_t EventCoalesceMaxType = 65535;
 // second call does nothing.
 void EventInit();
 
-// EventEnd: the library's end step; does nothing (the queue lives until the process ends).
+// EventEnd: the library's end step. Every queued event and the current one give their data to
+// their free callbacks (posts made meanwhile are dropped, their data freed at once), every
+// binding goes, and the binding table and the event pool are freed; EventInit starts the library
+// again.
 void EventEnd();
 
 // EventThreadedSet / EventThreaded: the process-wide thread-safety switch, off by default. Set it

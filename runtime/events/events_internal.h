@@ -34,6 +34,10 @@ void EventCurrentDiscard();
 
 // BindingTableCreate: the table of EventInit (1024 buckets, value type code 7).
 void BindingTableCreate();
+// BindingTableClear: unbinds every callback; the table stays.
+void BindingTableClear();
+// BindingTableFree: unbinds every callback and frees the table (the library's end).
+void BindingTableFree();
 
 // BindingNodeDiscard: a node already unlinked from its list; freed now, or at the end of the
 // outermost dispatch when one is running.

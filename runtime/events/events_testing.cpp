@@ -17,16 +17,7 @@ int32_t EventBindingKeyCount() {
 void EventTestReset() {
   EventRemoveMatching(EventAny, EventAny, EventAny, EventAny);
   internal::EventCurrentDiscard();
-  HashMap* table = internal::EventBindingTable();
-  if (table == nullptr) {
-    return;
-  }
-  MapReset(table);
-  while (auto* list = static_cast<internal::BindingList*>(MapNext(table))) {
-    internal::BindingNode* first = list->callbacks;
-    MapDeleteCurrent(table);
-    internal::BindingListDiscard(first);
-  }
+  internal::BindingTableClear();
 }
 
 }  // namespace zn

@@ -25,6 +25,9 @@ CurrentEvent current_event = {};
 bool current_owned = false;
 // Fetches so far: a run that sees the count move knows a callback moved the program on.
 uint64_t fetches = 0;
+// While the library ends, posts are dropped (their data freed at once), so that a free callback
+// that posts cannot keep the queue from emptying.
+bool ending = false;
 
 // An immediate binding run in progress: the record it posted, and whether a removal took that
 // record meanwhile. The record's data is then the current event's, still read by the callbacks
@@ -115,7 +118,19 @@ void EventInit() {
   internal::EventMutexInit();
 }
 
-void EventEnd() {}
+void EventEnd() {
+  if (event_pool == nullptr) {
+    return;
+  }
+  ending = true;
+  EventRemoveMatching(EventAny, EventAny, EventAny, EventAny);
+  internal::EventCurrentDiscard();
+  internal::BindingTableFree();
+  PoolDestroy(event_pool);  // with the block kept since the start
+  event_pool = nullptr;
+  kept_block = nullptr;
+  ending = false;
+}
 
 void EventPost(int32_t type, int64_t object, int64_t window, int64_t subtype, void* data,
                EventDataFree free_callback, uint32_t flags) {
@@ -126,7 +141,8 @@ void EventPost(int32_t type, int64_t object, int64_t window, int64_t subtype, vo
                          last_record->window == window && last_record->subtype == subtype;
   EventRecord* record = nullptr;
   if (!coalesced) {
-    record = static_cast<EventRecord*>(event_pool == nullptr ? nullptr : PoolTake(event_pool));
+    record =
+        static_cast<EventRecord*>(event_pool == nullptr || ending ? nullptr : PoolTake(event_pool));
     if (record == nullptr) {
       // Dropped: nothing is queued, run or woken; only the data the caller handed over is freed.
       FreeData(data, free_callback);

@@ -353,17 +353,17 @@ TEST(BmpSave, MemoryAndFileOutputAgreeAndLeaveNothingBehind) {
   }
   EXPECT_EQ(folder.Count(), 1U) << "the temporary file is renamed, not left beside";
   EXPECT_EQ(live.Change(), 0);
+  const std::string failing = folder.File("fail.bmp");  // made before the heap refuses
   for (int64_t successes = 0; successes < 4; ++successes) {
     test::HeapFailAfter(successes);
-    const int64_t file =
-        BmpSave32(folder.File("fail.bmp").c_str(), pixels.data(), 13, 7, 52, 0, 0, 8);
+    const int64_t file = BmpSave32(failing.c_str(), pixels.data(), 13, 7, 52, 0, 0, 8);
     const int64_t memory = BmpSave32(nullptr, pixels.data(), 13, 7, 52, 0, 0, 24);
     test::HeapFailNever();
     if (memory != 0) {
       MemoryBlockFree(std::bit_cast<void*>(memory));
     }
-    EXPECT_EQ(file == 0, !std::filesystem::exists(folder.File("fail.bmp"))) << successes;
-    std::filesystem::remove(folder.File("fail.bmp"));
+    EXPECT_EQ(file == 0, !std::filesystem::exists(failing)) << successes;
+    std::filesystem::remove(failing);
     EXPECT_EQ(live.Change(), 0) << "after " << successes << " successes";
   }
   EXPECT_EQ(folder.Count(), 1U);

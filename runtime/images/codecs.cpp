@@ -21,7 +21,7 @@ int32_t encoder_count = 0;
 ThreadSlot decode_slot = nullptr;
 
 void DecodeSlotCreate() {
-  // The slot's block lives until the process ends; a second start keeps the first block.
+  // The slot's block lives until the library ends; a second start keeps the first block.
   if (decode_slot == nullptr) {
     decode_slot = ThreadSlotCreate(static_cast<int32_t>(sizeof(DecodeState)), nullptr, nullptr);
   }
@@ -101,6 +101,14 @@ const ImageEncoder* ImageEncoderFind(FormatTag tag) {
 void DecodeStateInit() {
   decoder_count = 0;
   DecodeSlotCreate();
+}
+
+void DecodeStateEnd() {
+  ImageDecodeFinish();
+  ThreadSlotFree(decode_slot);
+  decode_slot = nullptr;
+  decoder_count = 0;
+  encoder_count = 0;
 }
 
 FormatTag ImageDecodeStartMemory(const void* address, int32_t size) {

@@ -16,7 +16,7 @@ namespace {
 
 ThreadSlot drawing_slot = nullptr;
 
-// The slot's destructor; the per-thread data accepts it without calling it.
+// The slot's destructor, run when the slot is freed.
 void DrawingStateSlotDestructor(void* block) {
   DrawingStateReset(static_cast<DrawingState*>(block));
 }
@@ -38,10 +38,15 @@ void DrawingStateReleaseItems(DrawingState* state) {
 
 void DrawingStateInit() {
   if (drawing_slot != nullptr) {
-    return;  // the block lives until the process ends
+    return;  // the block lives until the library ends
   }
   drawing_slot = ThreadSlotCreate(static_cast<int32_t>(sizeof(DrawingState)), nullptr,
                                   DrawingStateSlotDestructor);
+}
+
+void DrawingStateEnd() {
+  ThreadSlotFree(drawing_slot);
+  drawing_slot = nullptr;
 }
 
 DrawingState* DrawingStateCurrent() {

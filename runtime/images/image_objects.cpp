@@ -90,21 +90,25 @@ void ImageLibraryInit() {
 NSImage* ImageCreateBitmap(int32_t width, int32_t height, int32_t fill, int32_t colour,
                            NSBitmapImageRep** bitmap) {
   const ImagePoolScope pool;
-  NSBitmapImageRep* representation =
-      desktop::objc_alloc<NSBitmapImageRep>()->initWithBitmapDataPlanes(
-          nullptr, width, height, 8, 4, true, false, desktop::NSDeviceRGBColorSpace(),
-          desktop::NSBitmapFormatAlphaNonpremultiplied, static_cast<int64_t>(width) * 4, 32);
+  // Each object may come back nil when memory runs out: the sends below answer nil for nil.
+  NSBitmapImageRep* representation = desktop::objc_msgSend(
+      desktop::objc_alloc<NSBitmapImageRep>(), &NSBitmapImageRep::initWithBitmapDataPlanes, nullptr,
+      width, height, 8, 4, true, false, desktop::NSDeviceRGBColorSpace(),
+      desktop::NSBitmapFormatAlphaNonpremultiplied, static_cast<int64_t>(width) * 4, 32);
   if (representation == nullptr) {
     return nullptr;
   }
-  NSImage* image = desktop::objc_alloc<NSImage>()->initWithSize(
+  NSImage* image = desktop::objc_msgSend(
+      desktop::objc_alloc<NSImage>(), &NSImage::initWithSize,
       desktop::NSSize{static_cast<double>(width), static_cast<double>(height)});
-  if (image == nullptr) {
-    desktop::objc_release(representation);  // nothing may be left behind
+  if (image != nullptr) {
+    image->setDataRetained(true);
+    image->addRepresentation(representation);
+  }
+  if (image == nullptr || image->representationCount() == 0) {
+    ImageReleaseObjects(image, representation);  // nothing may be left behind
     return nullptr;
   }
-  image->setDataRetained(true);
-  image->addRepresentation(representation);
   ImageFill(representation, width, height, fill, colour);
   if (bitmap != nullptr) {
     *bitmap = representation;
@@ -177,6 +181,13 @@ void ImageFree(int64_t id) {
 
 void ImageFreeAll() {
   ImageFree(-1);
+}
+
+void ImageLibraryEnd() {
+  ImageFreeAll();
+  RegistryFree(ImageRegistry);
+  ImageRegistry = nullptr;
+  DecodeStateEnd();
 }
 
 int64_t ImageWidth(int64_t id) {

@@ -102,8 +102,13 @@ desktop::NSImage* ImageCreateBitmap(int32_t width, int32_t height, int32_t fill,
 // names no image does nothing.
 void ImageFree(int64_t id);
 
-// ImageFreeAll: frees every image; the registry stays. End step.
+// ImageFreeAll: frees every image; the registry stays.
 void ImageFreeAll();
+
+// ImageLibraryEnd: end step. Frees every image, the ImageRegistry and the DecodeState (finishing
+// a decode left open) and empties both codec tables; the start steps (DecodeStateInit,
+// BmpCodecRegister, ImageLibraryInit) start the library again.
+void ImageLibraryEnd();
 
 // The accessors: 0 (null) for an id that names no image. ImageDepth gives the source depth for
 // mode -2 and the depth otherwise.
@@ -173,6 +178,9 @@ struct DrawingState {
 
 // DrawingStateInit: creates the DrawingState slot (once). Start-up step.
 void DrawingStateInit();
+
+// DrawingStateEnd: end step; resets the state (releasing what it holds) and frees its slot.
+void DrawingStateEnd();
 
 // DrawingStateCurrent: the calling thread's DrawingState; null before DrawingStateInit.
 DrawingState* DrawingStateCurrent();
@@ -255,6 +263,10 @@ const ImageEncoder* ImageEncoderFind(FormatTag tag);
 // DecodeStateInit: empties the decoder table and creates the DecodeState slot (once; a second
 // call keeps the slot). Start-up step.
 void DecodeStateInit();
+
+// DecodeStateEnd: finishes a decode left open, frees the DecodeState slot and empties both codec
+// tables (part of ImageLibraryEnd).
+void DecodeStateEnd();
 
 // ImageDecodeStartMemory: offers `size` bytes at `address` to the decoders. The tag of the
 // decoder that accepted them, or 0 when none did. The block must live until ImageDecodeFinish.

@@ -56,7 +56,12 @@ void* ArrayCreate(uint64_t element_size, int64_t count, int32_t type, LayoutDesc
   FieldStore(variable, elements);
   if (LayoutNeedsInit(layout) != 0) {
     for (int64_t i = 0; i < count; ++i) {
-      StructureInit(elements + static_cast<uint64_t>(i) * element_size, layout);
+      // An element whose containers cannot all be made fails the whole array: the element undid
+      // its own, and freeing the array clears the ones before it (the rest are still zeroed).
+      if (StructureInit(elements + static_cast<uint64_t>(i) * element_size, layout) == 0) {
+        ArrayFree(elements);
+        return nullptr;
+      }
     }
   }
   return elements;

@@ -323,6 +323,23 @@ TEST(ArrayCopyInto, OntoItselfKeepsTheArray) {
   ArrayFree(hands);
 }
 
+// Records holding an array of records like them: a copy from an array that the destination holds
+// reads all of it before the destination's old contents (and with them the source) go.
+TEST(ArrayCopyInto, SourceHeldByTheDestination) {
+  ContainerDoubles doubles;
+  int64_t nested[] = {-4, 0, 8, 0, 0, 0, -1};
+  nested[5] = LayoutWord(nested);
+  void** outer = nullptr;
+  ASSERT_NE(ArrayCreate(8, 1, 0, nested, &outer), nullptr);
+  ASSERT_NE(ArrayCreate(8, 2, 0, nested, &outer[0]), nullptr);
+  EXPECT_EQ(ArrayCopy(outer[0], outer), 1);
+  EXPECT_EQ(ArrayHeaderOf(outer)->count, 2);
+  ASSERT_NE(ArrayCreate(8, 1, 0, nested, &outer[1]), nullptr);
+  EXPECT_EQ(StructureCopy(&outer[1], 8, nested, outer[1]), 1);
+  EXPECT_EQ(outer[1], nullptr) << "the copy of a record without an array";
+  ArrayFree(outer);
+}
+
 TEST(ArrayCopyInto, MultiDimensionalCopyCarriesTheMultipliers) {
   ContainerDoubles doubles;
   GridRecord source{nullptr, {2, 3, 4, 0}};
@@ -390,15 +407,25 @@ TEST(ArrayOutOfMemory, CreationAndCopyGiveNullAndLeaveNothing) {
     at.Arm();
     void* made = ArrayCreate(16, 3, 0, with_array, &elements);
     test::HeapFailNever();
-    // Known and left: an inner array that cannot be made leaves its element without one, and the
-    // creation still succeeds (the structure walks report nothing).
+    // An inner array that cannot be made fails the whole creation (the structure walk tests look
+    // into what a success made).
     EXPECT_EQ(made, elements);
     ArrayFree(elements);
   });
-  test::HeapFailEachMode([](const test::FailurePoint& at) {
+  // A list, then a 2 x 3 grid: a failed initialisation leaves the record zeroed as it came.
+  const int64_t list_and_grid[] = {-5, 0, 8, 0, 0, -7, 16, 2, 8, 0, 0, 2, 3, -1};
+  test::HeapFailEachMode([&](const test::FailurePoint& at) {
+    int64_t record[5] = {};
+    at.Arm();
+    const int32_t made = StructureInit(record, list_and_grid);
+    test::HeapFailNever();
+    EXPECT_TRUE(made != 0 || (record[0] | record[1] | record[2] | record[3] | record[4]) == 0);
+    StructureClear(record, list_and_grid);
+  });
+  test::HeapFailEachMode([&](const test::FailurePoint& at) {
     GridRecord grid{nullptr, {3, 4, 0, 0}};
     at.Arm();
-    void* made = ArrayCreateDims(2, 8, 1, nullptr, &grid);
+    void* made = ArrayCreateDims(2, 16, 1, with_array, &grid);
     test::HeapFailNever();
     EXPECT_EQ(made, grid.elements);
     ArrayFree(grid.elements);

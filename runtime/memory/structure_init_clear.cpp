@@ -21,49 +21,84 @@ char* FieldAt(void* structure, const LayoutEntry& entry) {
   return static_cast<char*>(structure) + entry.offset;
 }
 
-void InitEntry(void* structure, const LayoutEntry& entry) {
+bool InitWalk(void* structure, LayoutDescriptor layout);
+
+// A container the layout asks for with a count of 0 or less is not made, and is no failure; any
+// other null from a creation hook is exhausted memory.
+bool InitEntry(void* structure, const LayoutEntry& entry) {
   char* field = FieldAt(structure, entry);
   switch (entry.kind) {
     case kLayoutStructArray:
       for (int64_t i = 0; i < entry.count; ++i) {
-        StructureInit(field + i * entry.size, entry.layout);
+        if (!InitWalk(field + i * entry.size, entry.layout)) {
+          return false;
+        }
       }
-      break;
+      return true;
     case kLayoutStruct:
-      StructureInit(field, entry.layout);
-      break;
+      return InitWalk(field, entry.layout);
     case kLayoutArray:
-      if (Hooks.ArrayCreateHook != nullptr) {
-        Hooks.ArrayCreateHook(static_cast<uint64_t>(entry.size), entry.count, entry.type,
-                              entry.layout, field);
-      }
-      break;
+      return Hooks.ArrayCreateHook == nullptr || entry.count <= 0 ||
+             Hooks.ArrayCreateHook(static_cast<uint64_t>(entry.size), entry.count, entry.type,
+                                   entry.layout, field) != nullptr;
     case kLayoutList:
-      if (Hooks.ListCreateHook != nullptr) {
-        Hooks.ListCreateHook(static_cast<uint64_t>(entry.size),
-                             reinterpret_cast<ListHolder*>(field), entry.layout, entry.type);
-      }
-      break;
+      return Hooks.ListCreateHook == nullptr ||
+             Hooks.ListCreateHook(static_cast<uint64_t>(entry.size),
+                                  reinterpret_cast<ListHolder*>(field), entry.layout,
+                                  entry.type) != nullptr;
     case kLayoutMap:
-      if (Hooks.MapCreateHook != nullptr) {
-        Hooks.MapCreateHook(static_cast<uint64_t>(entry.size), entry.type, entry.layout,
-                            reinterpret_cast<HashMap**>(field), entry.buckets);
-      }
-      break;
-    case kLayoutArrayDims:
+      return Hooks.MapCreateHook == nullptr ||
+             Hooks.MapCreateHook(static_cast<uint64_t>(entry.size), entry.type, entry.layout,
+                                 reinterpret_cast<HashMap**>(field), entry.buckets) != nullptr;
+    case kLayoutArrayDims: {
       // The variable record takes the dimension counts in its multiplier slots; creation turns
       // them into multipliers.
+      bool empty = false;
       if (entry.count > 0) {
         std::memcpy(field + 8, entry.counts, static_cast<size_t>(entry.count) * 8);
+        for (int64_t k = 0; k < entry.count; ++k) {
+          empty = empty || entry.counts[k] <= 0;
+        }
       }
-      if (Hooks.ArrayCreateDimsHook != nullptr) {
-        Hooks.ArrayCreateDimsHook(entry.count, static_cast<uint64_t>(entry.size), entry.type,
-                                  entry.layout, field);
-      }
-      break;
+      return Hooks.ArrayCreateDimsHook == nullptr ||
+             Hooks.ArrayCreateDimsHook(entry.count, static_cast<uint64_t>(entry.size), entry.type,
+                                       entry.layout, field) != nullptr ||
+             empty;
+    }
     default:
       // Strings start as null, the empty string, on zeroed memory.
-      break;
+      return true;
+  }
+}
+
+bool InitWalk(void* structure, LayoutDescriptor layout) {
+  LayoutEntry entry;
+  for (const int64_t* word = layout; *word != kLayoutEnd;) {
+    word = internal::LayoutEntryRead(word, &entry);
+    if (!InitEntry(structure, entry)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// After a failed StructureInit: frees what it made and zeroes the multiplier slots it wrote, so
+// that the structure is zeroed as it came.
+void InitUndo(void* structure, LayoutDescriptor layout) {
+  StructureClear(structure, layout);
+  LayoutEntry entry;
+  for (const int64_t* word = layout; *word != kLayoutEnd;) {
+    word = internal::LayoutEntryRead(word, &entry);
+    char* field = FieldAt(structure, entry);
+    if (entry.kind == kLayoutArrayDims && entry.count > 0) {
+      std::memset(field + 8, 0, static_cast<size_t>(entry.count) * 8);
+    } else if (entry.kind == kLayoutStruct) {
+      InitUndo(field, entry.layout);
+    } else if (entry.kind == kLayoutStructArray) {
+      for (int64_t i = 0; i < entry.count; ++i) {
+        InitUndo(field + i * entry.size, entry.layout);
+      }
+    }
   }
 }
 
@@ -120,15 +155,15 @@ void ClearEntry(void* structure, const LayoutEntry& entry) {
 
 }  // namespace
 
-void StructureInit(void* structure, LayoutDescriptor layout) {
+int32_t StructureInit(void* structure, LayoutDescriptor layout) {
   if (structure == nullptr || layout == nullptr) {
-    return;
+    return 1;
   }
-  LayoutEntry entry;
-  for (const int64_t* word = layout; *word != kLayoutEnd;) {
-    word = internal::LayoutEntryRead(word, &entry);
-    InitEntry(structure, entry);
+  if (!InitWalk(structure, layout)) {
+    InitUndo(structure, layout);
+    return 0;
   }
+  return 1;
 }
 
 void StructureClear(void* structure, LayoutDescriptor layout) {

@@ -76,14 +76,24 @@ extern ContainerHooks Hooks;
 // (null gives 0).
 int32_t LayoutNeedsInit(LayoutDescriptor layout);
 
-// StructureInit: creates the containers that a fresh, zeroed structure holds.
-void StructureInit(void* structure, LayoutDescriptor layout);
+// StructureInit: creates the containers that a fresh, zeroed structure holds; 1 on success. 0
+// when a container cannot be made: what was made on the way is freed and the structure is zeroed
+// as it came. A container the layout asks for with a count of 0 or less is no failure: its field
+// stays null.
+int32_t StructureInit(void* structure, LayoutDescriptor layout);
 
 // StructureCopy: deep copy of `size` bytes from `source` into `destination` by the layout (byte
 // copy without one); the destination's old strings and containers are freed, except one that is
-// the source's own (left shared by a byte copy), which stays with the source. Same addresses:
-// nothing.
-void StructureCopy(void* destination, int64_t size, LayoutDescriptor layout, const void* source);
+// the source's own (left shared by a byte copy), which stays with the source. 1 on success, also
+// for the same address twice (nothing to do). 0 when a string, container or element copy cannot
+// be made: the copies made so far are freed and the destination is exactly as it was, its old
+// strings and containers included.
+int32_t StructureCopy(void* destination, int64_t size, LayoutDescriptor layout, const void* source);
+
+// StructureRenew: what a fresh element gets: frees what the structure owns, zeroes its `size`
+// bytes and initialises it by the layout. 1 on success; 0 when a container cannot be made, the
+// structure exactly as it was.
+int32_t StructureRenew(void* structure, int64_t size, LayoutDescriptor layout);
 
 // StructureClear: frees what the structure's fields own and sets them to null; the structure's
 // own memory stays.
@@ -109,8 +119,14 @@ ArrayHeader* ArrayHeaderOf(void* elements);
 
 // ArrayCreate: frees the array the variable holds, then creates `count` zeroed elements (each
 // initialised by the layout when it needs it) and stores their address in the variable. A count
-// of 0 or less, a size that overflows, or exhausted memory gives null with the variable null.
+// of 0 or less, a size that overflows, or exhausted memory (for the block or for any container an
+// element holds) gives null with the variable null and nothing of the new array left.
 // A null variable gives null and allocates nothing: an array must be held to be freed.
+//   type      a number kept in the header and handed to copies; the library never reads it (the
+//             game's string array uses 8; 0 when unused).
+//   variable  the caller's array variable. The header keeps its address and ArrayFree sets it to
+//             null, so the variable must not move while the array lives (an array held in a
+//             std::vector that grows would have ArrayFree write into freed memory).
 void* ArrayCreate(uint64_t element_size, int64_t count, int32_t type, LayoutDescriptor layout,
                   void* variable);
 
@@ -123,8 +139,12 @@ void* ArrayCreateDims(int64_t dimensions, uint64_t element_size, int32_t type,
 
 // ArrayCopyInto: copies the source's elements into the destination (re-created first when
 // `recreate` is set); 1 on success, 0 on refusal: a null array, another dimension count, and
-// (after any re-creation) another element count, element size or element layout. A refused copy
-// copies no element. An array copied onto itself gives 1 and stays as it is.
+// (without re-creation) another element count, element size or element layout. A refused copy
+// copies no element; a copy without re-creation still carries the multipliers of a
+// multi-dimensional source into the destination's record first. 0 also when memory runs out, for
+// the new array or for any string or container of an element: the destination, its variable and
+// record are then exactly as they were. A re-created array is built in full before the old one is
+// freed. An array copied onto itself gives 1 and stays as it is.
 int32_t ArrayCopyInto(void* source, void* destination, int32_t recreate);
 
 // ArrayCopy: ArrayCopyInto with re-creation.

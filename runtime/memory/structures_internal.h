@@ -7,6 +7,7 @@
 
 #include "runtime/memory/memory.h"
 #include "runtime/memory/structures.h"
+#include "runtime/strings/strings.h"
 
 namespace zn::internal {
 
@@ -34,6 +35,23 @@ const int64_t* LayoutEntryRead(const int64_t* word, LayoutEntry* entry);
 // LayoutSame: true when two descriptors describe the same fields (same address, or the same
 // words entry by entry); null only matches null.
 bool LayoutSame(LayoutDescriptor a, LayoutDescriptor b);
+
+// LayoutExtent: the end of the furthest field a layout describes, in bytes from the structure's
+// start (INT64_MAX when that cannot be counted).
+int64_t LayoutExtent(LayoutDescriptor layout);
+
+// StructuresCopyWhole: deep-copies `count` structures of `size` bytes each from `source` into
+// `destination`, all or none. The destination's old bytes are set aside first and the copies are
+// built in their place; only once every copy exists is what the old bytes own freed. When a copy
+// cannot be made, the copies made are freed and the old bytes come back: false, the destination as
+// it was. Needs room for the bytes it may change (on the stack when they are few).
+bool StructuresCopyWhole(char* destination, const char* source, int64_t count, int64_t size,
+                         LayoutDescriptor layout);
+
+// StructureCopyString: a fresh copy of a string value in a block of its own, as StringDuplicate
+// makes; null for null and when memory is exhausted, which the walks report as a failed copy
+// instead of ending the process.
+StringValue StructureCopyString(const char16_t* text);
 
 // FieldLoad and FieldStore: the pointer held in a field, read and written byte-wise so that a
 // field at any offset is handled without an alignment assumption.

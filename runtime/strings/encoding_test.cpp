@@ -353,6 +353,38 @@ TEST(StringFromUtf8, DecodesAndTerminates) {
   StringRelease(s);
 }
 
+TEST(StringFromUtf8Bytes, CountedTextInOneCall) {
+  const struct {
+    std::string bytes;
+    int32_t length;
+    uint32_t flags;
+    std::u16string expected;
+  } cases[] = {
+      {"\x41\xE2\x82\x43\x44", 5, 0, u"\u0041\u0082\u0044"},  // the cut-short sequence eats C
+      {"\x41\xE2\x82\x43\x44", 5, ConvertReplaceInvalid, u"A\uFFFDCD"},
+      {std::string("a\0b", 3), 3, 0, std::u16string(u"a\0b", 3)},
+      {"abc", 2, 0, u"ab"},
+      {"abc", -1, 0, u"abc"},
+      {"a\xC3", 2, 0, u"a"},  // cut off by the end: what decoded before it
+      {"ab\x80x", 4, 0, u"ab"},
+      {"ab\x80x", 4, ConvertReplaceInvalid, u"ab\uFFFDx"},
+  };
+  for (const auto& c : cases) {
+    int32_t units = -1;
+    StringValue s = StringFromUtf8Bytes(c.bytes.c_str(), c.length, c.flags, &units);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(std::u16string(s, static_cast<size_t>(units) + 1), c.expected + u'\0')
+        << Hex(Bytes(c.bytes.begin(), c.bytes.end())) << " flags " << c.flags;
+    StringRelease(s);
+  }
+  StringValue s = StringFromUtf8Bytes(nullptr, 5, 0, nullptr);
+  EXPECT_EQ(s[0], 0);
+  StringRelease(s);
+  int32_t units = -1;
+  EXPECT_EQ(StringFromUtf8Bytes("abc", -2, 0, &units), nullptr);
+  EXPECT_EQ(units, 0);
+}
+
 TEST(StringFromSingleByte, WidensEveryByte) {
   StringValue s = StringFromSingleByte("a\xE9\xFF");
   EXPECT_EQ(std::u16string(s), u"a\u00E9\u00FF");

@@ -16,7 +16,9 @@ namespace {
 
 TEST(StringFormatOutOfMemory, GivesZeroAndWritesNothing) {
   TempTextReset();
-  for (const bool counting : {true, false}) {
+  for (const int run : {0, 1, 2, 3}) {
+    const bool counting = run % 2 == 0;
+    const bool wide = run >= 2;  // "%ls" is filled directive by directive, in a block of its own
     test::HeapFailEachMode([&](const test::FailurePoint& at) {
       const test::LiveBlockGuard live;
       char16_t out[32];
@@ -24,7 +26,8 @@ TEST(StringFormatOutOfMemory, GivesZeroAndWritesNothing) {
         unit = u'#';
       char16_t* into = counting ? nullptr : out;
       at.Arm();
-      const int32_t units = StringFormat(into, u"%s=%d", "key", 42);
+      const int32_t units = wide ? StringFormat(into, u"%ls=%d", u"key", 42)
+                                 : StringFormat(into, u"%s=%d", "key", 42);
       const bool refused = test::HeapRefusals() > 0;
       test::HeapFailNever();
       if (refused) {
@@ -68,6 +71,10 @@ TEST(StringsOutOfMemoryDeathTest, EndsTheProcessWithOneLine) {
       {"StringToSingleByte", [] { StringToSingleByte(u"text"); }},
       {"StringFromUtf8", [] { StringFromUtf8("text"); }},
       {"StringFromSingleByte", [] { StringFromSingleByte("text"); }},
+      {"StringUpper", [] { StringUpper(u"text"); }},
+      {"StringReplace", [] { StringReplace(u"text", u"x", u"y"); }},
+      {"StringTrim", [] { StringTrim(u"text"); }},
+      {"StringFromUtf8Bytes", [] { StringFromUtf8Bytes("text", 4, 0, nullptr); }},
   };
   for (const auto& c : cases) {
     for (const test::HeapFailure mode :

@@ -1,5 +1,7 @@
 // StringToUtf8 and StringFromUtf8 with a flags argument, for callers that ask for the converters'
 // replacing mode. Without flags they are the plain operations, so the default paths stay one.
+// StringFromUtf8Bytes decodes a counted text in one call: a 0 byte inside the count is a character
+// like any other, and the count of units decoded goes back to the caller.
 #include <cstdint>
 
 #include "runtime/memory/memory.h"
@@ -42,6 +44,37 @@ StringValue StringFromUtf8Flags(const char* text, uint32_t flags) {
   // The terminating 0 byte is always decoded (as itself) in this mode: nothing stops early.
   const int32_t written = MultiByteToUtf16(CodePageUtf8, flags, text, bytes, s, units);
   s[written] = 0;
+  return s;
+}
+
+StringValue StringFromUtf8Bytes(const char* source, int32_t length, uint32_t flags,
+                                int32_t* units) {
+  if (units != nullptr) {
+    *units = 0;
+  }
+  if (length < -1) {
+    return nullptr;
+  }
+  if (source == nullptr) {
+    length = 0;
+  } else if (length == -1) {
+    length = internal::NarrowTextLength(source);
+  }
+  const auto* in = reinterpret_cast<const unsigned char*>(source);
+  const bool replacing = (flags & ConvertReplaceInvalid) != 0;
+  // Each byte gives one unit at most, so the count always fits; the conversion is told exactly
+  // the room it counted, since its block steps may write anywhere inside the room they are given.
+  const int32_t counted = length == 0 ? 0
+                          : replacing ? internal::Utf8ToUtf16Replacing(in, length, nullptr, 0)
+                                      : internal::Utf8ToUtf16(in, length, nullptr, 0).count;
+  char16_t* s = internal::StringBlockFor(counted);
+  const int32_t written = counted == 0 ? 0
+                          : replacing  ? internal::Utf8ToUtf16Replacing(in, length, s, counted)
+                                       : internal::Utf8ToUtf16(in, length, s, counted).count;
+  s[written] = 0;
+  if (units != nullptr) {
+    *units = written;
+  }
   return s;
 }
 

@@ -34,7 +34,7 @@ class StringFunctions : public ::testing::Test {
 };
 
 // The field as the game takes it: push twice, produce at the popped offset, pop the piece.
-std::u16string Field(const char16_t* source, int32_t n, const char16_t* separator) {
+std::u16string FieldOnly(const char16_t* source, int32_t n, const char16_t* separator) {
   const int64_t before = TempTextPosition();
   TempTextPush();
   TempTextPush();
@@ -43,6 +43,32 @@ std::u16string Field(const char16_t* source, int32_t n, const char16_t* separato
   EXPECT_EQ(TempTextPosition(), before + 2 * static_cast<int64_t>(piece.size()));
   EXPECT_EQ(*TempTextAddress(static_cast<int32_t>(TempTextPosition())), 0);
   return piece;
+}
+
+// The same field, checked against a walk of the whole source with the cursor: the walk gives
+// field after field as StringFieldAt numbers them, as many as StringFieldCount says, and then
+// nothing, again and again.
+std::u16string Field(const char16_t* source, int32_t n, const char16_t* separator) {
+  const char16_t* text = source == nullptr ? u"" : source;
+  StringFieldCursor cursor;
+  StringFieldCursorStart(&cursor, source, separator);
+  int32_t start = -1;
+  int32_t length = -1;
+  int32_t fields = 0;
+  while (StringFieldCursorNext(&cursor, &start, &length) != 0) {
+    EXPECT_EQ(std::u16string(text + start, static_cast<size_t>(length)),
+              FieldOnly(source, ++fields, separator));
+  }
+  EXPECT_EQ(StringFieldCursorNext(&cursor, &start, &length), 0);
+  EXPECT_EQ(fields, StringFieldCount(source, separator));
+  EXPECT_EQ(FieldOnly(source, fields + 1, separator), u"");
+  return FieldOnly(source, n, separator);
+}
+
+std::u16string Take(StringValue s) {
+  std::u16string units = s;
+  StringRelease(s);
+  return units;
 }
 
 TEST(StringLength, CountsUnits) {
@@ -283,6 +309,37 @@ TEST(StringFormat, NonAsciiTextAndEdgeCases) {
 
 // The destination is as large as the text and its terminator, and not one unit larger: the
 // conversion of text with fewer units than bytes never writes behind the terminator.
+TEST(StringFormat, WideStrings) {
+  const struct {
+    const char16_t* format;
+    const char16_t* value;
+    std::u16string text;
+  } cases[] = {
+      {u"%ls", u"é😀", u"é😀"},
+      {u"[%5ls]", u"ab", u"[   ab]"},
+      {u"[%-4ls]", u"😀", u"[😀  ]"},
+      {u"[%.2ls]", u"a😀", u"[a]"},  // the precision does not cut the pair
+      {u"<%ls>", nullptr, u"<>"},
+      {u"%ls", u"\xDC00x\xD800", u"\xDC00x\xD800"},  // lone halves come back as they were
+      {u"%%ls %ls", u"x", u"%ls x"},
+  };
+  char16_t out[64];
+  for (const auto& c : cases) {
+    EXPECT_EQ(StringFormat(out, c.format, c.value), static_cast<int32_t>(c.text.size()))
+        << Narrow(c.format);
+    EXPECT_EQ(std::u16string(out), c.text) << Narrow(c.format);
+  }
+  EXPECT_EQ(StringFormat(out, u"%d|%*ls|%s|%.1f|%lld", 7, -3, u"é", "ü", 2.5, -5LL), 14);
+  EXPECT_EQ(std::u16string(out), u"7|é  |ü|2.5|-5");
+  EXPECT_EQ(StringFormat(nullptr, u"%ls!", u"é😀"), 7) << "UTF-8 bytes when measuring";
+  // Refused: nothing written.
+  out[0] = u'#';
+  EXPECT_EQ(StringFormat(out, u"ab%n", nullptr), 0);
+  EXPECT_EQ(StringFormat(out, u"%1$ls", u"x"), 0);
+  EXPECT_EQ(StringFormat(out, u"%ls%y", u"x"), 0);
+  EXPECT_EQ(out[0], u'#');
+}
+
 TEST(StringFormat, NothingWrittenBehindTheTerminator) {
   for (const std::u16string piece : {u"\u00E9", u"\u2500", u"\U0001F600", u"a\u00E9"}) {
     for (int repeats = 1; repeats <= 24; ++repeats) {
@@ -303,6 +360,122 @@ TEST(StringFormat, NothingWrittenBehindTheTerminator) {
       }
     }
   }
+}
+
+TEST_F(StringFunctions, FieldCursorFollowsItsSourceAcrossReservations) {
+  // A source inside the buffer moves when a reservation between two steps grows the block.
+  TempTextAppend(u"one\ntwo\n\n");
+  TempTextReserve(1, static_cast<int32_t>(TempTextPosition()));  // the terminator stays below
+  StringFieldCursor cursor;
+  StringFieldCursorStart(&cursor, TempTextAddress(0), u"\n");
+  std::vector<std::u16string> fields;
+  for (int32_t start = 0, length = 0; StringFieldCursorNext(&cursor, &start, &length) != 0;) {
+    fields.emplace_back(TempTextAddress(0) + start, static_cast<size_t>(length));
+    const auto grow = static_cast<int32_t>(50000 * fields.size());
+    TempTextReserve(grow, static_cast<int32_t>(TempTextPosition()));
+    TempTextUnreserve(grow);
+  }
+  EXPECT_EQ(fields, (std::vector<std::u16string>{u"one", u"two", u"", u""}));
+}
+
+// Single code points are checked against Python (case_crosscheck_test.cpp); here, whole strings.
+TEST(StringCase, WholeStringsCodePointByCodePoint) {
+  const struct {
+    const char16_t* source;
+    std::u16string upper, lower, fold;
+  } cases[] = {
+      {u"Straße", u"STRASSE", u"straße", u"strasse"},
+      {u"ΟΔΟΣ", u"ΟΔΟΣ", u"οδοσ", u"οδοσ"},  // no final-sigma rule: Σ maps on its own
+      {u"\xDBFF\x61\xDC00", u"\xDBFF\x41\xDC00", u"\xDBFF\x61\xDC00",
+       u"\xDBFF\x61\xDC00"},  // halves
+      {nullptr, u"", u"", u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Take(StringUpper(c.source)), c.upper) << Narrow(c.upper);
+    EXPECT_EQ(Take(StringLower(c.source)), c.lower) << Narrow(c.lower);
+    EXPECT_EQ(Take(StringFold(c.source)), c.fold) << Narrow(c.fold);
+  }
+}
+
+TEST(StringFind, FirstMatchFromStart) {
+  const struct {
+    const char16_t* source;
+    const char16_t* needle;
+    int32_t start;
+    int32_t found;
+  } cases[] = {
+      {u"abcabc", u"bc", 0, 1},   {u"abcabc", u"bc", 2, 4},   {u"abcabc", u"bc", 5, -1},
+      {u"aaa", u"aa", 1, 1},      {u"abc", u"abcd", 0, -1},   {u"abc", u"", 0, 0},
+      {u"abc", u"", 3, 3},        {u"abc", u"", 4, -1},       {u"abc", nullptr, -5, 0},
+      {nullptr, u"a", 0, -1},     {nullptr, u"", 0, 0},       {u"x😀y", u"😀", 0, 1},
+      {u"x😀y", u"\xDE00", 0, -1}, {u"x😀y", u"\xD83D", 0, -1}, {u"\xDE00😀", u"\xDE00", 0, 0},
+      {u"😀", u"", 1, 2},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(StringFind(c.source, c.needle, c.start), c.found) << "case " << &c - cases;
+  }
+}
+
+TEST(StringReplace, EveryOccurrenceLeftToRight) {
+  const struct {
+    const char16_t* source;
+    const char16_t* needle;
+    const char16_t* replacement;
+    std::u16string result;
+  } cases[] = {
+      {u"a-b-c", u"-", u"--", u"a--b--c"}, {u"aaaa", u"aa", u"b", u"bb"},
+      {u"aaa", u"aa", u"b", u"ba"},        {u"abc", u"", u"x", u"abc"},
+      {u"abc", u"b", nullptr, u"ac"},      {u"abab", u"ab", u"", u""},
+      {nullptr, u"a", u"b", u""},          {u"😀x😀", u"\xDE00", u"?", u"😀x😀"},
+      {u"😀x😀", u"😀", u"é", u"éxé"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Take(StringReplace(c.source, c.needle, c.replacement)), c.result) << Narrow(c.result);
+  }
+}
+
+TEST(StringTrim, UnicodeWhiteSpaceAtBothEnds) {
+  const struct {
+    const char16_t* source;
+    std::u16string result;
+  } cases[] = {
+      {u" \t\n\v\f\ra b\r\n", u"a b"},
+      {u"\u0085\u00A0\u1680\u2000\u200Ax\u2028\u2029\u202F\u205F\u3000", u"x"},
+      {u"\u001Cx\u200B", u"\u001Cx\u200B"},  // neither is White_Space
+      {u"   ", u""},
+      {nullptr, u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Take(StringTrim(c.source)), c.result) << Narrow(c.result);
+  }
+}
+
+TEST(StringStartsWith, BothEnds) {
+  const struct {
+    const char16_t* source;
+    const char16_t* piece;
+    int32_t starts, ends;
+  } cases[] = {
+      {u"abc", u"ab", 1, 0},  {u"abc", u"bc", 0, 1},   {u"abc", u"", 1, 1},
+      {u"abc", u"abc", 1, 1}, {u"ab", u"abc", 0, 0},   {nullptr, nullptr, 1, 1},
+      {u"x😀", u"😀", 0, 1},    {u"😀", u"\xD83D", 0, 0}, {u"😀", u"\xDE00", 0, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(StringStartsWith(c.source, c.piece), c.starts) << "case " << &c - cases;
+    EXPECT_EQ(StringEndsWith(c.source, c.piece), c.ends) << "case " << &c - cases;
+  }
+}
+
+TEST_F(StringFunctions, NewStringsFromTextInsideTheBuffer) {
+  // Results are new strings: the buffer, in which the source lies, is left as it was.
+  TempTextAppend(u" straße ");
+  const char16_t* inside = TempTextAddress(0);
+  const int64_t position = TempTextPosition();
+  EXPECT_EQ(Take(StringUpper(inside)), u" STRASSE ");
+  EXPECT_EQ(Take(StringReplace(inside, u"ß", u"ss")), u" strasse ");
+  EXPECT_EQ(Take(StringTrim(inside)), u"straße");
+  EXPECT_EQ(TempTextPosition(), position);
+  EXPECT_EQ(std::u16string(TempTextAddress(0)), u" straße ");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 //
 // Blocks made by assignment keep a margin behind the terminator ((length + 5) units): callers and
 // copies made two units at a time may touch the unit behind the terminator.
+#include <cstdint>
 #include <cstring>
 
 #include "runtime/memory/memory.h"
@@ -36,6 +37,18 @@ size_t StringBlockBytes(int64_t units, int64_t margin_units) {
     FatalExit("string too long");
   }
   return bytes;
+}
+
+int32_t StringLengthChecked(int64_t units) {
+  // Room for the terminator and a spare unit stays within the signed 32-bit counts.
+  if (units < 0 || units > INT32_MAX - 2) {
+    FatalExit("string too long");
+  }
+  return static_cast<int32_t>(units);
+}
+
+char16_t* StringBlockFor(int64_t units) {
+  return static_cast<char16_t*>(StringHeapAlloc(StringBlockBytes(units, 2)));
 }
 
 }  // namespace internal

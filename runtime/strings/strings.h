@@ -232,7 +232,9 @@ int32_t StringLength(const char16_t* s);
 
 // StringFieldAt: field `n` (1 = first) of `source` split by `separator`, written at `offset` by
 // the result-offset convention. n <= 0, or a field past the last, gives the empty text. The source
-// may lie inside the TempStringBuffer.
+// may lie inside the TempStringBuffer. Cost: each call scans the source from its start up to the
+// end of field n, so taking every field in turn this way is quadratic in the source's length; to
+// walk the fields, use a StringFieldCursor, which takes each field in turn in linear time.
 void StringFieldAt(const char16_t* source, int32_t n, const char16_t* separator, int32_t offset);
 
 // StringEqual: 1 when equal (null equals the empty string), else 0.
@@ -258,7 +260,121 @@ char16_t* StringCopyPadded(char16_t* destination, const char16_t* source, uint64
 // StringFormat: formats the values by a UTF-16 printf-style format. With a null destination,
 // returns the length of the formatted text in UTF-8 bytes; otherwise writes the text and a
 // terminator (the destination must be large enough) and returns the units written without the
-// terminator, or 0 and writes nothing when memory is exhausted.
+// terminator. It returns 0 and writes nothing when memory is exhausted or the format is refused:
+// `%n` (never supported), a numbered argument such as `%1$d` in a format that holds `%ls`, or a
+// value the C library cannot format (a %lc the process locale cannot encode).
+//
+// The conversions and the value each takes (flags, width and precision as printf has them):
+//   %d %i            int; with hh, h: int; l: long; ll: long long; j: intmax_t; z: size_t's
+//                    signed type; t: ptrdiff_t
+//   %u %o %x %X      the unsigned types of the same modifiers
+//   %c               int, written as one byte (a UTF-8 byte, so below 0x80 for a character)
+//   %lc              wint_t, a character converted by the process locale
+//   %s               const char*: UTF-8 bytes, copied as they are and decoded with the result;
+//                    not a runtime string (a StringValue passed here prints its first character)
+//   %ls              const char16_t*: a UTF-16 string such as a StringValue; null is the empty
+//                    string. Width and precision count UTF-16 code units, and the precision never
+//                    cuts a surrogate pair in two
+//   %f %F %e %E %g %G %a %A   double; with L: long double
+//   %p               a pointer
+//   %%               a percent sign
 int32_t StringFormat(char16_t* destination, const char16_t* format, ...);
+
+// ---------------------------------------------------------------------------------------------
+// Everyday string functions. Every operation here that makes a string hands back a new
+// StringValue that the caller owns and frees with StringRelease (as StringFromUtf8 does): always
+// terminated, with one spare unit behind the terminator, and never null but where a contract says
+// that a request is refused. None of them writes into the
+// TempStringBuffer, so a source may lie inside it, and stays where it is. Sources and needles may
+// be null (the empty string). Indexes and lengths are code units. A result too long for a signed
+// 32-bit length, or exhausted memory, ends the process (FatalExit), as everywhere in this library.
+//
+// Matching (StringFind, StringReplace, StringStartsWith, StringEndsWith) compares code units, and
+// never accepts a match that would cut a surrogate pair of the source in two: a lone low surrogate
+// is not found in the second half of a pair, nor a lone high one in its first half.
+//
+// Case mapping is per code point with the full mappings of the Unicode Character Database,
+// including those that change the length (ß upper-cases to SS, ŉ to ʼN, İ lower-cases to i and a
+// combining dot above), and does not depend on the process locale. It has no context: Σ lower-cases
+// to σ wherever it stands (no final-sigma rule), and no language's tailoring (Turkish, Lithuanian)
+// applies. Lone surrogates and code points without a mapping are copied unchanged.
+
+// StringCaseMappingVersion: the version of the Unicode Character Database that the case
+// mappings follow, such as "14.0.0".
+const char* StringCaseMappingVersion();
+
+// StringUpper: the source upper-cased by the full mappings (ß becomes SS).
+StringValue StringUpper(const char16_t* source);
+
+// StringLower: the source lower-cased by the full mappings (İ becomes i and U+0307).
+StringValue StringLower(const char16_t* source);
+
+// StringFold: the source case-folded (full folding: ß becomes ss), for comparing without regard
+// to case: two strings are equal but for case when their foldings are equal.
+StringValue StringFold(const char16_t* source);
+
+// StringFind: the index of the first occurrence of `needle` in `source` at or after `start`, or -1
+// when there is none. A start below 0 counts as 0; a start past the end gives -1. An empty needle
+// is found at the start (one unit further when the start lies inside a surrogate pair).
+int32_t StringFind(const char16_t* source, const char16_t* needle, int32_t start);
+
+// StringReplace: a copy of `source` in which every occurrence of `needle`, taken left to right
+// without overlap ("aaa" with "aa" holds one), is replaced by `replacement` (null removes it). An
+// empty needle replaces nothing: the result is a copy of the source.
+StringValue StringReplace(const char16_t* source, const char16_t* needle,
+                          const char16_t* replacement);
+
+// StringTrim: a copy of `source` without the Unicode White_Space characters at either end
+// (tab, line feed, vertical tab, form feed, carriage return, space, U+0085, U+00A0, U+1680,
+// U+2000 to U+200A, U+2028, U+2029, U+202F, U+205F, U+3000).
+StringValue StringTrim(const char16_t* source);
+
+// StringStartsWith: 1 when `source` begins with `prefix` (always for an empty prefix), else 0.
+int32_t StringStartsWith(const char16_t* source, const char16_t* prefix);
+
+// StringEndsWith: 1 when `source` ends with `suffix` (always for an empty suffix), else 0.
+int32_t StringEndsWith(const char16_t* source, const char16_t* suffix);
+
+// StringFieldCursor: a walk over the fields of a source split by a separator, each field taken in
+// turn in linear time. The caller holds the record and starts it with StringFieldCursorStart; its
+// fields are for this library. Fields are those of StringFieldAt: consecutive separators give an
+// empty field, a source without a separator is one field, and the empty source is one empty
+// field, so a source holds one field more than it holds separators. Source and separator must stay
+// as they are during the walk; one inside the TempStringBuffer is followed by its offset, so the
+// walk survives reservations that move the buffer as long as the text stays below the position.
+struct StringFieldCursor {
+  const char16_t* source;     // never null
+  const char16_t* separator;  // never null
+  int32_t source_offset;      // TempTextOffsetOf(source) at the start: 0 outside the buffer
+  int32_t separator_offset;   // the same for the separator
+  int32_t separator_length;
+  int32_t next;  // where the next field starts, or -1 once the walk has ended
+};
+
+// StringFieldCursorStart: sets the cursor before the first field of `source` split by `separator`
+// (null: the empty string; an empty separator makes the whole source one field). The cursor keeps
+// their addresses, so both must outlive the walk.
+void StringFieldCursorStart(StringFieldCursor* cursor, const char16_t* source,
+                            const char16_t* separator);
+
+// StringFieldCursorNext: 1 and the next field's `start` index and `length` in units within the
+// source, or 0 when there is no field left (and then on every later call). An empty field gives 1
+// with a length of 0, so it is told from the end.
+int32_t StringFieldCursorNext(StringFieldCursor* cursor, int32_t* start, int32_t* length);
+
+// StringFieldCount: the number of fields of `source` split by `separator`, one more than the
+// separators found (so at least 1), as StringFieldCursor walks them.
+int32_t StringFieldCount(const char16_t* source, const char16_t* separator);
+
+// StringFromUtf8Bytes: a new string decoded from `length` bytes of UTF-8 (-1: up to the first 0
+// byte), in one call; 0 bytes inside the length become U+0000 units. `flags` is 0 for the
+// library's lenient rules or ConvertReplaceInvalid (everything decodes, each ill-formed part as
+// one U+FFFD). The lenient rules stop at a malformed lead byte, at a sequence cut off by the end
+// and at a value above U+10FFFF, keeping what decoded before; a sequence cut short by a byte that
+// is not a continuation byte ends there, that byte swallowed (41 E2 82 43 44 gives 0041 0082 0044).
+// When `units` is not null it receives the units decoded, which the string's own length does not
+// tell when they include U+0000. A null source is the empty text. Any other negative length is
+// refused: the result is null and *units 0.
+StringValue StringFromUtf8Bytes(const char* source, int32_t length, uint32_t flags, int32_t* units);
 
 }  // namespace zn

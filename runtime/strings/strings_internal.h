@@ -3,6 +3,7 @@
 // helpers on the temporary buffer. Not installed.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -80,5 +81,41 @@ int32_t Utf8TextUnits(const char* text, Utf8TextSize size);
 // (address - base) + 1 when the address lies anywhere in the buffer's block (not only below the
 // position), else 0. Such a source moves when a reservation resizes the block.
 int64_t TempTextBlockOffsetOf(const void* address);
+
+}  // namespace zn::internal
+
+namespace zn::internal {
+
+// The halves of a UTF-16 surrogate pair.
+inline bool UnitIsHighHalf(uint32_t unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+inline bool UnitIsLowHalf(uint32_t unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// The length of a string made by this library's operations as a signed 32-bit count, or
+// FatalExit when it cannot be one ("string too long").
+int32_t StringLengthChecked(int64_t units);
+
+// A new string block for `units` units, a terminator and one spare unit; never null.
+char16_t* StringBlockFor(int64_t units);
+
+// ---------------------------------------------------------------------------------------------
+// Formats that StringFormat takes directive by directive (format_directives.cpp).
+
+// What the directives of a UTF-8 format ask for: a UTF-16 string ("%ls", which vsnprintf cannot
+// take), or something refused ("%n" anywhere; in a format with "%ls", a numbered argument or a
+// conversion that is cut off or unknown).
+struct FormatScan {
+  bool wide;
+  bool refused;
+};
+FormatScan FormatScanDirectives(const char* format);
+
+// The format filled with the values as a new block of the memory layer, its `*length` bytes and a
+// 0 byte; null when memory is exhausted, the text would pass a signed 32-bit length or the C
+// library refuses a value.
+char* FormatPieces(const char* format, va_list* values, int32_t* length);
 
 }  // namespace zn::internal

@@ -33,6 +33,12 @@ void ApplicationRelease() {
 
 }  // namespace internal
 
+void NSApplicationRelease() {
+  internal::ApplicationRelease();
+  internal::ScreenRelease();
+  internal::FoundationRelease();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Events.
 
@@ -41,6 +47,9 @@ NSEvent* NSEvent::otherEventWithType(int64_t type, NSPoint location, uint64_t mo
                                      NSGraphicsContext* /*context*/, int16_t subtype, int64_t data1,
                                      int64_t data2) {
   auto* event = objc_alloc<NSEvent>();
+  if (event == nullptr) {
+    return nullptr;
+  }
   event->type_ = type;
   event->location_ = location;
   event->modifier_flags_ = modifierFlags;
@@ -54,6 +63,9 @@ NSEvent* NSEvent::otherEventWithType(int64_t type, NSPoint location, uint64_t mo
 
 NSEvent* NSEvent::keyEventWithType(int64_t type, uint64_t modifierFlags, NSString* characters) {
   auto* event = objc_alloc<NSEvent>();
+  if (event == nullptr) {
+    return nullptr;
+  }
   event->type_ = type;
   event->modifier_flags_ = modifierFlags;
   event->characters_ = objc_retain(characters);
@@ -67,9 +79,7 @@ void NSEvent::dealloc() {
 }
 
 NSString* NSDefaultRunLoopMode() {
-  // A constant: looked up once, as the framework's global is.
-  static NSString* const mode = NSSTR(u"kCFRunLoopDefaultMode");
-  return mode;
+  return NSSTR(u"kCFRunLoopDefaultMode");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -112,30 +122,36 @@ bool NSApplication::sendAction(SEL action, NSObject* target, NSObject* sender) {
     target->performAction(action, sender);
     return true;
   }
-  std::vector<NSObject*> chain = responders_;
-  chain.push_back(this);
-  if (delegate_ != nullptr) {
-    chain.push_back(delegate_);
-  }
-  for (NSObject* responder : chain) {
-    if (responder->respondsToSelector(action)) {
-      responder->performAction(action, sender);
-      return true;
+  // The responder chain, then the application, then its delegate. Only the asking walks the
+  // chain; the one action is sent after the walk has ended.
+  NSObject* responder = nullptr;
+  for (NSObject* r : responders_) {
+    if (r->respondsToSelector(action)) {
+      responder = r;
+      break;
     }
   }
-  return false;
+  if (responder == nullptr && respondsToSelector(action)) {
+    responder = this;
+  }
+  if (responder == nullptr && delegate_ != nullptr && delegate_->respondsToSelector(action)) {
+    responder = delegate_;
+  }
+  if (responder == nullptr) {
+    return false;
+  }
+  responder->performAction(action, sender);
+  return true;
 }
 
 void NSApplication::postEvent(NSEvent* event, bool atStart) {
   if (event == nullptr) {
     return;
   }
-  objc_retain(event);
-  if (atStart) {
-    queue_.push_front(event);
-  } else {
-    queue_.push_back(event);
+  if (!queue_.insert(atStart ? 0 : queue_.size(), event)) {
+    return;
   }
+  objc_retain(event);
   internal::Log("NSApplication postEvent:atStart:");
 }
 
@@ -144,16 +160,16 @@ NSEvent* NSApplication::nextEventMatchingMask(uint64_t /*mask*/, double /*untilD
   if (queue_.empty()) {
     return nullptr;
   }
-  NSEvent* event = queue_.front();
+  NSEvent* event = queue_[0];
   if (!dequeue) {
     return event;
   }
-  queue_.pop_front();
+  queue_.erase(0);
   return objc_autorelease(event);
 }
 
 void NSApplication::removeAllResponders() {
-  std::vector<NSObject*> held;
+  ModelArray<NSObject*> held;
   held.swap(responders_);
   for (NSObject* r : held) {
     objc_release(r);
@@ -161,7 +177,7 @@ void NSApplication::removeAllResponders() {
 }
 
 void NSApplication::discardQueuedEvents() {
-  std::deque<NSEvent*> held;
+  ModelArray<NSEvent*> held;
   held.swap(queue_);
   for (NSEvent* e : held) {
     objc_release(e);

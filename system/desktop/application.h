@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
-#include <vector>
 
 #include "system/desktop/foundation.h"
 #include "system/desktop/object.h"
@@ -37,6 +35,7 @@ class NSEvent : public NSObject {
                                      double timestamp, int64_t windowNumber,
                                      NSGraphicsContext* context, int16_t subtype, int64_t data1,
                                      int64_t data2);
+  // Both give nil when the event cannot be made.
   // keyEventWithType: a key event (the model's short form: type, modifiers, characters).
   static NSEvent* keyEventWithType(int64_t type, uint64_t modifierFlags, NSString* characters);
 
@@ -71,6 +70,12 @@ NSString* NSDefaultRunLoopMode();
 // ---------------------------------------------------------------------------------------------
 // The application.
 
+// NSApplicationRelease: the model's end. Releases the shared application and the framework's
+// other process-wide objects (the user defaults, the main bundle, the main screen) as the
+// platform gives them up when the process ends, so that nothing of them stays behind; the next
+// use makes them anew. What other code still holds of them stays its own to release.
+void NSApplicationRelease();
+
 // NSApp: the shared application, nil until sharedApplication makes it.
 extern NSApplication* NSApp;
 
@@ -82,7 +87,8 @@ class NSApplication : public NSObject {
  public:
   NSApplication() = default;
   const char* className() const override { return "NSApplication"; }
-  // sharedApplication: NSApp, made an NSApplication when there is none yet.
+  // sharedApplication: NSApp, made an NSApplication when there is none yet; nil when it cannot
+  // be made.
   static NSApplication* sharedApplication();
   // sharedApplicationOfClass: NSApp, made by `make` when there is none yet (how a subclass's
   // sharedApplication makes NSApp an instance of itself).
@@ -105,10 +111,11 @@ class NSApplication : public NSObject {
   // object of the responder chain, the application or its delegate that responds to it; true
   // when someone did.
   bool sendAction(SEL action, NSObject* target, NSObject* sender);
-  // postEvent:atStart: queues the event (retained) at the head or the tail.
+  // postEvent:atStart: queues the event (retained) at the head or the tail; a queue that cannot
+  // grow drops it, as a full platform queue does.
   void postEvent(NSEvent* event, bool atStart);
   // nextEventMatchingMask:untilDate:inMode:dequeue: the first queued event, never waiting; when
-  // dequeued it is handed out autoreleased.
+  // dequeued it is handed out autoreleased (nil, the event gone, when the pool cannot take it).
   NSEvent* nextEventMatchingMask(uint64_t mask, double untilDate, NSString* mode, bool dequeue);
 
  protected:
@@ -125,8 +132,8 @@ class NSApplication : public NSObject {
   NSWindow* key_window_ = nullptr;
   int64_t finish_launching_calls_ = 0;
   int64_t activation_policy_ = -1;
-  std::vector<NSObject*> responders_;
-  std::deque<NSEvent*> queue_;
+  ModelArray<NSObject*> responders_;
+  ModelArray<NSEvent*> queue_;
   int64_t dispatched_count_ = 0;
   NSEvent* last_dispatched_ = nullptr;  // retained
 };

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "system/desktop/storage.h"
 #include "system/desktop/types.h"
 
 namespace zn::desktop::internal {
@@ -74,8 +75,12 @@ namespace zn::desktop {
 
 // The one friend of the model's classes, for the model's own files and its test library.
 struct ModelAccess {
+  // The pool outside this one on the pool stack, or null.
+  static NSAutoreleasePool* PoolOuter(const NSAutoreleasePool* pool);
   // The main bundle reads its executable path again when next asked.
   static void BundlePathForget();
+  // The string's text becomes the one built in `text` (which gets the string's old one).
+  static void StringTake(NSString* string, ModelArray<char16_t>& text);
   // The main screen, if made, takes the watcher's settings again.
   static void ScreenRefresh();
   // The application's responder chain, platform event queue and record of dispatched events.

@@ -2,11 +2,15 @@
 // numbers, values, arrays, dictionaries, the user defaults and the main bundle.
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
-#include <map>
+#include <new>
 #include <string>
-#include <utility>
+#include <string_view>
 
 #include "system/desktop/desktop_internal.h"
 #include "system/desktop/foundation.h"
@@ -18,32 +22,51 @@ namespace {
 NSUserDefaults* standard_defaults = nullptr;
 NSBundle* main_bundle = nullptr;
 
-// Constant strings live for the whole process, one per text.
-std::map<std::u16string, NSString*, std::less<>>& ConstantStrings() {
-  static auto* strings = new std::map<std::u16string, NSString*, std::less<>>();
-  return *strings;
-}
+// Constant strings live for the whole process, one per text, in static storage as a program's
+// literals live in its image: made on first use from an arena of their own, they take no memory
+// that the heap could refuse. The heap serves only once the arena is full.
+struct ConstantNode {
+  ConstantNode* next;
+  NSString string;
+};
+constexpr size_t kConstantArenaBytes = size_t{16} << 10;
+alignas(std::max_align_t) unsigned char constant_arena[kConstantArenaBytes];
+size_t constant_arena_used = 0;
+ConstantNode* constants = nullptr;
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+void* ConstantPlace(size_t bytes) {
+  constexpr size_t kAlign = alignof(std::max_align_t);
+  const size_t rounded = (bytes + kAlign - 1) & ~(kAlign - 1);
+  if (rounded <= kConstantArenaBytes - constant_arena_used) {
+    void* place = constant_arena + constant_arena_used;
+    constant_arena_used += rounded;
+    return place;
   }
+  return std::malloc(bytes);
 }
 
-std::string Utf16ToUtf8(const std::u16string& text) {
-  std::string out;
+bool AppendUtf8(ModelArray<char>& out, char32_t c) {
+  char bytes[4];
+  int n = 0;
+  if (c < 0x80) {
+    bytes[n++] = static_cast<char>(c);
+  } else if (c < 0x800) {
+    bytes[n++] = static_cast<char>(0xC0 | (c >> 6));
+    bytes[n++] = static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    bytes[n++] = static_cast<char>(0xE0 | (c >> 12));
+    bytes[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    bytes[n++] = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    bytes[n++] = static_cast<char>(0xF0 | (c >> 18));
+    bytes[n++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    bytes[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    bytes[n++] = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out.append(bytes, n);
+}
+
+bool Utf16ToUtf8(std::u16string_view text, ModelArray<char>& out) {
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
     if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -53,14 +76,23 @@ std::string Utf16ToUtf8(const std::u16string& text) {
     } else if (c >= 0xD800 && c < 0xE000) {
       c = 0xFFFD;  // a lone surrogate has no UTF-8 form
     }
-    AppendUtf8(out, c);
+    if (!AppendUtf8(out, c)) {
+      return false;
+    }
   }
-  return out;
+  return true;
+}
+
+bool AppendUnit(ModelArray<char16_t>& out, char16_t unit) {
+  return out.push_back(unit);
+}
+
+bool AppendText(ModelArray<char16_t>& out, std::u16string_view text) {
+  return out.append(text.data(), static_cast<int64_t>(text.size()));
 }
 
 // Decodes well-formed UTF-8; anything malformed becomes U+FFFD, one byte at a time.
-std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string out;
+bool Utf8ToUtf16(std::string_view text, ModelArray<char16_t>& out) {
   size_t i = 0;
   while (i < text.size()) {
     const auto b = static_cast<unsigned char>(text[i]);
@@ -74,25 +106,43 @@ std::u16string Utf8ToUtf16(std::string_view text) {
       }
       c = (c << 6) | (t & 0x3F);
     }
+    bool appended = false;
     if (!ok || c > 0x10FFFF) {
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    if (c >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+      appended = AppendUnit(out, 0xFFFD);
+      extra = 0;
+    } else if (c >= 0x10000) {
+      const char16_t pair[2] = {static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)),
+                                static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF))};
+      appended = out.append(pair, 2);
     } else {
-      out.push_back(static_cast<char16_t>(c));
+      appended = AppendUnit(out, static_cast<char16_t>(c));
+    }
+    if (!appended) {
+      return false;
     }
     i += static_cast<size_t>(extra) + 1;
   }
-  return out;
+  return true;
 }
 
-std::u16string DecimalText(int64_t value) {
-  std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
+bool AppendDecimal(ModelArray<char16_t>& out, int64_t value) {
+  char digits[24];
+  const int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
+  for (int i = 0; i < n; ++i) {
+    if (!AppendUnit(out, static_cast<char16_t>(digits[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A new string that takes over the text built in `text`; nil when the object cannot be made.
+NSString* StringTaking(ModelArray<char16_t>& text) {
+  auto* string = objc_alloc<NSString>();
+  if (string != nullptr) {
+    ModelAccess::StringTake(string, text);
+  }
+  return string;
 }
 
 }  // namespace
@@ -115,10 +165,24 @@ void ModelAccess::BundlePathForget() {
   }
 }
 
+void ModelAccess::StringTake(NSString* string, ModelArray<char16_t>& text) {
+  string->own_.swap(text);
+  string->text_ =
+      std::u16string_view(string->own_.data(), static_cast<size_t>(string->own_.size()));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Strings.
 
-NSString::NSString(std::u16string text) : text_(std::move(text)) {}
+NSString* NSString::initWithCharacters(std::u16string_view text) {
+  ModelArray<char16_t> copy;
+  if (!AppendText(copy, text)) {
+    objc_release(this);
+    return nullptr;
+  }
+  ModelAccess::StringTake(this, copy);
+  return this;
+}
 
 bool NSString::isEqual(const NSObject* other) const {
   const auto* string = dynamic_cast<const NSString*>(other);
@@ -130,19 +194,24 @@ NSString* NSString::string() {
 }
 
 NSString* NSString::stringWithCharacters(std::u16string_view text) {
-  return objc_autorelease(objc_alloc<NSString>(std::u16string(text)));
+  return objc_autorelease(
+      objc_msgSend(objc_alloc<NSString>(), &NSString::initWithCharacters, text));
 }
 
 NSString* NSString::stringWithUTF8String(const char* text) {
   if (text == nullptr) {
     return nullptr;
   }
-  return objc_autorelease(objc_alloc<NSString>(Utf8ToUtf16(text)));
+  ModelArray<char16_t> decoded;
+  if (!Utf8ToUtf16(text, decoded)) {
+    return nullptr;
+  }
+  return objc_autorelease(StringTaking(decoded));
 }
 
 NSString* NSString::stringWithFormat(std::u16string_view format,
                                      std::initializer_list<FormatArgument> arguments) {
-  std::u16string out;
+  ModelArray<char16_t> out;
   const FormatArgument* next = arguments.begin();
   auto take = [&]() -> const FormatArgument* {
     if (next == arguments.end()) {
@@ -151,44 +220,42 @@ NSString* NSString::stringWithFormat(std::u16string_view format,
     }
     return next++;
   };
-  for (size_t i = 0; i < format.size(); ++i) {
+  bool ok = true;
+  for (size_t i = 0; ok && i < format.size(); ++i) {
     if (format[i] != u'%' || i + 1 == format.size()) {
-      out.push_back(format[i]);
+      ok = AppendUnit(out, format[i]);
       continue;
     }
     std::u16string_view rest = format.substr(i + 1);
     if (rest.starts_with(u"%")) {
-      out.push_back(u'%');
+      ok = AppendUnit(out, u'%');
       i += 1;
     } else if (rest.starts_with(u"@")) {
       if (const FormatArgument* a = take()) {
-        if (const auto* s = dynamic_cast<const NSString*>(a->object)) {
-          out += s->characters();
-        } else {
-          out += u"(null)";
-        }
+        const auto* s = dynamic_cast<const NSString*>(a->object);
+        ok = AppendText(out, s != nullptr ? s->characters() : u"(null)");
       }
       i += 1;
     } else if (rest.starts_with(u"C")) {
       if (const FormatArgument* a = take()) {
-        out.push_back(static_cast<char16_t>(a->integer));
+        ok = AppendUnit(out, static_cast<char16_t>(a->integer));
       }
       i += 1;
     } else if (rest.starts_with(u"d")) {
       if (const FormatArgument* a = take()) {
-        out += DecimalText(a->integer);
+        ok = AppendDecimal(out, a->integer);
       }
       i += 1;
     } else if (rest.starts_with(u"lld")) {
       if (const FormatArgument* a = take()) {
-        out += DecimalText(a->integer);
+        ok = AppendDecimal(out, a->integer);
       }
       i += 3;
     } else {
-      out.push_back(format[i]);
+      ok = AppendUnit(out, format[i]);
     }
   }
-  return objc_autorelease(objc_alloc<NSString>(std::move(out)));
+  return ok ? objc_autorelease(StringTaking(out)) : nullptr;
 }
 
 bool NSString::isEqualToString(const NSString* other) const {
@@ -196,38 +263,69 @@ bool NSString::isEqualToString(const NSString* other) const {
 }
 
 const char* NSString::UTF8String() const {
-  utf8_ = Utf16ToUtf8(text_);
-  return utf8_.c_str();
+  utf8_.clear();
+  if (!Utf16ToUtf8(text_, utf8_) || !utf8_.push_back('\0')) {
+    utf8_.clear();
+    return nullptr;
+  }
+  return utf8_.data();
 }
 
 NSArray* NSString::componentsSeparatedByString(const NSString* separator) const {
   auto* pieces = objc_alloc<NSMutableArray>();
-  const std::u16string& sep = separator == nullptr ? std::u16string() : separator->text_;
+  if (pieces == nullptr) {
+    return nullptr;
+  }
+  const std::u16string_view sep = separator == nullptr ? std::u16string_view() : separator->text_;
   size_t start = 0;
+  bool ok = true;
+  auto add = [&](std::u16string_view piece) {
+    NSString* string = NSString::stringWithCharacters(piece);
+    const int64_t before = pieces->count();
+    if (string != nullptr) {
+      pieces->addObject(string);
+    }
+    ok = pieces->count() > before;
+  };
   if (!sep.empty()) {
-    for (size_t found = text_.find(sep); found != std::u16string::npos;
+    for (size_t found = text_.find(sep); ok && found != std::u16string_view::npos;
          found = text_.find(sep, start)) {
-      pieces->addObject(
-          NSString::stringWithCharacters(std::u16string_view(text_).substr(start, found - start)));
+      add(text_.substr(start, found - start));
       start = found + sep.size();
     }
   }
-  pieces->addObject(NSString::stringWithCharacters(std::u16string_view(text_).substr(start)));
+  if (ok) {
+    add(text_.substr(start));
+  }
+  if (!ok) {
+    objc_release(pieces);
+    return nullptr;
+  }
   return objc_autorelease(pieces);
 }
 
 NSString* NSSTR(std::u16string_view text) {
-  auto& strings = ConstantStrings();
-  auto found = strings.find(text);
-  if (found != strings.end()) {
-    return found->second;
+  for (ConstantNode* node = constants; node != nullptr; node = node->next) {
+    if (node->string.text_ == text) {
+      return &node->string;
+    }
   }
-  auto* string = new NSString(std::u16string(text));
+  const size_t text_bytes = text.size() * sizeof(char16_t);
+  void* place = ConstantPlace(sizeof(ConstantNode) + text_bytes);
+  if (place == nullptr) {
+    return nullptr;
+  }
+  auto* node = new (place) ConstantNode{constants, {}};
+  auto* units = reinterpret_cast<char16_t*>(node + 1);
+  if (text_bytes > 0) {
+    std::memcpy(units, text.data(), text_bytes);
+  }
+  node->string.text_ = std::u16string_view(units, text.size());
   // Constant strings are not among the objects a test counts.
   internal::LiveObjectsAdd(-1);
-  string->retain_count_ = std::numeric_limits<int64_t>::max();
-  strings.emplace(std::u16string(text), string);
-  return string;
+  node->string.retain_count_ = std::numeric_limits<int64_t>::max();
+  constants = node;
+  return &node->string;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -258,7 +356,7 @@ NSObject* NSArray::objectAtIndex(int64_t index) const {
     internal::Fault("objectAtIndex: index beyond bounds");
     return nullptr;
   }
-  return objects_[static_cast<size_t>(index)];
+  return objects_[index];
 }
 
 bool NSArray::containsObject(const NSObject* object) const {
@@ -271,28 +369,37 @@ bool NSArray::containsObject(const NSObject* object) const {
 }
 
 NSString* NSArray::componentsJoinedByString(const NSString* separator) const {
-  std::u16string joined;
-  for (size_t i = 0; i < objects_.size(); ++i) {
-    if (i > 0 && separator != nullptr) {
-      joined += separator->characters();
+  ModelArray<char16_t> joined;
+  for (int64_t i = 0; i < objects_.size(); ++i) {
+    if (i > 0 && separator != nullptr && !AppendText(joined, separator->characters())) {
+      return nullptr;
     }
-    if (const auto* s = dynamic_cast<const NSString*>(objects_[i])) {
-      joined += s->characters();
+    const auto* s = dynamic_cast<const NSString*>(objects_[i]);
+    if (s != nullptr && !AppendText(joined, s->characters())) {
+      return nullptr;
     }
   }
-  return NSString::stringWithCharacters(joined);
+  return objc_autorelease(StringTaking(joined));
 }
 
 NSArray* NSArray::arrayWithObjects(std::initializer_list<NSObject*> objects) {
   auto* array = objc_alloc<NSMutableArray>();
+  if (array == nullptr) {
+    return nullptr;
+  }
   for (NSObject* o : objects) {
+    const int64_t before = array->count();
     array->addObject(o);
+    if (array->count() == before) {
+      objc_release(array);
+      return nullptr;
+    }
   }
   return objc_autorelease(array);
 }
 
 void NSArray::dealloc() {
-  std::vector<NSObject*> held;
+  ModelArray<NSObject*> held;
   held.swap(objects_);
   for (NSObject* o : held) {
     objc_release(o);
@@ -302,7 +409,7 @@ void NSArray::dealloc() {
 
 NSMutableArray* NSMutableArray::initWithCapacity(int64_t capacity) {
   capacity_ = capacity;
-  objects_.reserve(capacity > 0 ? static_cast<size_t>(capacity) : 0);
+  objects_.reserve(capacity > 0 ? capacity : 0);
   return this;
 }
 
@@ -311,22 +418,29 @@ void NSMutableArray::addObject(NSObject* object) {
     internal::Fault("addObject: nil");
     return;
   }
-  objects_.push_back(objc_retain(object));
+  if (objects_.push_back(object)) {
+    objc_retain(object);
+  }
 }
 
 void NSMutableArray::removeObject(const NSObject* object) {
   if (object == nullptr) {
     return;
   }
-  std::vector<NSObject*> kept;
-  std::vector<NSObject*> removed;
-  for (NSObject* o : objects_) {
-    (o->isEqual(object) ? removed : kept).push_back(o);
-  }
-  objects_.swap(kept);
-  for (NSObject* o : removed) {
+  // One element at a time, the array whole again before each release (a release may reach back
+  // into the array); the object itself is held meanwhile, since it may be one of them.
+  NSObject* held = objc_retain(const_cast<NSObject*>(object));
+  for (int64_t i = 0; i < objects_.size();) {
+    NSObject* o = objects_[i];
+    if (!o->isEqual(held)) {
+      ++i;
+      continue;
+    }
+    objects_.erase(i);
     objc_release(o);
+    i = 0;
   }
+  objc_release(held);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -334,50 +448,59 @@ void NSMutableArray::removeObject(const NSObject* object) {
 
 NSDictionary* NSDictionary::dictionaryWithObject(NSObject* object, NSString* key) {
   auto* dictionary = objc_alloc<NSDictionary>();
-  dictionary->setObject(object, key);
+  if (dictionary != nullptr && !dictionary->setObject(object, key)) {
+    objc_release(dictionary);
+    return nullptr;
+  }
   return objc_autorelease(dictionary);
 }
 
 NSObject* NSDictionary::objectForKey(const NSString* key) const {
-  for (const auto& [k, v] : entries_) {
-    if (k->isEqual(key)) {
-      return v;
+  for (const Entry& entry : entries_) {
+    if (entry.key->isEqual(key)) {
+      return entry.object;
     }
   }
   return nullptr;
 }
 
-void NSDictionary::setObject(NSObject* object, NSString* key) {
+bool NSDictionary::setObject(NSObject* object, NSString* key) {
   if (object == nullptr || key == nullptr) {
     internal::Fault("setObject:forKey: with nil");
-    return;
+    return false;
   }
-  objc_retain(object);
-  for (auto& [k, v] : entries_) {
-    if (k->isEqual(key)) {
-      objc_release(v);
-      v = object;
-      return;
+  for (Entry& entry : entries_) {
+    if (entry.key->isEqual(key)) {
+      objc_retain(object);
+      objc_release(entry.object);
+      entry.object = object;
+      return true;
     }
   }
-  entries_.emplace_back(objc_retain(key), object);
+  if (!entries_.push_back(Entry{key, object})) {
+    return false;
+  }
+  objc_retain(key);
+  objc_retain(object);
+  return true;
 }
 
 void NSDictionary::addEntriesFromDictionary(const NSDictionary* other) {
-  if (other == nullptr) {
+  // Room for every entry first: then no setObject below can fail half way.
+  if (other == nullptr || other == this || !entries_.reserve(count() + other->count())) {
     return;
   }
-  for (const auto& [k, v] : other->entries_) {
-    setObject(v, k);
+  for (const Entry& entry : other->entries_) {
+    setObject(entry.object, entry.key);
   }
 }
 
 void NSDictionary::dealloc() {
-  std::vector<std::pair<NSString*, NSObject*>> held;
+  ModelArray<Entry> held;
   held.swap(entries_);
-  for (auto& [k, v] : held) {
-    objc_release(k);
-    objc_release(v);
+  for (const Entry& entry : held) {
+    objc_release(entry.key);
+    objc_release(entry.object);
   }
   NSObject::dealloc();
 }
@@ -393,7 +516,7 @@ void NSUserDefaults::registerDefaults(const NSDictionary* defaults) {
   if (registered_ == nullptr) {
     registered_ = objc_alloc<NSDictionary>();
   }
-  registered_->addEntriesFromDictionary(defaults);
+  objc_msgSend(registered_, &NSDictionary::addEntriesFromDictionary, defaults);
 }
 
 NSObject* NSUserDefaults::objectForKey(const NSString* key) const {
@@ -414,18 +537,24 @@ NSBundle* NSBundle::mainBundle() {
 }
 
 NSString* NSBundle::executablePath() {
-  if (executable_path_ == nullptr) {
-    internal::Watcher* watcher = internal::WatcherGet();
-    const std::u16string* given = watcher == nullptr ? nullptr : watcher->ExecutablePath();
-    std::u16string path = given == nullptr ? std::u16string() : *given;
-    if (path.empty()) {
-      char buffer[4096];
-      const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-      if (n > 0) {
-        path = Utf8ToUtf16(std::string_view(buffer, static_cast<size_t>(n)));
-      }
+  if (executable_path_ != nullptr) {
+    return executable_path_;
+  }
+  internal::Watcher* watcher = internal::WatcherGet();
+  const std::u16string* given = watcher == nullptr ? nullptr : watcher->ExecutablePath();
+  ModelArray<char16_t> path;
+  bool ok = true;
+  if (given != nullptr && !given->empty()) {
+    ok = AppendText(path, *given);
+  } else {
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n > 0) {
+      ok = Utf8ToUtf16(std::string_view(buffer, static_cast<size_t>(n)), path);
     }
-    executable_path_ = objc_alloc<NSString>(std::move(path));
+  }
+  if (ok) {
+    executable_path_ = StringTaking(path);
   }
   return executable_path_;
 }

@@ -4,10 +4,7 @@
 
 #include <cstdint>
 #include <initializer_list>
-#include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "system/desktop/object.h"
 #include "system/desktop/types.h"
@@ -25,12 +22,16 @@ struct FormatArgument {
   int64_t integer = 0;
 };
 
-// NSString: immutable UTF-16 text.
+// NSString: immutable UTF-16 text. Every way of making one gives nil when the memory for its
+// text cannot be had.
 class NSString : public NSObject {
  public:
-  explicit NSString(std::u16string text = {});
+  NSString() = default;
   const char* className() const override { return "NSString"; }
   bool isEqual(const NSObject* other) const override;
+  // initWithCharacters: the string holds a copy of the text; nil (the object released) when
+  // the copy cannot be made.
+  NSString* initWithCharacters(std::u16string_view text);
 
   // string: a new empty string, autoreleased.
   static NSString* string();
@@ -41,21 +42,29 @@ class NSString : public NSObject {
   static NSString* stringWithFormat(std::u16string_view format,
                                     std::initializer_list<FormatArgument> arguments = {});
 
-  const std::u16string& characters() const { return text_; }
+  std::u16string_view characters() const { return text_; }
   int64_t length() const { return static_cast<int64_t>(text_.size()); }
   bool isEqualToString(const NSString* other) const;
-  // UTF8String: the text as UTF-8, valid while the string lives.
+  // UTF8String: the text as UTF-8, valid while the string lives; null when the memory for it
+  // cannot be had.
   const char* UTF8String() const;
-  // componentsSeparatedByString: the pieces between the separators, autoreleased.
+  // componentsSeparatedByString: the pieces between the separators, autoreleased; nil when
+  // memory runs out on the way.
   NSArray* componentsSeparatedByString(const NSString* separator) const;
 
  private:
-  std::u16string text_;
-  mutable std::string utf8_;
+  friend struct ModelAccess;
+  friend NSString* NSSTR(std::u16string_view text);
+  // The text: the string's own copy, or the text of a constant string kept beside it.
+  std::u16string_view text_;
+  ModelArray<char16_t> own_;
+  mutable ModelArray<char> utf8_;
 };
 
 // NSSTR: a constant string, like a literal of the framework: one object per text, never
-// destroyed, not counted among the live objects; retain and release do nothing to it.
+// destroyed, not counted among the live objects; retain and release do nothing to it. Constants
+// live in the model's static storage, as literals live in a program's image; nil only when that
+// storage is full and the heap refuses too.
 NSString* NSSTR(std::u16string_view text);
 
 class NSNumber : public NSObject {
@@ -89,25 +98,31 @@ class NSArray : public NSObject {
  public:
   NSArray() = default;
   const char* className() const override { return "NSArray"; }
-  int64_t count() const { return static_cast<int64_t>(objects_.size()); }
+  int64_t count() const { return objects_.size(); }
   // objectAtIndex: the object, or nil out of range (counted as a fault).
   NSObject* objectAtIndex(int64_t index) const;
   bool containsObject(const NSObject* object) const;
-  // componentsJoinedByString: the strings joined with the separator, autoreleased.
+  // componentsJoinedByString: the strings joined with the separator, autoreleased; nil when
+  // memory runs out.
   NSString* componentsJoinedByString(const NSString* separator) const;
+  // arrayWithObjects: autoreleased; nil when memory runs out.
   static NSArray* arrayWithObjects(std::initializer_list<NSObject*> objects);
 
  protected:
   void dealloc() override;
-  std::vector<NSObject*> objects_;
+  ModelArray<NSObject*> objects_;
 };
 
 class NSMutableArray : public NSArray {
  public:
   NSMutableArray() = default;
   const char* className() const override { return "NSMutableArray"; }
+  // initWithCapacity: the capacity is a hint; room the heap refuses now is asked for again as
+  // the array grows.
   NSMutableArray* initWithCapacity(int64_t capacity);
   int64_t capacity() const { return capacity_; }
+  // addObject: appends and retains the object; without the room the array stays as it was (the
+  // count tells).
   void addObject(NSObject* object);
   // removeObject: removes every element isEqual: to the object.
   void removeObject(const NSObject* object);
@@ -123,22 +138,30 @@ class NSDictionary : public NSObject {
   const char* className() const override { return "NSDictionary"; }
   static NSDictionary* dictionaryWithObject(NSObject* object, NSString* key);
   NSObject* objectForKey(const NSString* key) const;
-  int64_t count() const { return static_cast<int64_t>(entries_.size()); }
-  // setObject: adds or replaces (the model's own way of filling a dictionary).
-  void setObject(NSObject* object, NSString* key);
+  int64_t count() const { return entries_.size(); }
+  // setObject: adds or replaces (the model's own way of filling a dictionary); false, the
+  // dictionary unchanged, when a new entry finds no room.
+  bool setObject(NSObject* object, NSString* key);
+  // addEntriesFromDictionary: every entry of the other, or (when room runs out) the dictionary
+  // as it was.
   void addEntriesFromDictionary(const NSDictionary* other);
 
  protected:
   void dealloc() override;
 
  private:
-  std::vector<std::pair<NSString*, NSObject*>> entries_;
+  struct Entry {
+    NSString* key;
+    NSObject* object;
+  };
+  ModelArray<Entry> entries_;
 };
 
 // NSUserDefaults: the registered defaults of the process.
 class NSUserDefaults : public NSObject {
  public:
   const char* className() const override { return "NSUserDefaults"; }
+  // standardUserDefaults: the process's defaults, made on first use; nil when they cannot be.
   static NSUserDefaults* standardUserDefaults();
   void registerDefaults(const NSDictionary* defaults);
   NSObject* objectForKey(const NSString* key) const;
@@ -154,7 +177,9 @@ class NSUserDefaults : public NSObject {
 class NSBundle : public NSObject {
  public:
   const char* className() const override { return "NSBundle"; }
+  // mainBundle: made on first use; nil when it cannot be.
   static NSBundle* mainBundle();
+  // executablePath: read on first use; nil when the memory for it cannot be had.
   NSString* executablePath();
 
  protected:

@@ -4,7 +4,6 @@
 // can be tested.
 #include <cstdint>
 #include <cstdlib>
-#include <string>
 
 #include "system/desktop/desktop_internal.h"
 #include "system/desktop/foundation.h"
@@ -32,8 +31,7 @@ bool ImageCreationRefused() {
 }  // namespace internal
 
 NSString* NSDeviceRGBColorSpace() {
-  static NSString* const name = NSSTR(u"NSDeviceRGBColorSpace");
-  return name;
+  return NSSTR(u"NSDeviceRGBColorSpace");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -110,18 +108,20 @@ void NSImage::addRepresentation(NSImageRep* representation) {
   if (representation == nullptr) {
     return;
   }
-  representations_.push_back(objc_retain(representation));
+  if (representations_.push_back(representation)) {
+    objc_retain(representation);
+  }
 }
 
 NSImageRep* NSImage::representationAt(int64_t index) const {
   if (index < 0 || index >= representationCount()) {
     return nullptr;
   }
-  return representations_[static_cast<size_t>(index)];
+  return representations_[index];
 }
 
 void NSImage::dealloc() {
-  std::vector<NSImageRep*> held;
+  ModelArray<NSImageRep*> held;
   held.swap(representations_);
   for (NSImageRep* r : held) {
     objc_release(r);

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "system/desktop/foundation.h"
 #include "system/desktop/object.h"
@@ -76,9 +75,10 @@ class NSImage : public NSObject {
   NSSize size() const { return size_; }
   void setDataRetained(bool flag) { data_retained_ = flag; }
   bool isDataRetained() const { return data_retained_; }
-  // addRepresentation: the image retains the representation.
+  // addRepresentation: the image retains the representation; an image that cannot grow leaves it
+  // out (the count tells).
   void addRepresentation(NSImageRep* representation);
-  int64_t representationCount() const { return static_cast<int64_t>(representations_.size()); }
+  int64_t representationCount() const { return representations_.size(); }
   NSImageRep* representationAt(int64_t index) const;
 
  protected:
@@ -87,7 +87,7 @@ class NSImage : public NSObject {
  private:
   NSSize size_{0, 0};
   bool data_retained_ = false;
-  std::vector<NSImageRep*> representations_;
+  ModelArray<NSImageRep*> representations_;
 };
 
 }  // namespace zn::desktop

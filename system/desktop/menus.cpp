@@ -1,7 +1,6 @@
 // Menus and menu items of the model. A menu retains its items and an item its submenu; an item
 // knows the one menu that holds it, as the framework allows an item in one menu only.
 #include <cstdint>
-#include <string>
 
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_internal.h"
@@ -21,7 +20,11 @@ NSMenuItem* NSMenuItem::initWithTitle(NSString* title, SEL action, NSString* key
 }
 
 NSMenuItem* NSMenuItem::separatorItem() {
-  auto* item = objc_alloc<NSMenuItem>()->initWithTitle(NSSTR(u""), SEL(), NSSTR(u""));
+  auto* item = objc_alloc<NSMenuItem>();
+  if (item == nullptr) {
+    return nullptr;
+  }
+  item->initWithTitle(NSSTR(u""), SEL(), NSSTR(u""));
   item->separator_ = true;
   return objc_autorelease(item);
 }
@@ -75,7 +78,10 @@ void NSMenu::insertItemAtIndex(NSMenuItem* item, int64_t index) {
     internal::Fault("insertItem:atIndex: index beyond bounds");
     return;
   }
-  items_.insert(items_.begin() + index, objc_retain(item));
+  if (!items_.insert(index, item)) {
+    return;
+  }
+  objc_retain(item);
   item->menu_ = this;
 }
 
@@ -84,7 +90,7 @@ void NSMenu::removeItem(NSMenuItem* item) {
   if (index < 0) {
     return;
   }
-  items_.erase(items_.begin() + index);
+  items_.erase(index);
   item->menu_ = nullptr;
   objc_release(item);
 }
@@ -93,13 +99,13 @@ NSMenuItem* NSMenu::itemAtIndex(int64_t index) const {
   if (index < 0 || index >= numberOfItems()) {
     return nullptr;
   }
-  return items_[static_cast<size_t>(index)];
+  return items_[index];
 }
 
 int64_t NSMenu::indexOfItem(const NSMenuItem* item) const {
-  for (size_t i = 0; i < items_.size(); ++i) {
+  for (int64_t i = 0; i < items_.size(); ++i) {
     if (items_[i] == item) {
-      return static_cast<int64_t>(i);
+      return i;
     }
   }
   return -1;
@@ -118,7 +124,7 @@ void NSMenu::performActionForItemAtIndex(int64_t index) {
 }
 
 void NSMenu::dealloc() {
-  std::vector<NSMenuItem*> held;
+  ModelArray<NSMenuItem*> held;
   held.swap(items_);
   for (NSMenuItem* item : held) {
     item->menu_ = nullptr;

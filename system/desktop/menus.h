@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "system/desktop/foundation.h"
 #include "system/desktop/object.h"
@@ -16,7 +15,7 @@ class NSMenuItem : public NSObject {
   const char* className() const override { return "NSMenuItem"; }
   // initWithTitle:action:keyEquivalent:
   NSMenuItem* initWithTitle(NSString* title, SEL action, NSString* keyEquivalent);
-  // separatorItem: a new separator, autoreleased.
+  // separatorItem: a new separator, autoreleased; nil when it cannot be made.
   static NSMenuItem* separatorItem();
 
   bool isSeparatorItem() const { return separator_; }
@@ -62,12 +61,14 @@ class NSMenu : public NSObject {
   NSMenu* initWithTitle(NSString* title);
   NSString* title() const { return title_; }
   // addItem, insertItemAtIndex: the menu retains the item. An item that is in a menu already is
-  // refused (a fault), as the framework refuses it.
+  // refused (a fault), as the framework refuses it. A menu that cannot grow leaves the item out
+  // (its `menu` stays nil).
   void addItem(NSMenuItem* item);
   void insertItemAtIndex(NSMenuItem* item, int64_t index);
-  // removeItem: drops an item of this menu; others are ignored.
+  // removeItem: drops an item of this menu; others are ignored. The menu keeps the room, so the
+  // item can always be inserted again.
   void removeItem(NSMenuItem* item);
-  int64_t numberOfItems() const { return static_cast<int64_t>(items_.size()); }
+  int64_t numberOfItems() const { return items_.size(); }
   NSMenuItem* itemAtIndex(int64_t index) const;
   int64_t indexOfItem(const NSMenuItem* item) const;
   // performActionForItemAtIndex: what choosing the item does: its action goes to its target, or
@@ -79,7 +80,7 @@ class NSMenu : public NSObject {
 
  private:
   NSString* title_ = nullptr;
-  std::vector<NSMenuItem*> items_;
+  ModelArray<NSMenuItem*> items_;
 };
 
 }  // namespace zn::desktop

@@ -4,10 +4,9 @@
 // An object the framework would have destroyed is really destroyed here, so that a test's live
 // count, and AddressSanitizer on any later use, show exactly what a library released.
 #include <cstdint>
+#include <cstring>
 #include <limits>
-#include <string>
-#include <utility>
-#include <vector>
+#include <string_view>
 
 #include "system/desktop/desktop_internal.h"
 #include "system/desktop/object.h"
@@ -21,11 +20,34 @@ constexpr int64_t kImmortal = std::numeric_limits<int64_t>::max();
 int64_t live_objects = 0;
 internal::Watcher* watcher = nullptr;
 
-// The pool stack, innermost last.
-std::vector<NSAutoreleasePool*> pool_stack;
+// The innermost pool of the pool stack; each pool knows the one outside it.
+NSAutoreleasePool* innermost_pool = nullptr;
 // Objects autoreleased without any pool: the framework leaks them; the model keeps them
-// reachable and counts a fault, so that tests see the mistake.
-std::vector<NSObject*> orphans;
+// reachable (when it has the room) and counts a fault, so that tests see the mistake.
+ModelArray<NSObject*> orphans;
+
+// What the watcher is told is put together on the stack: a log entry or a fault report must not
+// need memory, since it is made while objects are destroyed and while memory runs out.
+class Entry {
+ public:
+  Entry& operator<<(std::string_view piece) {
+    const size_t room = sizeof text_ - 1 - length_;
+    const size_t n = piece.size() < room ? piece.size() : room;
+    std::memcpy(text_ + length_, piece.data(), n);
+    length_ += n;
+    return *this;
+  }
+  std::string_view view() const { return std::string_view(text_, length_); }
+
+ private:
+  char text_[256];
+  size_t length_ = 0;
+};
+
+void UnrecognizedSelector(SEL selector, const char* class_name) {
+  internal::Fault(
+      (Entry() << "unrecognized selector " << selector << " sent to " << class_name).view());
+}
 
 }  // namespace
 
@@ -61,10 +83,12 @@ void Fault(std::string_view what) {
 
 void PoolsRelease() {
   // Releasing the outermost pool releases every pool pushed after it.
-  if (!pool_stack.empty()) {
-    objc_release(pool_stack.front());
+  NSAutoreleasePool* outermost = innermost_pool;
+  while (outermost != nullptr && ModelAccess::PoolOuter(outermost) != nullptr) {
+    outermost = ModelAccess::PoolOuter(outermost);
   }
-  std::vector<NSObject*> left;
+  objc_release(outermost);
+  ModelArray<NSObject*> left;
   left.swap(orphans);
   for (NSObject* object : left) {
     objc_release(object);
@@ -96,12 +120,15 @@ NSObject* NSObject::autorelease() {
   if (retain_count_ == kImmortal) {
     return this;
   }
-  if (pool_stack.empty()) {
-    internal::Fault(std::string("autorelease without a pool: ") + className());
-    orphans.push_back(this);
+  if (innermost_pool == nullptr) {
+    internal::Fault((Entry() << "autorelease without a pool: " << className()).view());
+    orphans.push_back(this);  // without the room it leaks, as the framework's would
     return this;
   }
-  pool_stack.back()->addObject(this);
+  if (!innermost_pool->addObject(this)) {
+    objc_release(this);
+    return nullptr;
+  }
   return this;
 }
 
@@ -110,25 +137,22 @@ bool NSObject::respondsToSelector(SEL /*selector*/) const {
 }
 
 bool NSObject::performAction(SEL selector, NSObject* /*argument*/) {
-  internal::Fault(std::string("unrecognized selector ") + std::string(selector) + " sent to " +
-                  className());
+  UnrecognizedSelector(selector, className());
   return false;
 }
 
 int64_t NSObject::performIntegerMessage(SEL selector) {
-  internal::Fault(std::string("unrecognized selector ") + std::string(selector) + " sent to " +
-                  className());
+  UnrecognizedSelector(selector, className());
   return 0;
 }
 
 void NSObject::performBoolMessage(SEL selector, bool /*value*/) {
-  internal::Fault(std::string("unrecognized selector ") + std::string(selector) + " sent to " +
-                  className());
+  UnrecognizedSelector(selector, className());
 }
 
 void NSObject::dealloc() {
   if (watcher != nullptr) {
-    internal::Log(std::string("dealloc ") + className());
+    internal::Log((Entry() << "dealloc " << className()).view());
   }
   delete this;
 }
@@ -160,24 +184,33 @@ void objc_msgSend_bool(NSObject* receiver, SEL selector, bool value) {
   }
 }
 
-NSAutoreleasePool::NSAutoreleasePool() {
-  pool_stack.push_back(this);
+NSAutoreleasePool* ModelAccess::PoolOuter(const NSAutoreleasePool* pool) {
+  return pool->outer_;
 }
 
-void NSAutoreleasePool::addObject(NSObject* object) {
-  objects_.push_back(object);
+NSAutoreleasePool::NSAutoreleasePool() : outer_(innermost_pool), on_stack_(true) {
+  innermost_pool = this;
+}
+
+bool NSAutoreleasePool::addObject(NSObject* object) {
+  return objects_.push_back(object);
 }
 
 void NSAutoreleasePool::dealloc() {
-  // Pools pushed after this one go first, as the framework drains them.
-  while (!pool_stack.empty() && pool_stack.back() != this) {
-    objc_release(pool_stack.back());
-  }
-  if (!pool_stack.empty()) {
-    pool_stack.pop_back();
+  // Pools pushed after this one go first, as the framework drains them. Each leaves the stack
+  // before its release, so that one still retained elsewhere cannot hold the unwinding up.
+  if (on_stack_) {
+    while (innermost_pool != nullptr && innermost_pool != this) {
+      NSAutoreleasePool* inner = innermost_pool;
+      innermost_pool = inner->outer_;
+      inner->on_stack_ = false;
+      objc_release(inner);
+    }
+    innermost_pool = outer_;
+    on_stack_ = false;
   }
   // Objects released here may autorelease others; those go to the enclosing pool.
-  std::vector<NSObject*> held;
+  ModelArray<NSObject*> held;
   held.swap(objects_);
   for (NSObject* object : held) {
     objc_release(object);

@@ -16,7 +16,14 @@
 // and destroys the object at zero, `autorelease` hands one to the innermost autorelease pool,
 // which drops it when the pool is released. Setters that the framework documents as retaining
 // (content views, submenus, main menus, array elements) retain; delegates and targets do not.
-// Messages to nil do nothing and answer 0, so every free function here accepts null.
+// Messages to nil do nothing and answer 0, so every free function here accepts null, and
+// `objc_msgSend` sends a method to a receiver that may be nil.
+//
+// Exhausted memory is answered as the platform answers it: with nil, never with an exception. A
+// creation that cannot have its memory gives nil (`objc_alloc`, the class methods that make
+// objects, the init methods that take memory), `autorelease` that cannot record its object
+// releases it and gives nil, and a method that cannot grow what it fills (an array, a menu, a
+// view's subviews) leaves it as it was; the header of each says how a caller can tell.
 //
 // Calls the framework would reject with an exception (an unrecognised selector, an item inserted
 // into a second menu, an object released more often than retained) are counted as faults instead,
@@ -26,10 +33,12 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string_view>
+#include <type_traits>
 #include <utility>
-#include <vector>
 
+#include "system/desktop/storage.h"
 #include "system/desktop/types.h"
 
 namespace zn::desktop {
@@ -47,7 +56,8 @@ class NSObject {
   NSObject* retain();
   // release: one reference less; destroys the object (dealloc) at zero.
   void release();
-  // autorelease: hands one reference to the innermost autorelease pool; returns the object.
+  // autorelease: hands one reference to the innermost autorelease pool; returns the object, or
+  // nil (the reference released at once) when the pool cannot record it.
   NSObject* autorelease();
   int64_t retainCount() const { return retain_count_; }
 
@@ -84,10 +94,37 @@ class NSObject {
   int64_t retain_count_ = 1;
 };
 
-// objc_alloc: a new object of class T holding one reference, already through its plain init.
+// objc_alloc: a new object of class T holding one reference, already through its plain init;
+// nil when memory is exhausted. Constructors take no memory of their own: what an object needs
+// beyond itself, an init method takes (and gives nil for).
 template <class T, class... Args>
 T* objc_alloc(Args&&... args) {
-  return new T(std::forward<Args>(args)...);
+  return new (std::nothrow) T(std::forward<Args>(args)...);
+}
+
+// objc_msgSend: `method` sent to `receiver` with the arguments; a nil receiver does nothing and
+// answers the zero of the result's type, as a message to nil does.
+template <class T, class C, class R, class... Params, class... Args>
+R objc_msgSend(T* receiver, R (C::*method)(Params...), Args&&... args) {
+  if (receiver == nullptr) {
+    if constexpr (std::is_void_v<R>) {
+      return;
+    } else {
+      return R{};
+    }
+  }
+  return (receiver->*method)(std::forward<Args>(args)...);
+}
+template <class T, class C, class R, class... Params, class... Args>
+R objc_msgSend(T* receiver, R (C::*method)(Params...) const, Args&&... args) {
+  if (receiver == nullptr) {
+    if constexpr (std::is_void_v<R>) {
+      return;
+    } else {
+      return R{};
+    }
+  }
+  return (receiver->*method)(std::forward<Args>(args)...);
 }
 
 // objc_release: drops one reference; null does nothing.
@@ -120,16 +157,22 @@ class NSAutoreleasePool : public NSObject {
  public:
   NSAutoreleasePool();
   const char* className() const override { return "NSAutoreleasePool"; }
-  void addObject(NSObject* object);
+  // addObject: takes over one reference of the object; false, nothing taken, when the pool
+  // cannot grow.
+  bool addObject(NSObject* object);
   // drain: as objc_release.
   void drain() { objc_release(this); }
-  int64_t count() const { return static_cast<int64_t>(objects_.size()); }
+  int64_t count() const { return objects_.size(); }
 
  protected:
   void dealloc() override;
 
  private:
-  std::vector<NSObject*> objects_;
+  friend struct ModelAccess;
+  ModelArray<NSObject*> objects_;
+  // The stack runs through the pools themselves, so that pushing one takes no memory.
+  NSAutoreleasePool* outer_ = nullptr;
+  bool on_stack_ = false;
 };
 
 // AutoreleasePoolScope: a pool for the length of a C++ scope, released on every way out.

@@ -3,7 +3,7 @@
 // upward, a flipped one at its top left and y downward; a window's base coordinates run upward
 // from its bottom left.
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_internal.h"
@@ -14,7 +14,16 @@
 namespace zn::desktop {
 
 NSFont* NSFont::fontWithName(std::u16string_view name, double size) {
-  return objc_autorelease(objc_alloc<NSFont>(std::u16string(name), size));
+  auto* font = objc_alloc<NSFont>();
+  if (font == nullptr) {
+    return nullptr;
+  }
+  if (!font->name_.append(name.data(), static_cast<int64_t>(name.size()))) {
+    objc_release(font);
+    return nullptr;
+  }
+  font->size_ = size;
+  return objc_autorelease(font);
 }
 
 NSView* NSView::initWithFrame(NSRect frame) {
@@ -23,7 +32,9 @@ NSView* NSView::initWithFrame(NSRect frame) {
 }
 
 void NSView::addSubview(NSView* view) {
-  if (view == nullptr || view == this || view->superview_ == this) {
+  // The room comes first, so that a view is never taken from its old superview for nothing.
+  if (view == nullptr || view == this || view->superview_ == this ||
+      !subviews_.reserve(subviews_.size() + 1)) {
     return;
   }
   objc_retain(view);
@@ -37,9 +48,9 @@ void NSView::removeFromSuperview() {
   if (parent == nullptr) {
     return;
   }
-  for (auto it = parent->subviews_.begin(); it != parent->subviews_.end(); ++it) {
-    if (*it == this) {
-      parent->subviews_.erase(it);
+  for (int64_t i = 0; i < parent->subviews_.size(); ++i) {
+    if (parent->subviews_[i] == this) {
+      parent->subviews_.erase(i);
       break;
     }
   }
@@ -81,13 +92,19 @@ NSPoint NSView::convertPoint(NSPoint point, const NSView* view) const {
 }
 
 void NSView::setToolTip(NSString* text) {
-  NSString* copy = text == nullptr ? nullptr : objc_alloc<NSString>(text->characters());
+  NSString* copy = nullptr;
+  if (text != nullptr) {
+    copy = objc_msgSend(objc_alloc<NSString>(), &NSString::initWithCharacters, text->characters());
+    if (copy == nullptr) {
+      return;
+    }
+  }
   objc_release(tool_tip_);
   tool_tip_ = copy;
 }
 
 void NSView::dealloc() {
-  std::vector<NSView*> held;
+  ModelArray<NSView*> held;
   held.swap(subviews_);
   for (NSView* view : held) {
     view->superview_ = nullptr;
@@ -104,7 +121,11 @@ NSString* NSControl::stringValue() const {
 
 void NSControl::setStringValue(NSString* text) {
   // The control keeps a copy, as the framework copies the text it is given.
-  NSString* copy = objc_alloc<NSString>(text == nullptr ? u"" : text->characters());
+  NSString* copy = objc_msgSend(objc_alloc<NSString>(), &NSString::initWithCharacters,
+                                text == nullptr ? std::u16string_view() : text->characters());
+  if (copy == nullptr) {
+    return;
+  }
   objc_release(string_value_);
   string_value_ = copy;
 }

@@ -3,7 +3,6 @@
 // display's physical size are the watcher's settings when one is installed, the default screen
 // otherwise.
 #include <cstdint>
-#include <string>
 
 #include "system/desktop/application.h"
 #include "system/desktop/desktop_internal.h"
@@ -17,15 +16,24 @@ namespace {
 
 NSScreen* main_screen = nullptr;
 
+// The screen's description, whole or nil.
 NSDictionary* MakeDescription(const internal::ScreenSettings& c) {
   auto* description = objc_alloc<NSDictionary>();
   // Made without autorelease: the screen may be asked for outside any pool.
   auto* pixels = objc_alloc<NSValue>(c.pixels);
   auto* display = objc_alloc<NSNumber>(static_cast<int64_t>(c.display));
-  description->setObject(pixels, NSSTR(u"NSDeviceSize"));
-  description->setObject(display, NSSTR(u"NSScreenNumber"));
+  NSString* size_key = NSSTR(u"NSDeviceSize");
+  NSString* number_key = NSSTR(u"NSScreenNumber");
+  const bool whole = description != nullptr && pixels != nullptr && display != nullptr &&
+                     size_key != nullptr && number_key != nullptr &&
+                     description->setObject(pixels, size_key) &&
+                     description->setObject(display, number_key);
   objc_release(pixels);
   objc_release(display);
+  if (!whole) {
+    objc_release(description);
+    return nullptr;
+  }
   return description;
 }
 
@@ -46,11 +54,17 @@ void ScreenRelease() {
 }  // namespace internal
 
 void ModelAccess::ScreenRefresh() {
-  if (main_screen != nullptr) {
-    main_screen->frame_ = internal::Screen().frame;
-    objc_release(main_screen->description_);
-    main_screen->description_ = MakeDescription(internal::Screen());
+  if (main_screen == nullptr) {
+    return;
   }
+  NSDictionary* description = MakeDescription(internal::Screen());
+  if (description == nullptr) {
+    internal::ScreenRelease();  // the next mainScreen makes it again
+    return;
+  }
+  main_screen->frame_ = internal::Screen().frame;
+  objc_release(main_screen->description_);
+  main_screen->description_ = description;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -99,15 +113,18 @@ void NSWindow::addChildWindow(NSWindow* child, int64_t /*ordered*/) {
   if (child->parent_ != nullptr) {
     child->parent_->removeChildWindow(child);
   }
-  children_.push_back(objc_retain(child));
+  if (!children_.push_back(child)) {
+    return;
+  }
+  objc_retain(child);
   child->parent_ = this;
 }
 
 void NSWindow::removeChildWindow(NSWindow* child) {
   internal::Log("NSWindow removeChildWindow:");
-  for (auto it = children_.begin(); it != children_.end(); ++it) {
-    if (*it == child) {
-      children_.erase(it);
+  for (int64_t i = 0; i < children_.size(); ++i) {
+    if (children_[i] == child) {
+      children_.erase(i);
       child->parent_ = nullptr;
       objc_release(child);
       return;
@@ -141,7 +158,7 @@ void NSWindow::dealloc() {
   if (NSApp != nullptr && NSApp->key_window_ == this) {
     NSApp->key_window_ = nullptr;
   }
-  std::vector<NSWindow*> held;
+  ModelArray<NSWindow*> held;
   held.swap(children_);
   for (NSWindow* child : held) {
     child->parent_ = nullptr;
@@ -164,9 +181,16 @@ NSScreen* NSScreen::mainScreen() {
     return nullptr;
   }
   if (main_screen == nullptr) {
-    main_screen = objc_alloc<NSScreen>();
-    main_screen->frame_ = settings.frame;
-    main_screen->description_ = MakeDescription(settings);
+    // Made whole or not at all: a screen without its description would be no screen.
+    NSDictionary* description = MakeDescription(settings);
+    auto* screen = description == nullptr ? nullptr : objc_alloc<NSScreen>();
+    if (screen == nullptr) {
+      objc_release(description);
+      return nullptr;
+    }
+    screen->frame_ = settings.frame;
+    screen->description_ = description;
+    main_screen = screen;
   }
   return main_screen;
 }

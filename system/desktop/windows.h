@@ -3,10 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "system/desktop/foundation.h"
 #include "system/desktop/object.h"
@@ -16,15 +13,15 @@ namespace zn::desktop {
 
 class NSFont : public NSObject {
  public:
-  NSFont(std::u16string name, double size) : name_(std::move(name)), size_(size) {}
   const char* className() const override { return "NSFont"; }
+  // fontWithName: autoreleased; nil when it cannot be made.
   static NSFont* fontWithName(std::u16string_view name, double size);
-  const std::u16string& fontName() const { return name_; }
+  std::u16string_view fontName() const { return std::u16string_view(name_.data(), name_.size()); }
   double pointSize() const { return size_; }
 
  private:
-  std::u16string name_;
-  double size_;
+  ModelArray<char16_t> name_;
+  double size_ = 0;
 };
 
 class NSView : public NSObject {
@@ -36,8 +33,9 @@ class NSView : public NSObject {
   NSRect frame() const { return frame_; }
   void setFrame(NSRect frame) { frame_ = frame; }
   NSView* superview() const { return superview_; }
-  const std::vector<NSView*>& subviews() const { return subviews_; }
-  // addSubview: the superview retains the view.
+  const ModelArray<NSView*>& subviews() const { return subviews_; }
+  // addSubview: the superview retains the view; one that cannot grow leaves the view where it
+  // was (its superview tells).
   void addSubview(NSView* view);
   // removeFromSuperview: the superview drops its reference (which may destroy the view).
   void removeFromSuperview();
@@ -54,6 +52,7 @@ class NSView : public NSObject {
   bool needsDisplay() const { return needs_display_; }
   void setNeedsDisplay(bool flag) { needs_display_ = flag; }
   NSString* toolTip() const { return tool_tip_; }
+  // setToolTip: keeps a copy of the text; the old tip stays when the copy cannot be made.
   void setToolTip(NSString* text);
 
  protected:
@@ -67,7 +66,7 @@ class NSView : public NSObject {
   NSRect frame_{};
   NSView* superview_ = nullptr;
   NSWindow* window_ = nullptr;  // set on a window's content view only
-  std::vector<NSView*> subviews_;
+  ModelArray<NSView*> subviews_;
   bool hidden_ = false;
   int64_t tag_ = 0;
   bool needs_display_ = false;
@@ -88,6 +87,7 @@ class NSControl : public NSView {
   void setIntValue(int32_t value) { int_value_ = value; }
   // stringValue: the control's text; an empty constant string before any is set.
   NSString* stringValue() const;
+  // setStringValue: keeps a copy of the text; the old text stays when the copy cannot be made.
   void setStringValue(NSString* text);
   NSFont* font() const { return font_; }
   void setFont(NSFont* font);
@@ -128,8 +128,9 @@ class NSWindow : public NSObject {
   virtual bool isVisible() const;
   void setIsVisible(bool visible) { visible_ = visible; }
   NSWindow* parentWindow() const { return parent_; }
-  const std::vector<NSWindow*>& childWindows() const { return children_; }
-  // addChildWindow:ordered: the parent retains the child until removeChildWindow:.
+  const ModelArray<NSWindow*>& childWindows() const { return children_; }
+  // addChildWindow:ordered: the parent retains the child until removeChildWindow:; a parent that
+  // cannot grow leaves the child as it was (its parentWindow tells).
   void addChildWindow(NSWindow* child, int64_t ordered);
   virtual void removeChildWindow(NSWindow* child);
   // close: hides the window and, when it is released when closed (the default), releases it.
@@ -148,7 +149,7 @@ class NSWindow : public NSObject {
   NSView* content_view_ = nullptr;
   NSObject* delegate_ = nullptr;
   NSWindow* parent_ = nullptr;
-  std::vector<NSWindow*> children_;
+  ModelArray<NSWindow*> children_;
   NSObject* first_responder_ = nullptr;
   bool visible_ = true;
   bool released_when_closed_ = true;

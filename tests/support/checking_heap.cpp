@@ -91,4 +91,23 @@ int64_t HeapLiveBlocks() {
   return live_blocks.load(std::memory_order_relaxed);
 }
 
+namespace internal {
+
+NewRequest HeapNewRequest() {
+  if (fail_at.load(std::memory_order_relaxed) == kNever) {
+    return NewRequest::kUncounted;
+  }
+  if (Refused()) {
+    return NewRequest::kRefused;
+  }
+  live_blocks.fetch_add(1, std::memory_order_relaxed);
+  return NewRequest::kCounted;
+}
+
+void HeapNewReleased() {
+  live_blocks.fetch_sub(1, std::memory_order_relaxed);
+}
+
+}  // namespace internal
+
 }  // namespace zn::test

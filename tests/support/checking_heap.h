@@ -4,6 +4,12 @@
 //
 // Requests are numbered from 0 in the order they reach the heap: allocations and resizes both
 // count, frees do not. Every counter is atomic, so threads may allocate while a test watches.
+//
+// Unit-test programs also route C++ `new` through it (checking_new.cpp, in the test main's
+// library), but only while the switch is set: a `new` made then is numbered, may be refused and is
+// counted among the live blocks until it is deleted. Outside that window GoogleTest, the test's
+// own containers and the caches a process keeps for its whole life allocate as they please, so
+// that they neither shift the failure points nor show up as blocks left behind.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +40,19 @@ void HeapRefusalsClear();
 // HeapRequests: requests made since the program started (a test takes differences).
 int64_t HeapRequests();
 
-// HeapLiveBlocks: blocks allocated through the runtime and not yet freed.
+// HeapLiveBlocks: blocks allocated through the runtime (and by `new` while the switch was set)
+// and not yet freed.
 int64_t HeapLiveBlocks();
+
+namespace internal {
+
+// How the kit's `operator new` fares with the switch: a request made while it is off is left
+// alone; one made while it is on is numbered like a runtime request and counted, or refused.
+enum class NewRequest { kUncounted, kCounted, kRefused };
+NewRequest HeapNewRequest();
+// HeapNewReleased: a counted `new` block was deleted.
+void HeapNewReleased();
+
+}  // namespace internal
 
 }  // namespace zn::test
