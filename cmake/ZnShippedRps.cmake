@@ -3,13 +3,15 @@
 # check see the same static, optimised binary that `make play` starts, not a sanitized test build.
 #
 # Sets ZN_SHIPPED_RPS (the program's path), ZN_SHIPPED_RPS_DYNAMIC (the same objects linked
-# against the shared C library, which valgrind needs) and the target zn_shipped_rps, which every
+# against the shared C library, which valgrind needs), ZN_SHIPPED_GUARD_PROGRAM (the guard's test
+# program, for its valgrind session) and the target zn_shipped_rps, which every
 # test build builds. The sub-build runs each time (BUILD_ALWAYS): its own Ninja decides what is out of date.
 include(ExternalProject)
 
 set(ZN_SHIPPED_DIR ${PROJECT_BINARY_DIR}/shipped)
 set(ZN_SHIPPED_RPS ${ZN_SHIPPED_DIR}/game/rps)
 set(ZN_SHIPPED_RPS_DYNAMIC ${ZN_SHIPPED_DIR}/game/rps_dynamic)
+set(ZN_SHIPPED_GUARD_PROGRAM ${ZN_SHIPPED_DIR}/runtime/core/guard_test_program)
 
 # The compiler launcher (ccache) reaches the sub-build through the environment when it was given
 # there; a launcher given as a cache variable is handed on.
@@ -26,9 +28,10 @@ ExternalProject_Add(zn_shipped_rps
   BINARY_DIR ${ZN_SHIPPED_DIR}
   CONFIGURE_COMMAND ${CMAKE_COMMAND} -S <SOURCE_DIR> -B <BINARY_DIR> --preset release
                     ${zn_shipped_options}
-  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target rps rps_dynamic -j ${zn_cores}
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target rps rps_dynamic guard_test_program
+                -j ${zn_cores}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${ZN_SHIPPED_RPS} ${ZN_SHIPPED_RPS_DYNAMIC}
+  BUILD_BYPRODUCTS ${ZN_SHIPPED_RPS} ${ZN_SHIPPED_RPS_DYNAMIC} ${ZN_SHIPPED_GUARD_PROGRAM}
   USES_TERMINAL_CONFIGURE ON
   USES_TERMINAL_BUILD ON)

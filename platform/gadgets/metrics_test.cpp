@@ -3,6 +3,7 @@
 
 #include "platform/gadgets/gadgets.h"
 #include "system/desktop/desktop_testing.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -66,6 +67,23 @@ TEST_F(Resolution, UnknownDisplayOrNoScreen) {
   DesktopTestSetNoScreen(false);
   ScreenResolution(dpi);
   EXPECT_NEAR(dpi[0], 2880 / 286.0 * 25.4, 1e-4) << "the model's default screen";
+}
+
+// The main screen made under each refused allocation: no screen (72) or the real one, and the
+// call after it, with memory again, reads the real one.
+TEST_F(Resolution, ExhaustedMemoryReadsAsNoScreenAndTheNextCallRecovers) {
+  const double real = 2880 / 286.0 * static_cast<double>(25.4f);
+  const int64_t runs = test::HeapFailEachMode([&](const test::FailurePoint& at) {
+    DesktopTestReset();
+    double dpi[2] = {0, 0};
+    at.Arm();
+    ScreenResolution(dpi);
+    test::HeapFailNever();
+    EXPECT_TRUE(dpi[0] == 72 || dpi[0] == real) << dpi[0];
+    ScreenResolution(dpi);
+    EXPECT_EQ(dpi[0], real);
+  });
+  EXPECT_GT(runs, 4) << "the screen, its description and its entries met refusals";
 }
 
 }  // namespace

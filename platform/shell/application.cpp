@@ -199,16 +199,21 @@ void ApplicationStartup() {
   // Every object below may be nil when memory runs out; a start step reports nothing, so the
   // step does what it can and the sends to nil do nothing.
   application_pool = objc_alloc<NSAutoreleasePool>();
-  NSNumber* no = NSNumber::numberWithBool(false);
-  NSString* key = NSSTR(u"NSFunctionBarAPIEnabled");
-  NSDictionary* defaults =
-      no == nullptr || key == nullptr ? nullptr : NSDictionary::dictionaryWithObject(no, key);
-  objc_msgSend(NSUserDefaults::standardUserDefaults(), &NSUserDefaults::registerDefaults, defaults);
+  // Without its pool the step cannot make the autoreleased objects of the defaults and the menu:
+  // it makes the application alone, and the next start does the rest.
+  if (application_pool != nullptr) {
+    NSNumber* no = NSNumber::numberWithBool(false);
+    NSString* key = NSSTR(u"NSFunctionBarAPIEnabled");
+    NSDictionary* defaults =
+        no == nullptr || key == nullptr ? nullptr : NSDictionary::dictionaryWithObject(no, key);
+    objc_msgSend(NSUserDefaults::standardUserDefaults(), &NSUserDefaults::registerDefaults,
+                 defaults);
+  }
   if (ZnApplication::sharedApplication() == nullptr) {
     return;
   }
   // Another part of the platform may have set up the application already: then none of this.
-  if (NSApp->delegate() == nullptr) {
+  if (application_pool != nullptr && NSApp->delegate() == nullptr) {
     ApplicationMenusInstall();
   }
   NSApp->finishLaunching();

@@ -14,6 +14,7 @@
 #include "system/desktop/foundation.h"
 #include "system/desktop/menus.h"
 #include "system/desktop/object.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -286,6 +287,33 @@ TEST(ApplicationStartup, StartAndResetLeaveNothing) {
   DesktopTestReset();
   EXPECT_EQ(DesktopLiveObjects(), live);
   EXPECT_EQ(DesktopFaults(), 0) << DesktopLastFault();
+  testing_support::StartShell();
+}
+
+// The start step under each refused allocation: the application menu, the default menu bar and
+// both delegates are there whole, or none of them is; the shell's end then leaves nothing, and
+// the next start builds them whole.
+TEST(ApplicationStartup, ExhaustedMemoryGivesTheWholeMenuOrNone) {
+  testing_support::StartShell();
+  ApplicationEnd();
+  const int64_t faults = DesktopFaults();
+  const int64_t runs = test::HeapFailEachMode([](const test::FailurePoint& at) {
+    const test::LiveBlockGuard live;
+    const int64_t objects = DesktopLiveObjects();
+    at.Arm();
+    ApplicationStartup();
+    test::HeapFailNever();
+    const NSMenu* menu = ApplicationMenu().application_menu;
+    const bool whole = menu != nullptr && NSApp != nullptr && NSApp->mainMenu() == DefaultMenuBar();
+    EXPECT_EQ(whole ? menu->numberOfItems() : 0, whole ? 11 : 0);
+    EXPECT_EQ(MenuDelegate() != nullptr, whole);
+    EXPECT_EQ(DefaultMenuBar() != nullptr, whole);
+    EXPECT_EQ(NSApp != nullptr && NSApp->delegate() != nullptr, whole);
+    ApplicationEnd();
+    EXPECT_EQ(DesktopLiveObjects(), objects);
+  });
+  EXPECT_GT(runs, 60) << "each object of the menu met a refusal";
+  EXPECT_EQ(DesktopFaults(), faults) << DesktopLastFault();
   testing_support::StartShell();
 }
 

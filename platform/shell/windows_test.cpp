@@ -21,6 +21,7 @@
 #include "system/desktop/menus.h"
 #include "system/desktop/object.h"
 #include "system/desktop/windows.h"
+#include "tests/support/heap_checks.h"
 
 namespace zn {
 namespace {
@@ -196,6 +197,50 @@ TEST_F(Windows, SetWindowWithNilAndTwiceWithOneWindow) {
   EXPECT_EQ(ShellGadgetLists()->count(), lists) << "a freed window takes its list along";
   objc_release(a.delegate);
   objc_release(b.delegate);
+}
+
+// Every allocation of a new list (and of its window's content view) refused in turn: the window
+// gets its list and is current, or nothing changed; freeing the window then leaves nothing.
+TEST_F(Windows, ExhaustedMemoryLeavesNoHalfMadeListAndFreeLeavesNothing) {
+  const int64_t lists = ShellGadgetLists()->count();
+  const int64_t runs = test::HeapFailEachMode([&](const test::FailurePoint& at) {
+    const int64_t objects = DesktopLiveObjects();
+    TestWindow w = OpenWindow(3);  // its numbered record stays in the registry for reuse
+    const test::LiveBlockGuard live;
+    at.Arm();
+    ZnGadgetList::setWindow(w.window);
+    const bool made = ZnGadgetList::currentWindow() == w.window;
+    const int64_t made_lists = ShellGadgetLists()->count();
+    const bool has_content = w.window->contentView() != nullptr;
+    WindowFree(3);
+    test::HeapFailNever();
+    EXPECT_EQ(made_lists, lists + (made ? 1 : 0));
+    EXPECT_EQ(has_content, made) << "no content view of a list not made";
+    EXPECT_EQ(WindowRecordOf(3), nullptr);
+    EXPECT_EQ(ShellGadgetLists()->count(), lists);
+    objc_release(w.delegate);
+    objc_release(pool_);  // what the attempt autoreleased
+    pool_ = objc_alloc<NSAutoreleasePool>();
+    EXPECT_EQ(DesktopLiveObjects(), objects);
+  });
+  EXPECT_GT(runs, 4) << "the list, its storage and its content view each met a refusal";
+}
+
+// A menu bar without room for the application menu's item: nothing changes.
+TEST_F(Windows, InstallMenuBarIsAllOrNothing) {
+  const int64_t runs = test::HeapFailEachMode([&](const test::FailurePoint& at) {
+    auto* bar = objc_alloc<NSMenu>();
+    at.Arm();
+    InstallMenuBar(bar, 5);
+    test::HeapFailNever();
+    NSMenu* shown = NSApp->mainMenu();
+    EXPECT_TRUE(shown == bar || shown == DefaultMenuBar());
+    EXPECT_EQ(shown->indexOfItem(ApplicationMenu().apple_menu_item), 0);
+    EXPECT_EQ(MenuDelegate()->WindowID, shown == bar ? 5 : -1);
+    InstallMenuBar(DefaultMenuBar(), -1);
+    objc_release(bar);
+  });
+  EXPECT_GT(runs, 2) << "the new bar's room was refused";
 }
 
 // The order of WindowFree, seen through the model's call log and the state at each call.

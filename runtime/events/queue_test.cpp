@@ -294,6 +294,28 @@ TEST_F(EventWake, OtherTypesWakeWhenNothingIsPendingOrWhenForced) {
   EXPECT_EQ(Wakes(), 2);
 }
 
+// A wake-up refused at each of its requests: the event is queued all the same (or dropped with
+// its data freed, when its record is refused), its data reaches its free callback exactly once,
+// and nothing of the queue or the platform's events is left behind.
+TEST_F(EventWake, ARefusedWakeUpLosesNeitherTheRecordNorTheData) {
+  int d = 7;
+  freed.reserve(4);  // the free callback records without asking the refusing heap
+  const int64_t runs = test::HeapFailEachMode([&](const test::FailurePoint& at) {
+    const test::LiveBlockGuard live;
+    const desktop::AutoreleasePoolScope wake_events;  // drained before the guard's check
+    freed.clear();
+    at.Arm();
+    EventPostWithData(EventTypeMenu, 9, 1, 0, &d, FreeInt);
+    test::HeapFailNever();
+    const int64_t queued = EventQueueLength();
+    EXPECT_EQ(freed.size(), queued == 1 ? 0U : 1U);
+    EventTestReset();
+    desktop::DesktopTestDiscardQueuedEvents(desktop::NSApp);
+    EXPECT_EQ(freed, std::vector<int>({7})) << "queued " << queued;
+  });
+  EXPECT_GT(runs, 2) << "the wake-up's event met a refusal";
+}
+
 TEST(WakeEventLoop, WithoutApplicationDoesNothing) {
   desktop::DesktopTestReset();
   const int64_t live = desktop::DesktopLiveObjects();

@@ -277,6 +277,9 @@ TEST_F(ImageFiles, RefusalsLeaveNothingBehind) {
   EXPECT_EQ(desktop::DesktopLiveObjects(), objects);
 }
 
+// The platform refusing an image, and every heap request (the runtime's and the desktop's `new`)
+// refused in turn: a load or a creation gives an image or null, never an exception, and leaves
+// no platform object and no memory behind.
 TEST_F(ImageFiles, PlatformRefusalLeavesNothingBehind) {
   const std::string path = Write("ok.bmp", Picture24(3, 3, {}, 4));
   const int64_t objects = desktop::DesktopLiveObjects();
@@ -284,6 +287,21 @@ TEST_F(ImageFiles, PlatformRefusalLeavesNothingBehind) {
   EXPECT_EQ(ImageLoad(AnyId, path.c_str()), nullptr);
   desktop::DesktopTestFailImageCreation(-1);
   EXPECT_EQ(desktop::DesktopLiveObjects(), objects);
+  for (const bool load : {true, false}) {
+    const int64_t runs = test::HeapFailEachMode([&](const test::FailurePoint& at) {
+      const test::LiveBlockGuard live;
+      at.Arm();
+      ImageRecord* image =
+          load ? ImageLoad(AnyId, path.c_str()) : ImageCreate(AnyId, 3, 3, FillColour, 0x336699);
+      test::HeapFailNever();
+      if (image != nullptr) {
+        EXPECT_EQ(ImageWidth(reinterpret_cast<int64_t>(image)), 3);
+        ImageFree(reinterpret_cast<int64_t>(image));
+      }
+      EXPECT_EQ(desktop::DesktopLiveObjects(), objects);
+    });
+    EXPECT_GT(runs, 4) << (load ? "ImageLoad" : "ImageCreate");
+  }
 }
 
 // Load, save at each depth, load again. 24 and 32 bits keep every opaque pixel; 1 bit keeps black

@@ -71,7 +71,8 @@ void StringRelease(StringValue s);
 // TempTextInit: position 0, capacity 16, a fresh 16-byte block. Start-up step of the library.
 void TempTextInit();
 
-// TempTextFree: frees the block (and forgets it).
+// TempTextFree: frees the block and forgets it with every saved position (the library's end
+// step; TempTextInit starts it again).
 void TempTextFree();
 
 // TempTextReserve: applies the reservation rule for `n` units counted from the position, then

@@ -73,6 +73,7 @@ void TempTextFree() {
   position = 0;
   capacity = 0;
   block_bytes = 0;
+  stack_top = 0;  // saved positions into a block that is gone mean nothing to the next one
 }
 
 char16_t* TempTextReserve(int32_t n, int32_t offset) {

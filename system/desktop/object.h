@@ -130,7 +130,8 @@ R objc_msgSend(T* receiver, R (C::*method)(Params...) const, Args&&... args) {
 // objc_release: drops one reference; null does nothing.
 void objc_release(NSObject* object);
 
-// objc_retain, objc_autorelease: typed forms of retain and autorelease; null gives null.
+// objc_retain, objc_autorelease: typed forms of retain and autorelease; null gives null, and so
+// does an autorelease that releases its object for want of room.
 template <class T>
 T* objc_retain(T* object) {
   if (object != nullptr) {
@@ -140,10 +141,8 @@ T* objc_retain(T* object) {
 }
 template <class T>
 T* objc_autorelease(T* object) {
-  if (object != nullptr) {
-    object->autorelease();
-  }
-  return object;
+  // Nil when the pool could not record it: the object is gone then.
+  return object == nullptr ? nullptr : static_cast<T*>(object->autorelease());
 }
 
 // Message sends to an object that may be nil (nil answers 0 and does nothing).

@@ -5,6 +5,7 @@ emulator written independently of the game.
 
 Usage: rps_e2e.py <path of rps> <case> [valgrind path]
        rps_e2e.py <path of rps> readme --write   (renews the README's picture of the screen)
+       rps_e2e.py <guard test program> valgrind_guard <valgrind path>
 
 Each case is one CTest test, so independent cases run in parallel. A case prints what it checked
 and exits 0, or prints the first failed check with the screen as it stood and exits 1.
@@ -972,9 +973,30 @@ def case_empty_file(rps):
     return "an empty file ends the game in %.2f s, status 0" % seconds
 
 
+VALGRIND = ["--error-exitcode=1", "--leak-check=full", "--show-leak-kinds=all",
+            "--errors-for-leak-kinds=definite", "--track-fds=no"]
+
+
+def runtime_blocks_left(report):
+    """The loss records of a valgrind report whose allocation ran through the runtime (zn::)."""
+    return [record.strip() for record in re.split(r"\n==\d+== *\n", report)
+            if re.search(r"in loss record \d+ of \d+", record) and "zn::" in record]
+
+
+def case_valgrind_guard(program, valgrind):
+    """Not the game: the guard's test program, two RuntimeGuards one after the other."""
+    run = subprocess.run([valgrind] + VALGRIND + [program, "again"], stdin=subprocess.DEVNULL,
+                         capture_output=True, text=True, timeout=600, check=False)
+    left = runtime_blocks_left(run.stderr)
+    if (run.returncode != 0 or run.stdout != "again: ok\n" or left
+            or "ERROR SUMMARY: 0 errors" not in run.stderr):
+        raise CheckFailed("status %d, output %r; blocks of the runtime left:\n%s"
+                          % (run.returncode, run.stdout, "\n\n".join(left)))
+    return "two guards under valgrind: no error, nothing of the runtime left"
+
+
 def case_valgrind(rps, valgrind):
-    command = [valgrind, "--error-exitcode=1", "--leak-check=full",
-               "--errors-for-leak-kinds=definite", "--track-fds=no", rps]
+    command = [valgrind] + VALGRIND + [rps]
     game = Game(rps, command)
     game.wait_ready()
     for key in (b"1", b"2", b"3"):
@@ -991,7 +1013,9 @@ def case_valgrind(rps, valgrind):
     for kind in ("definitely", "indirectly", "possibly"):
         lost = re.search(kind + r" lost: ([\d,]+) bytes", report)
         game.check(lost is None or lost.group(1) == "0", "%s lost: %s" % (kind, lost))
-    return "a session under valgrind: no error, nothing lost, not even possibly"
+    left = runtime_blocks_left(report)
+    game.check(not left, "the end left blocks of the runtime:\n" + "\n\n".join(left))
+    return "a session under valgrind: no error, nothing lost, nothing of the runtime left"
 
 
 CASES = {name[len("case_"):]: function for name, function in globals().items()
