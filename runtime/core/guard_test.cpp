@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "runtime/console/console_test_support.h"
@@ -53,28 +52,20 @@ test::ChildOutcome RunMode(const char* mode, const std::string& locale_path, con
   });
 }
 
-// A locale of the program's own, built by localedef into a temporary folder (numbers with a
-// comma), stays inside the guard. A program that chose none gets the runtime's: LOCPATH, pointing
-// at that folder, hides en_US.UTF-8 on any machine, and the character types of C.UTF-8 still fold
-// every letter.
+// A locale of the program's own, built by localedef into a temporary folder (German: numbers with
+// a comma), stays inside the guard. A program that chose none gets the runtime's: LOCPATH,
+// pointing at that folder, hides en_US.UTF-8 on any machine, and the character types of C.UTF-8
+// still fold every letter.
 TEST(RuntimeGuard, KeepsTheProgramsLocaleAndFoldsEveryLetterWithoutOne) {
   const std::filesystem::path folder = testing::TempDir() + "zn_guard_locale";
   std::filesystem::create_directories(folder);
-  std::ofstream source(folder / "source");
-  for (const char* category : {"LC_CTYPE", "LC_COLLATE", "LC_TIME", "LC_MONETARY", "LC_MESSAGES"}) {
-    source << category << "\ncopy \"POSIX\"\nEND " << category << "\n";
+  const std::string command =
+      "localedef -i de_DE -f UTF-8 " + (folder / "de_DE.UTF-8").string() + " >/dev/null 2>&1";
+  if (std::system(command.c_str()) != 0) {
+    GTEST_SKIP() << "localedef could not make a locale (the locales package is missing)";
   }
-  source << "LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \"\"\ngrouping -1\nEND LC_NUMERIC\n";
-  source.close();
-  // Warnings about the categories left out make localedef exit with 1; the locale is made.
-  const std::string command = "localedef -i " + (folder / "source").string() + " -f UTF-8 " +
-                              (folder / "zz_ZZ.UTF-8").string() + " >/dev/null 2>&1";
-  (void)std::system(command.c_str());
-  if (!std::filesystem::exists(folder / "zz_ZZ.UTF-8" / "LC_NUMERIC")) {
-    GTEST_SKIP() << "localedef could not make a locale";
-  }
-  const test::ChildOutcome own = RunMode("locale", folder.string(), "zz_ZZ.UTF-8");
-  EXPECT_EQ(own.output.substr(0, 48), "before zz_ZZ.UTF-8 1,50\ninside zz_ZZ.UTF-8 1,50 ");
+  const test::ChildOutcome own = RunMode("locale", folder.string(), "de_DE.UTF-8");
+  EXPECT_EQ(own.output, "before de_DE.UTF-8 1,50\ninside de_DE.UTF-8 1,50 0\n");
   const test::ChildOutcome none = RunMode("locale", folder.string(), "C");
   EXPECT_EQ(none.output, "before C 1.50\ninside C.UTF-8 1.50 0\n");
   std::filesystem::remove_all(folder);

@@ -29,15 +29,18 @@ struct BlockHeader {
 };
 static_assert(sizeof(BlockHeader) == 16, "the header keeps the C library's 16-byte alignment");
 
-// A block of `bytes`, or null; *refused tells a refusal by the switch from a heap that has
-// nothing left.
-void* BlockAllocate(std::size_t bytes, bool* refused) noexcept {
+// A block of `bytes`, or null; *refused, when asked, tells a refusal by the switch from a heap
+// that has nothing left.
+void* BlockAllocate(std::size_t bytes, bool* refused = nullptr) noexcept {
   const NewRequest request = zn::test::internal::HeapNewRequest();
-  *refused = request == NewRequest::kRefused;
+  if (refused != nullptr) {
+    *refused = request == NewRequest::kRefused;
+  }
   std::size_t total = 0;
-  auto* header = *refused || __builtin_add_overflow(bytes, sizeof(BlockHeader), &total)
-                     ? nullptr
-                     : static_cast<BlockHeader*>(std::malloc(total));
+  auto* header =
+      request == NewRequest::kRefused || __builtin_add_overflow(bytes, sizeof(BlockHeader), &total)
+          ? nullptr
+          : static_cast<BlockHeader*>(std::malloc(total));
   if (header == nullptr) {
     if (request == NewRequest::kCounted) {
       zn::test::internal::HeapNewReleased();
@@ -64,11 +67,6 @@ void* BlockAllocateOrThrow(std::size_t bytes) {
   }
 }
 
-void* BlockAllocateQuietly(std::size_t bytes) noexcept {
-  bool refused = false;
-  return BlockAllocate(bytes, &refused);
-}
-
 void BlockFree(void* block) noexcept {
   if (block == nullptr) {
     return;
@@ -89,10 +87,10 @@ void* operator new[](std::size_t bytes) {
   return BlockAllocateOrThrow(bytes);
 }
 void* operator new(std::size_t bytes, const std::nothrow_t& /*tag*/) noexcept {
-  return BlockAllocateQuietly(bytes);
+  return BlockAllocate(bytes);
 }
 void* operator new[](std::size_t bytes, const std::nothrow_t& /*tag*/) noexcept {
-  return BlockAllocateQuietly(bytes);
+  return BlockAllocate(bytes);
 }
 void operator delete(void* block) noexcept {
   BlockFree(block);
