@@ -2,11 +2,11 @@
 // the order they were added, so that a cursor walk survives the doubling.
 //
 // A growing map has a power-of-two bucket count and takes a key's bucket from the top bits of its
-// hash times an odd 64-bit constant. The string hash alone would not do under a mask: 65599 leaves
-// the low bits of h an alternating sum of the units' low bits, so keys that differ in a few
-// digits would crowd a few buckets. Doubling relinks every element oldest first, each at the head
-// of its new chain, so that every chain stays newest first, as adding keeps it: of two elements
-// with one key (mode 0), a find still meets the newer one first.
+// hash times an odd 64-bit constant. The string hash alone would not do under a mask: 65599 is
+// -1 modulo 64, so the low six bits of a hash are an alternating sum of its units, and keys that
+// differ in a few digits would crowd a few buckets. Doubling relinks every element oldest first,
+// each at the head of its new chain, so that every chain stays newest first, as adding keeps it: of
+// two elements with one key (mode 0), a find still meets the newer one first.
 //
 // Doubling is an accelerator: when the larger array cannot be had, the map goes on with its
 // chains a little longer and tries again after another eighth of its elements.
