@@ -72,7 +72,8 @@ ImageRecord* ImageLoadStarted(int64_t id, std::FILE* stream) {
   }
   uint8_t* pixels = bitmap->bitmapData();
   ImageAdviseLarge(pixels, uint64_t{4} * static_cast<uint64_t>(w) * static_cast<uint64_t>(h));
-  const bool decoded = pixels != nullptr && ImageDecodePixels(pixels, w * 4, PixelsRgba | PixelsCleared) != 0;
+  const bool decoded =
+      pixels != nullptr && ImageDecodePixels(pixels, w * 4, PixelsRgba | PixelsCleared) != 0;
   // A failed read leaves zeros that can pass for pixels: it fails the load whatever the decoder
   // made of them.
   const bool read_failed = std::ferror(stream) != 0;
