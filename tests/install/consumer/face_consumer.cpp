@@ -3,9 +3,13 @@
 // clang-format off
 #include <zn/format.h>
 #include <cstring>
+#include <zn/image.h>
+#include <cstring>
 #include <zn/list.h>
 #include <cstring>
 #include <zn/map.h>
+#include <cstring>
+#include <zn/result.h>
 #include <cstring>
 #include <zn/runtime.h>
 #include <cstring>
