@@ -67,6 +67,7 @@ class Image {
   // Moves hand the image over and leave the source with none; move assignment frees the image
   // this one held first.
   Image(Image&& other) noexcept : id_(std::exchange(other.id_, 0)) {}
+  // Move assignment: this Image's own picture is freed, the other's taken.
   Image& operator=(Image&& other) noexcept {
     if (this != &other) {
       Reset();
@@ -93,6 +94,7 @@ class Image {
   // regular file that existed keeps its old bytes when a save fails.
   Result<void> save(const char* path, FormatTag format = BmpFormatTag, int32_t depth = 24,
                     Dither dither = Dither::None) const;
+  // save to a path held in a std::string.
   Result<void> save(const std::string& path, FormatTag format = BmpFormatTag, int32_t depth = 24,
                     Dither dither = Dither::None) const {
     return save(path.c_str(), format, depth, dither);
@@ -119,19 +121,25 @@ class Image {
     // iterator: the row it stands on; rows are counted, so a walk reads no pixel ahead.
     class iterator {
      public:
+      // A row, and the distance between two iterators.
       using value_type = std::span<P>;
       using difference_type = std::ptrdiff_t;
+      // An iterator of no image.
       iterator() noexcept = default;
+      // *: the row it stands on.
       std::span<P> operator*() const noexcept { return image_->Row(y_); }
+      // ++: the next row.
       iterator& operator++() noexcept {
         ++y_;
         return *this;
       }
+      // ++ that gives the row it stood on.
       iterator operator++(int) noexcept {
         iterator before = *this;
         ++y_;
         return before;
       }
+      // Iterators are equal when they stand on the same row.
       friend bool operator==(const iterator& a, const iterator& b) noexcept { return a.y_ == b.y_; }
 
      private:
@@ -140,7 +148,9 @@ class Image {
       const Image* image_ = nullptr;
       int32_t y_ = 0;
     };
+    // begin: the top row.
     iterator begin() const noexcept { return iterator(image_, 0); }
+    // end: one past the bottom row.
     iterator end() const noexcept { return iterator(image_, image_->height()); }
 
    private:

@@ -63,6 +63,7 @@ struct Error {
 // BadResult: thrown by Result::value when there is no value; what() is the reason's text.
 class BadResult : public std::exception {
  public:
+  // A BadResult for the reason a Result held.
   explicit BadResult(Error error) noexcept : error_(error) {}
   const char* what() const noexcept override { return error_.text(); }
   // error: the reason the Result held.
@@ -89,6 +90,7 @@ class [[nodiscard]] Result {
   static_assert(!std::is_same_v<std::remove_cv_t<T>, Error>, "a Result of an Error is ambiguous");
 
  public:
+  // The type of the value.
   using value_type = T;
 
   // A Result holding the value.
@@ -103,6 +105,7 @@ class [[nodiscard]] Result {
       std::construct_at(&value_, other.value_);
     }
   }
+  // Move: the value moved, or the reason.
   Result(Result&& other) noexcept(
       std::is_nothrow_move_constructible_v<T>) requires std::move_constructible<T>
       : error_(other.error_) {
@@ -119,6 +122,7 @@ class [[nodiscard]] Result {
     }
     return *this;
   }
+  // Move assignment, by the same rules.
   Result& operator=(Result&& other) noexcept(
       std::is_nothrow_move_constructible_v<T>&& std::is_nothrow_move_assignable_v<T>) requires
       std::move_constructible<T> && std::is_move_assignable_v<T> {
@@ -138,10 +142,12 @@ class [[nodiscard]] Result {
     Check();
     return value_;
   }
+  // value of a const Result.
   const T& value() const& {
     Check();
     return value_;
   }
+  // value of an rvalue: the value to be moved from.
   T&& value() && {
     Check();
     return std::move(value_);
@@ -151,28 +157,32 @@ class [[nodiscard]] Result {
     assert(has_value());
     return value_;
   }
+  // * of a const Result.
   const T& operator*() const& noexcept {
     assert(has_value());
     return value_;
   }
+  // * of an rvalue: the value to be moved from.
   T&& operator*() && noexcept {
     assert(has_value());
     return std::move(value_);
   }
+  // ->: the value's members.
   T* operator->() noexcept {
     assert(has_value());
     return &value_;
   }
+  // -> of a const Result.
   const T* operator->() const noexcept {
     assert(has_value());
     return &value_;
   }
-  // value_or: a copy of the value (the value moved out, on an rvalue), or `fallback` made into a
-  // T when there is none.
+  // value_or: a copy of the value, or `fallback` made into a T when there is none.
   template <class U>
   T value_or(U&& fallback) const& {
     return has_value() ? value_ : static_cast<T>(std::forward<U>(fallback));
   }
+  // value_or of an rvalue: the value moved out, or the fallback.
   template <class U>
   T value_or(U&& fallback) && {
     return has_value() ? std::move(value_) : static_cast<T>(std::forward<U>(fallback));
@@ -215,6 +225,7 @@ class [[nodiscard]] Result {
 template <>
 class [[nodiscard]] Result<void> {
  public:
+  // No value.
   using value_type = void;
 
   // Success.
