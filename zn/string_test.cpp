@@ -68,6 +68,17 @@ TEST(String, Utf8ByLengthWithBothPolicies) {
             "b");
   EXPECT_EQ(lone.to_utf8(zn::Invalid::Lenient), "a");
   EXPECT_EQ(zn::String().to_utf8(), "");
+  // Long texts are encoded a piece at a time: pairs and lone halves at every piece boundary give
+  // the bytes of the C-level's one-shot conversion.
+  for (std::u16string units : {u"", u"x", u"xy", u"xyz"}) {
+    while (units.size() < 3500) {
+      units += u"a\U00010400\xD800";
+    }
+    const zn::String text(units);
+    char* reference = zn::StringToUtf8Flags(text.get(), zn::ConvertReplaceInvalid);
+    EXPECT_EQ(text.to_utf8(), reference) << units.size();
+    zn::NarrowTextFree(reference);
+  }
 }
 
 TEST(String, OrderHashAndSearchFollowTheView) {
