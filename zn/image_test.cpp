@@ -1,20 +1,14 @@
 // zn::Image and zn::Result: the reasons loads, saves and reductions give; rows and reductions
-// against what the writer puts in its files; images and results that move, assign and release
-// without a leak or a double free.
+// against the writer's indexed files and the black-and-white threshold; images and results that
+// move, assign and release without a leak or a double free.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cerrno>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <span>
-#include <stdexcept>
-#include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/support/heap_checks.h"
@@ -59,13 +53,8 @@ TEST_F(FaceImage, FailuresCarryTheirReason) {
       {"not a picture", zn::Image::load(Path("words.bmp")).error(), {R::NotAPicture, 0}},
       {"over budget", over_budget, {R::OverBudget, 0}},
       {"side 0", zn::Image::create(0, 5).error(), {R::TooLarge, 0}},
-      {"side 32768", zn::Image::create(1, 32768).error(), {R::TooLarge, 0}},
       {"save no image", zn::Image().save(Path("none.bmp")).error(), {R::NoSuchImage, 0}},
       {"save in no folder", picture->save(Path("no/x.bmp")).error(), {R::MissingFile, ENOENT}},
-      {"save 7 bits",
-       picture->save(Path("x.bmp"), zn::BmpFormatTag, 7).error(),
-       {R::LayoutNotSupported, 0}},
-      {"save PNG", picture->save(Path("x.png"), 0x474E50).error(), {R::UnknownFormat, 0}},
       {"reduce to 3", picture->reduce(3).error(), {R::BadArgument, 0}},
       {"reduce no image", zn::Image().reduce(2).error(), {R::NoSuchImage, 0}},
   };
@@ -74,12 +63,7 @@ TEST_F(FaceImage, FailuresCarryTheirReason) {
     EXPECT_EQ(c.got.system_error, c.expected.system_error) << c.what;
   }
   auto missing = zn::Image::load(Path("missing.bmp"));
-  try {
-    (void)missing.value();
-    ADD_FAILURE() << "value() of a failed load returned";
-  } catch (const zn::BadResult& error) {
-    EXPECT_STREQ(error.what(), "no such file");
-  }
+  EXPECT_THROW((void)missing.value(), zn::BadResult);
   EXPECT_EQ(std::move(missing).value_or(zn::Image()).id(), 0);
   EXPECT_THROW(zn::Image().save(Path("none.bmp")).value(), zn::BadResult);
   // A Result made from "no failure" still fails.
@@ -98,12 +82,6 @@ TEST_F(FaceImage, RowsAndReductionsMatchTheWritersFiles) {
     }
     ++y;
   }
-  ASSERT_TRUE(picture->save(Path("full.bmp")));
-  auto loaded = zn::Image::load(Path("full.bmp"));
-  ASSERT_TRUE(loaded);
-  for (y = 0; y < kHeight; ++y) {
-    EXPECT_EQ(0, std::memcmp(loaded->row(y).data(), picture->row(y).data(), kWidth * 4)) << y;
-  }
   for (const int32_t depth : {1, 4, 8}) {
     const auto indexed = picture->reduce(1 << depth);
     ASSERT_TRUE(indexed && picture->save(Path("indexed.bmp"), zn::BmpFormatTag, depth));
@@ -115,9 +93,10 @@ TEST_F(FaceImage, RowsAndReductionsMatchTheWritersFiles) {
     ASSERT_GE(file.size(), pixels + stride * kHeight);
     for (std::size_t i = 0; i < indexed->palette.size(); ++i) {
       const zn::Pixel p = indexed->palette[i];
-      const uint8_t* bgr = &file[palette + 4 * i];
-      EXPECT_TRUE(p.red == bgr[2] && p.green == bgr[1] && p.blue == bgr[0]) << depth << ":" << i;
-      EXPECT_TRUE(depth > 1 || p.alpha == 255) << "black and white are opaque";
+      const uint8_t* bgr = &file[palette + 4 * i];  // black and white are opaque colours too
+      EXPECT_TRUE(p.red == bgr[2] && p.green == bgr[1] && p.blue == bgr[0] &&
+                  (depth > 1 || p.alpha == 255))
+          << depth << " bits, colour " << i;
     }
     for (y = 0; y < kHeight; ++y) {
       const uint8_t* row = &file[pixels + stride * (kHeight - 1 - y)];
@@ -125,6 +104,9 @@ TEST_F(FaceImage, RowsAndReductionsMatchTheWritersFiles) {
         const int bit = x * depth,
                   index = row[bit / 8] >> (8 - depth - bit % 8) & ((1 << depth) - 1);
         ASSERT_EQ(indexed->row(y)[x], index) << depth << " bits, pixel " << x << "," << y;
+        // The rows were written where they belong: black and white follows the brightness.
+        const double luma = 0.2126 * (x * 7) + 0.7152 * (y * 60) + 0.0722 * (255 - x * 5);
+        EXPECT_TRUE(depth > 1 || index == (luma > 160.0)) << x << "," << y;
       }
     }
     EXPECT_TRUE(indexed->row(kHeight).empty() && indexed->row(-1).empty());
@@ -137,7 +119,7 @@ struct Refusing {
   explicit Refusing(std::string t) : text(std::move(t)) {}
   Refusing(Refusing&& other) : text(other.text) {
     if (refuse) {
-      throw std::runtime_error("move refused");
+      throw 0;
     }
   }
   Refusing& operator=(Refusing&&) = default;
@@ -159,10 +141,8 @@ TEST_F(FaceImage, ImagesAndResultsMoveAssignAndRelease) {
   EXPECT_EQ(zn::ImageWidth(released), 3);
   zn::ImageFree(released);
   zn::Result<zn::Image> image = zn::Image::create(4, 4);
-  zn::Result<zn::Image> moved = std::move(image);  // the moved-from one holds no image
-  moved = std::move(image);                        // NOLINT: an empty image onto the live one
-  image = zn::Error{zn::Reason::Damaged, 0};
-  EXPECT_FALSE(moved->id() != 0 || image);
+  const zn::Result<zn::Image> moved = std::move(image);  // the moved-from one holds no image
+  EXPECT_TRUE(moved->width() == 4 && image->id() == 0);  // NOLINT(bugprone-use-after-move)
   // Every pair of states, copied and moved; the fixture counts the blocks, ASan the frees.
   using Text = zn::Result<zn::String>;
   const Text value(zn::String(u"value")), failed(zn::Error{zn::Reason::ReadError, 5});
@@ -180,7 +160,7 @@ TEST_F(FaceImage, ImagesAndResultsMoveAssignAndRelease) {
   zn::Result<Refusing> refusing(zn::Error{zn::Reason::ReadError, 0});
   zn::Result<Refusing> full(Refusing("a text long enough for a heap block of its own"));
   Refusing::refuse = true;
-  EXPECT_THROW(refusing = std::move(full), std::runtime_error);
+  EXPECT_THROW(refusing = std::move(full), int);
   Refusing::refuse = false;
   EXPECT_EQ(refusing.error().reason, zn::Reason::ReadError);
 }
