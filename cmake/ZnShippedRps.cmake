@@ -12,6 +12,10 @@ set(ZN_SHIPPED_DIR ${PROJECT_BINARY_DIR}/shipped)
 set(ZN_SHIPPED_RPS ${ZN_SHIPPED_DIR}/game/rps)
 set(ZN_SHIPPED_RPS_DYNAMIC ${ZN_SHIPPED_DIR}/game/rps_dynamic)
 set(ZN_SHIPPED_GUARD_PROGRAM ${ZN_SHIPPED_DIR}/runtime/core/guard_test_program)
+# The examples on the C++ face, optimised and unsanitized like the game, for their valgrind runs.
+set(ZN_SHIPPED_INVENTORY ${ZN_SHIPPED_DIR}/examples/inventory)
+set(ZN_SHIPPED_WORDFREQ ${ZN_SHIPPED_DIR}/examples/wordfreq)
+set(ZN_SHIPPED_QUANTIZE ${ZN_SHIPPED_DIR}/examples/quantize)
 
 # The compiler launcher (ccache) reaches the sub-build through the environment when it was given
 # there; a launcher given as a cache variable is handed on.
@@ -28,10 +32,11 @@ ExternalProject_Add(zn_shipped_rps
   BINARY_DIR ${ZN_SHIPPED_DIR}
   CONFIGURE_COMMAND ${CMAKE_COMMAND} -S <SOURCE_DIR> -B <BINARY_DIR> --preset release
                     ${zn_shipped_options}
-  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target rps rps_dynamic guard_test_program
-                -j ${zn_cores}
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR>
+                --target rps rps_dynamic guard_test_program inventory wordfreq quantize -j ${zn_cores}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${ZN_SHIPPED_RPS} ${ZN_SHIPPED_RPS_DYNAMIC} ${ZN_SHIPPED_GUARD_PROGRAM}
+                   ${ZN_SHIPPED_INVENTORY} ${ZN_SHIPPED_WORDFREQ} ${ZN_SHIPPED_QUANTIZE}
   USES_TERMINAL_CONFIGURE ON
   USES_TERMINAL_BUILD ON)

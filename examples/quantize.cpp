@@ -9,126 +9,92 @@
 // arguments, 1 for a file that cannot be read, is not a picture, or cannot be written (an existing
 // OUTPUT then keeps its old bytes).
 //
-// What it shows of the runtime: a RuntimeGuard around main; ImageLoad and ImageSave, which go
-// from a file to a numbered image and back through the codec registry; the image accessors.
+// What it shows of the runtime's C++ face: zn::Runtime around main; zn::Image::load and save,
+// whose results carry the image library's reason for a refusal (a zn::Error, with the system's
+// errno where it gave one).
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
-#include "runtime/core/core.h"
-#include "runtime/images/images.h"
+#include <zn/image.h>
+#include <zn/runtime.h>
 
 namespace {
 
-constexpr int64_t kPicture = 1;  // the number under which the picture is kept
-constexpr int64_t kProgressPixels = 1000000;
-
-// A bar of the work done, redrawn in place; shown only to a person watching a terminal.
-class ProgressBar {
- public:
-  explicit ProgressBar(bool shown) : shown_(shown) {}
-  ~ProgressBar() { End(); }
-  ProgressBar(const ProgressBar&) = delete;
-  ProgressBar& operator=(const ProgressBar&) = delete;
-
-  void Show(int percent, const char* stage) {
-    if (!shown_) {
-      return;
-    }
-    constexpr int kWidth = 30;
-    char bar[kWidth + 1];
-    for (int i = 0; i < kWidth; ++i) {
-      bar[i] = i < percent * kWidth / 100 ? '#' : '.';
-    }
-    bar[kWidth] = 0;
-    // \r and erasing to the end of the line redraw the bar where it stands.
-    std::fprintf(stderr, "\r[%s] %3d%% %s\x1b[K", bar, percent, stage);
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-
-  // Ends the bar's line, so that what follows on standard error starts a line of its own.
-  void End() {
-    if (drawn_) {
-      std::fputs("\n", stderr);
-      drawn_ = false;
-    }
-  }
-
- private:
-  bool shown_;
-  bool drawn_ = false;
-};
+// Shows the work done as a bar on standard error, drawn over the one before it (\r, then erasing
+// to the end of the line).
+void ShowProgress(int percent, const char* stage) {
+  const int done = percent * 30 / 100;  // of 30 marks
+  std::fprintf(stderr, "\r[%.*s%.*s] %3d%% %s\x1b[K", done, "##############################",
+               30 - done, "..............................", percent, stage);
+}
 
 int Usage() {
   std::fputs("usage: quantize [-c 256|16|2] [-d] INPUT OUTPUT\n", stderr);
   return 2;
 }
 
+// One line on standard error naming the file and why the library refused it; status 1.
+int Failed(const char* what, const char* file, const zn::Error& error) {
+  std::fprintf(stderr, "quantize: %s %s: %s", what, file, error.text());
+  if (error.system_error != 0) {
+    std::fprintf(stderr, " (%s)", std::strerror(error.system_error));
+  }
+  std::fputs("\n", stderr);
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int32_t depth = 8;
-  uint32_t flags = 0;
-  const char* files[2] = {nullptr, nullptr};
-  int file_count = 0;
+  zn::Dither dither = zn::Dither::None;
+  std::vector<const char*> files;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-d") == 0) {
-      flags |= zn::DitherFlag;
-    } else if (std::strcmp(argv[i], "-c") == 0) {
-      if (++i == argc) {
-        return Usage();
-      }
-      const char* colours = argv[i];
-      depth = std::strcmp(colours, "256") == 0  ? 8
-              : std::strcmp(colours, "16") == 0 ? 4
-              : std::strcmp(colours, "2") == 0  ? 1
-                                                : 0;
+    const std::string_view argument = argv[i];
+    if (argument == "-d") {
+      dither = zn::Dither::Diffusion;
+    } else if (argument == "-c" && i + 1 < argc) {
+      const std::string_view colours = argv[++i];
+      depth = colours == "256" ? 8 : colours == "16" ? 4 : colours == "2" ? 1 : 0;
       if (depth == 0) {
-        std::fprintf(stderr, "quantize: colours must be 256, 16 or 2, not %s\n", colours);
+        std::fprintf(stderr, "quantize: colours must be 256, 16 or 2, not %s\n", argv[i]);
         return 2;
       }
-    } else if (argv[i][0] == '-' || file_count == 2) {
+    } else if (argument.starts_with('-')) {
       return Usage();
     } else {
-      files[file_count++] = argv[i];
+      files.push_back(argv[i]);
     }
   }
-  if (file_count != 2) {
+  if (files.size() != 2) {
     return Usage();
   }
-  const char* input = files[0];
-  const char* output = files[1];
-  // The writer's dithering works on learned palettes; black and white is a threshold.
-  if (depth == 1) {
-    flags &= ~zn::DitherFlag;
-  }
 
-  zn::RuntimeGuard runtime;
-
-  // ImageLoad answers null for any failure; opening the file first tells a missing or forbidden
-  // file from one that is not a picture.
-  std::FILE* probe = std::fopen(input, "rb");
-  if (probe == nullptr) {
-    std::fprintf(stderr, "quantize: cannot open %s: %s\n", input, std::strerror(errno));
-    return 1;
+  zn::Runtime runtime;
+  const auto image = zn::Image::load(files[0]);
+  if (!image) {
+    return Failed("cannot read", files[0], image.error());
   }
-  std::fclose(probe);
-  if (zn::ImageLoad(kPicture, input) == nullptr) {
-    std::fprintf(stderr, "quantize: %s is not a BMP picture that can be read\n", input);
-    return 1;
+  // A bar only for a person watching a terminal, and only where the wait is noticeable.
+  const bool progress =
+      int64_t{image->width()} * image->height() > 1000000 && isatty(STDERR_FILENO) == 1;
+  if (progress) {
+    ShowProgress(40, "read; reducing the colours");
   }
-  const int64_t pixels = zn::ImageWidth(kPicture) * zn::ImageHeight(kPicture);
-  ProgressBar progress(pixels > kProgressPixels && isatty(STDERR_FILENO) == 1);
-  progress.Show(40, "read; reducing the colours");
-  if (zn::ImageSave(kPicture, output, zn::BmpFormatTag, depth, flags) != 1) {
-    progress.End();
-    std::fprintf(stderr, "quantize: cannot write %s\n", output);
-    return 1;
+  const auto saved = image->save(files[1], zn::BmpFormatTag, depth, dither);
+  if (progress) {
+    if (saved) {
+      ShowProgress(100, "written");
+    }
+    std::fputs("\n", stderr);  // what follows starts a line of its own
   }
-  progress.Show(100, "written");
+  if (!saved) {
+    return Failed("cannot write", files[1], saved.error());
+  }
   return 0;
 }

@@ -6,24 +6,24 @@
 // differ only in letter case count as one, shown as first spelled in the file. Each line of the
 // output is the count, a space and the word; equal counts are in code-unit order of the words.
 //
-// What it shows of the runtime: a program with its own main that starts and ends the runtime with
-// a RuntimeGuard; decoding outside text with ConvertReplaceInvalid, so that no byte of a damaged
-// file stops the count; a hash map with string keys, case-blind on request; iterating over the
-// map and reading each element's key.
+// What it shows of the runtime's C++ face: zn::Runtime around main; zn::String::from_utf8, whose
+// replacing rule lets no byte of a damaged file stop the count; a zn::Map with text keys, exact
+// or case-blind (zn::FoldedKey), walked with structured bindings; zn::format for the output.
+#include <algorithm>
 #include <cerrno>
-#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
-#include <algorithm>
-
-#include "runtime/containers/containers.h"
-#include "runtime/core/core.h"
-#include "runtime/strings/strings.h"
+#include <zn/format.h>
+#include <zn/map.h>
+#include <zn/runtime.h>
+#include <zn/string.h>
 
 namespace {
 
@@ -46,30 +46,33 @@ bool ReadFile(const char* path, std::string* bytes) {
   return !failed;
 }
 
-// The text as UTF-16, every ill-formed part of the UTF-8 as U+FFFD (which is not a letter).
-std::u16string Decode(const std::string& bytes) {
-  std::u16string text;
-  if (bytes.empty() || bytes.size() > INT32_MAX) {
-    return text;
-  }
-  const auto length = static_cast<int32_t>(bytes.size());
-  const int32_t units = zn::MultiByteToUtf16(zn::CodePageUtf8, zn::ConvertReplaceInvalid,
-                                             bytes.data(), length, nullptr, 0);
-  text.resize(static_cast<size_t>(units));
-  text.resize(static_cast<size_t>(zn::MultiByteToUtf16(zn::CodePageUtf8, zn::ConvertReplaceInvalid,
-                                                       bytes.data(), length, text.data(), units)));
-  return text;
-}
-
 bool IsWordUnit(char16_t unit) {
   // Surrogates (characters outside the Basic Multilingual Plane) are not taken as letters.
   return (unit < 0xD800 || unit > 0xDFFF) && std::iswalnum(static_cast<wint_t>(unit)) != 0;
 }
 
-struct Entry {
-  int64_t count;
-  const char16_t* word;  // the map's key, valid while the map lives
-};
+template <class Key>
+void Report(std::u16string_view text) {
+  zn::Map<int64_t, Key> counts;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && IsWordUnit(text[i])) {
+      continue;
+    }
+    if (i > start) {
+      ++counts[text.substr(start, i - start)];
+    }
+    start = i + 1;
+  }
+  std::vector<std::pair<int64_t, std::u16string_view>> entries;
+  for (const auto& [word, count] : counts) {
+    entries.emplace_back(-count, word);
+  }
+  std::sort(entries.begin(), entries.end());
+  for (const auto& [count, word] : entries) {
+    std::fputs(zn::format(u"{} {}\n", -count, word).to_utf8().c_str(), stdout);
+  }
+}
 
 }  // namespace
 
@@ -91,66 +94,22 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  zn::RuntimeGuard runtime;
-  // Letters beyond ASCII need a UTF-8 character type; the start sequence asks for en_US.UTF-8,
-  // which not every machine has.
-  const char* ctype = std::setlocale(LC_CTYPE, nullptr);
-  if (ctype == nullptr || std::strcmp(ctype, "C") == 0 || std::strcmp(ctype, "POSIX") == 0) {
-    std::setlocale(LC_CTYPE, "C.UTF-8");
-  }
+  // The start sequence gives letters beyond ASCII a UTF-8 character type (en_US.UTF-8, or
+  // C.UTF-8 where that is not installed), which iswalnum needs.
+  zn::Runtime runtime;
 
   std::string bytes;
   if (!ReadFile(path, &bytes)) {
     std::fprintf(stderr, "wordfreq: cannot read %s: %s\n", path, std::strerror(errno));
     return 1;
   }
-  const std::u16string text = Decode(bytes);
-
-  zn::HashMap* counts = nullptr;
-  if (zn::MapCreate(sizeof(int64_t), 0, nullptr, &counts, 4096,
-                    ignore_case ? zn::MapKeyNoCase : 0) == nullptr) {
-    std::fputs("wordfreq: out of memory\n", stderr);
-    return 1;
+  // A 0 byte would end the text; it separates words like any other non-letter.
+  std::replace(bytes.begin(), bytes.end(), '\0', '\n');
+  const zn::String text = zn::String::from_utf8(bytes);
+  if (ignore_case) {
+    Report<zn::FoldedKey>(text);
+  } else {
+    Report<zn::StringKey>(text);
   }
-  std::u16string word;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    if (i < text.size() && IsWordUnit(text[i])) {
-      word.push_back(text[i]);
-      continue;
-    }
-    if (word.empty()) {
-      continue;
-    }
-    // MapAdd in its finding mode would clear a present count, so find first.
-    void* value = zn::MapFind(counts, word.c_str());
-    if (value == nullptr) {
-      value = zn::MapAdd(counts, word.c_str(), 0);
-    }
-    if (value == nullptr) {
-      std::fputs("wordfreq: out of memory\n", stderr);
-      zn::MapFree(counts);
-      return 1;
-    }
-    ++*static_cast<int64_t*>(value);
-    word.clear();
-  }
-
-  std::vector<Entry> entries;
-  zn::MapReset(counts);
-  while (void* value = zn::MapNext(counts)) {
-    entries.push_back({*static_cast<int64_t*>(value), zn::MapCurrentKey(counts)});
-  }
-  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-    if (a.count != b.count) {
-      return a.count > b.count;
-    }
-    return std::u16string_view(a.word) < std::u16string_view(b.word);
-  });
-  for (const Entry& entry : entries) {
-    char* utf8 = zn::StringToUtf8(entry.word);
-    std::printf("%lld %s\n", static_cast<long long>(entry.count), utf8);
-    zn::NarrowTextFree(utf8);
-  }
-  zn::MapFree(counts);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -2,8 +2,8 @@
 reduced to 256, 16 and 2 colours with and without dithering, each result read back by Pillow
 (indexed, as many colours as asked at most, the same size, close to the original); the progress
 bar, absent when standard error is not a terminal and present when it is; and the one-line
-errors with a non-zero status for a missing file, a file that is no picture and a bad number of
-colours.
+errors with a non-zero status, naming the file and the library's reason, for a missing file, a
+file that is no picture and a bad number of colours.
 
 usage: check_quantize.py QUANTIZE WORK_FOLDER
 """
@@ -109,10 +109,10 @@ def check_errors(program, folder):
     source = os.path.join(folder, "source.bmp")
     out = os.path.join(folder, "error_out.bmp")
     cases = (
-        ([os.path.join(folder, "missing.bmp"), out], "missing.bmp"),
-        ([text, out], "not_a_picture.bmp"),
+        ([os.path.join(folder, "missing.bmp"), out], "missing.bmp: no such file"),
+        ([text, out], "not_a_picture.bmp: not a picture"),
         (["-c", "7", source, out], "7"),
-        ([source, os.path.join(folder, "no_such_folder", "out.bmp")], "no_such_folder"),
+        ([source, os.path.join(folder, "no_such_folder", "out.bmp")], "out.bmp: no such file"),
     )
     for arguments, named in cases:
         result = run([program] + arguments)

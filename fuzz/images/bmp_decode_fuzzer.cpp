@@ -1,10 +1,14 @@
 // Fuzz target: the BMP probe and decoder on a memory source, through the codec registry, in both
-// row orders, in 3- and 4-byte pixels and with rows wider than needed; then the same bytes as a
-// file through ImageLoad, and a small loaded picture saved again through ImageSave; the decoded
-// 3-byte pixels also go through a 24-bit save to memory and back, and must come back the same.
+// row orders, in 3- and 4-byte pixels (4-byte ones also into a cleared destination, which must give
+// the same picture) and with rows wider than needed; then the same bytes as a file through
+// ImageLoad, under a pixel budget that the input moves around the picture's own size (a load over
+// it must be refused, one that fails must say why), and a small loaded picture saved again through
+// ImageSave; the decoded 3-byte pixels also go through a 24-bit save to memory and back, and must
+// come back the same.
 // Sanitizers catch any read outside the input or write outside the destination, and any leak.
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +25,8 @@
 namespace {
 
 constexpr int64_t kLargestDestination = int64_t{1} << 24;
-constexpr int64_t kLargestLoad = int64_t{1} << 22;  // pixels; keeps a run inside its memory limit
+constexpr int64_t kLargestLoad = int64_t{1} << 22;  // pixels: the budget that keeps a run inside
+                                                    // its memory limit
 constexpr int64_t kLargestSave = 4096;              // pixels; palette learning is slow
 
 bool Started() {
@@ -63,12 +68,28 @@ void DecodeFromMemory(size_t size, int64_t width, int64_t rows, Decoded* decoded
     std::vector<uint8_t> destination(static_cast<size_t>(rows * bytes_per_row));
     const uint32_t format = pixel_bytes == 4 ? zn::PixelsRgba : 0U;
     for (const uint32_t flags : {0U, zn::RowsBottomUp}) {
+      std::fill(destination.begin(), destination.end(), uint8_t{0xCD});
       const int32_t result =
           zn::ImageDecodePixels(destination.empty() ? nullptr : destination.data(),
                                 static_cast<int32_t>(bytes_per_row), flags | format);
       if (pixel_bytes == 3 && flags == 0 && result != 0) {
         decoded->pixels = destination;
         decoded->bytes_per_row = bytes_per_row;
+      }
+      if (pixel_bytes == 4 && result != 0) {
+        // Into zero bytes said to be cleared, the skipped pixels are left alone: the same picture.
+        std::vector<uint8_t> cleared(destination.size());
+        if (zn::ImageDecodePixels(cleared.data(), static_cast<int32_t>(bytes_per_row),
+                                  flags | format | zn::PixelsCleared) != result) {
+          std::abort();
+        }
+        for (int64_t y = 0; y < rows; ++y) {
+          if (std::memcmp(cleared.data() + y * bytes_per_row,
+                          destination.data() + y * bytes_per_row,
+                          static_cast<size_t>(width * 4)) != 0) {
+            std::abort();  // a skipped pixel cleared differently from a zero one
+          }
+        }
       }
     }
   }
@@ -105,6 +126,15 @@ void SaveAndReadBack(const Decoded& decoded, int64_t width, int64_t rows, size_t
   zn::MemoryBlockFree(file);
 }
 
+// The pixel budget for a picture of `pixels`: the largest load, or (as the input's size picks) the
+// picture's own size or one pixel less, so that both sides of the limit are reached.
+int64_t BudgetFor(size_t size, int64_t pixels) {
+  if ((size & 32) == 0 || pixels < 1 || pixels > kLargestLoad) {
+    return kLargestLoad;
+  }
+  return (size & 64) != 0 ? pixels : std::max<int64_t>(1, pixels - 1);
+}
+
 void LoadFromFile(const uint8_t* data, size_t size, int64_t pixels) {
   static const TempFiles files;
   const std::string& source = files.source;
@@ -117,8 +147,16 @@ void LoadFromFile(const uint8_t* data, size_t size, int64_t pixels) {
   if (std::fclose(file) != 0 || !written) {
     return;
   }
+  const int64_t budget = BudgetFor(size, pixels);
+  zn::ImagePixelBudgetSet(budget);
   zn::ImageRecord* image = zn::ImageLoad(zn::AnyId, source.c_str());
+  if ((image == nullptr) != (zn::ImageLastFailure().reason != zn::ImageFailureReason::kNone)) {
+    std::abort();  // a failure without its reason, or a reason for a success
+  }
   if (image != nullptr) {
+    if (int64_t{image->width} * image->height > budget) {
+      std::abort();  // a picture over the budget was loaded
+    }
     const auto id = reinterpret_cast<int64_t>(image);
     if (pixels <= kLargestSave) {
       constexpr int32_t kDepths[] = {1, 4, 8, 24, 32};
@@ -147,8 +185,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DecodeFromMemory(size, width, rows, &decoded);
   zn::ImageDecodeFinish();
   SaveAndReadBack(decoded, width, rows, size);
-  if (width <= kLargestLoad && rows <= kLargestLoad && width * rows <= kLargestLoad) {
-    LoadFromFile(data, size, width * rows);
-  }
+  // Every input is loaded: the budget refuses the large ones before any pixel block is made.
+  LoadFromFile(data, size, width >= 0 && rows >= 0 ? width * rows : -1);
   return 0;
 }

@@ -3,7 +3,7 @@
 // Properties: counting and converting agree; every destination length is a hard limit and gives a
 // prefix of the full result; the heap and buffer results are terminated, equal to each other and to
 // the converted text; decoded text without a broken pair survives encoding and decoding again; the
-// processor's block steps and the portable steps agree.
+// steps of every width agree.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,16 +31,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(full[static_cast<size_t>(counted)] == 0xBEEF, "the destination length is a hard limit");
   const bool faulted = counted > 0 && converted == 0;
 
-  // The portable steps (those of a processor without the block steps) give the same units.
-  zn::StringsTestUseBlocks(false);
-  std::vector<char16_t> portable(full.size(), 0xBEEF);
-  Require(zn::MultiByteToUtf16(zn::CodePageUtf8, 0, text, length, nullptr, 0) == counted,
-          "portable steps count alike");
-  Require(zn::MultiByteToUtf16(zn::CodePageUtf8, 0, text, length, portable.data(), counted) ==
-                  converted &&
-              portable == full,
-          "portable steps convert alike");
-  zn::StringsTestUseBlocks(true);
+  // The narrower steps (down to the portable ones of a processor without block steps) give the
+  // same units.
+  for (int level = 0; level + 1 < zn::StringsTestBlockLevels(); ++level) {
+    zn::StringsTestUseBlockLevel(level);
+    std::vector<char16_t> narrower(full.size(), 0xBEEF);
+    Require(zn::MultiByteToUtf16(zn::CodePageUtf8, 0, text, length, nullptr, 0) == counted,
+            "narrower steps count alike");
+    Require(zn::MultiByteToUtf16(zn::CodePageUtf8, 0, text, length, narrower.data(), counted) ==
+                    converted &&
+                narrower == full,
+            "narrower steps convert alike");
+  }
+  zn::StringsTestUseBlockLevel(2);
 
   // Every smaller destination gives a prefix of the full result, never a split pair.
   for (int32_t room = 1; room < counted && room < 64; ++room) {

@@ -3,8 +3,7 @@
 //
 // Properties: counting and converting agree; every destination length is a hard limit and gives a
 // prefix of the full result made of whole characters; StringToUtf8 gives the converted bytes and a
-// 0 byte; encoded text decodes back to the units it came from; the processor's block steps and the
-// portable steps agree.
+// 0 byte; encoded text decodes back to the units it came from; the steps of every width agree.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -54,16 +53,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(full[static_cast<size_t>(counted)] == '\x5A', "the destination length is a hard limit");
   const bool faulted = counted > 0 && converted == 0;
 
-  // The portable steps (those of a processor without the block steps) give the same bytes.
-  zn::StringsTestUseBlocks(false);
-  std::string portable(full.size(), '\x5A');
-  Require(zn::Utf16ToMultiByte(zn::CodePageUtf8, 0, units.data(), length, nullptr, 0) == counted,
-          "portable steps count alike");
-  Require(zn::Utf16ToMultiByte(zn::CodePageUtf8, 0, units.data(), length, portable.data(),
-                               counted) == converted &&
-              portable == full,
-          "portable steps convert alike");
-  zn::StringsTestUseBlocks(true);
+  // The narrower steps (down to the portable ones of a processor without block steps) give the
+  // same bytes, and StringToUtf8 measures the same text alike.
+  char* widest = zn::StringToUtf8(units.c_str());
+  for (int level = 0; level + 1 < zn::StringsTestBlockLevels(); ++level) {
+    zn::StringsTestUseBlockLevel(level);
+    std::string narrower(full.size(), '\x5A');
+    Require(zn::Utf16ToMultiByte(zn::CodePageUtf8, 0, units.data(), length, nullptr, 0) == counted,
+            "narrower steps count alike");
+    Require(zn::Utf16ToMultiByte(zn::CodePageUtf8, 0, units.data(), length, narrower.data(),
+                                 counted) == converted &&
+                narrower == full,
+            "narrower steps convert alike");
+    char* narrow = zn::StringToUtf8(units.c_str());
+    Require(std::string(narrow) == widest, "StringToUtf8 alike with narrower steps");
+    zn::NarrowTextFree(narrow);
+  }
+  zn::StringsTestUseBlockLevel(2);
+  zn::NarrowTextFree(widest);
 
   if (!faulted) {
     // Smaller destinations: a prefix that ends on a character boundary.

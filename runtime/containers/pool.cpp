@@ -230,20 +230,22 @@ void ChunkAvailableHeadToFull(BlockPool* pool, PoolChunk* chunk) {
   return header + kBlockHeader;
 }
 
-// The common give: the block goes on its chunk's free list and the chunk stays where it is. One
-// test decides whether a rare turn is due: the chunk was full (nothing was free) or every block
-// cut from it is back.
+// The common give: the block goes on its chunk's free list and the chunk stays where it is. A
+// rare turn is due only when every block cut from the chunk is back, or when the chunk was full:
+// nothing was free and everything was cut. A chunk with uncut blocks whose only block in use
+// keeps coming and going (the event queue's one record) stays on this path.
 [[gnu::always_inline]] inline void PoolGiveTo(BlockPool* pool, void* payload) {
   char* header = static_cast<char*>(payload) - kBlockHeader;
   auto* chunk = static_cast<PoolChunk*>(HeaderNext(header));
   const int32_t free_before = chunk->free;
+  const int32_t cut = chunk->cut;
   HeaderStore(header, chunk->free_list);
   chunk->free_list = header;
   chunk->free = free_before + 1;
   PayloadPoison(pool, header);
-  if (free_before == 0 || free_before + 1 == chunk->cut) [[unlikely]] {
-    // It was full exactly when nothing was free and everything was cut.
-    ChunkAfterGive(pool, chunk, free_before == 0 && chunk->cut >= chunk->capacity);
+  const bool was_full = free_before == 0 && cut >= chunk->capacity;
+  if (was_full || free_before + 1 == cut) [[unlikely]] {
+    ChunkAfterGive(pool, chunk, was_full);
   }
 }
 

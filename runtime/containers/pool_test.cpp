@@ -262,6 +262,12 @@ TEST_F(PoolGiveTest, PartlyCutChunkIsFreedWhenItsBlocksComeBack) {
   void* c = PoolTake(pool);
   EXPECT_EQ(test::HeapLiveBlocks(), live + 1) << "one chunk for the three blocks";
   EXPECT_EQ(pool->available->cut, 3);
+  PoolChunk* chunk = pool->available;
+  for (int i = 0; i < 3; ++i) {  // one block coming and going while the others stay out
+    PoolGive(pool, c);
+    EXPECT_EQ(PoolTake(pool), c);
+    EXPECT_TRUE(pool->available == chunk && pool->full == nullptr && chunk->free == 0) << i;
+  }
   PoolGive(pool, b);
   PoolGive(pool, a);
   EXPECT_EQ(pool->total_blocks, 16u) << "the chunk stays while a block is out";

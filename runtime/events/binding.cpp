@@ -18,6 +18,11 @@ HashMap* binding_table = nullptr;
 int32_t dispatch_depth = 0;
 internal::BindingNode* discarded_nodes = nullptr;
 
+// After keys were deleted: the queue learns whether any are left.
+void BindingKeysDeleted() {
+  internal::EventBindingsPresentSet(!internal::BindingTableEmpty());
+}
+
 // Appends the decimal text of `value` at `at` and returns the address behind it.
 char16_t* AppendNumber(char16_t* at, int64_t value) {
   IntegerToText(at, value);
@@ -35,6 +40,10 @@ HashMap*& EventBindingTable() {
   return binding_table;
 }
 
+bool BindingTableEmpty() {
+  return binding_table == nullptr || MapElementCount(binding_table) == 0;
+}
+
 void BindingTableCreate() {
   MapCreate(sizeof(BindingList), 7, nullptr, &binding_table, 1024);
 }
@@ -49,6 +58,7 @@ void BindingTableClear() {
     MapDeleteCurrent(binding_table);
     BindingListDiscard(first);
   }
+  BindingKeysDeleted();
 }
 
 void BindingTableFree() {
@@ -135,6 +145,7 @@ int32_t EventBind(int32_t type, EventCallback callback, int64_t window, int64_t 
       return 0;
     }
     list->window = window;
+    internal::EventBindingsPresentSet(true);
   }
   node->callback = callback;
   node->filter = filter;
@@ -161,6 +172,7 @@ int32_t EventUnbind(int32_t type, EventCallback callback, int64_t window, int64_
     BindingNode* first = list->callbacks;
     list->callbacks = nullptr;
     MapDeleteCurrent(binding_table);
+    BindingKeysDeleted();
     internal::BindingListDiscard(first);
     return 0;
   }
@@ -174,6 +186,7 @@ int32_t EventUnbind(int32_t type, EventCallback callback, int64_t window, int64_
       }
       if (list->callbacks == nullptr) {
         MapDeleteCurrent(binding_table);
+        BindingKeysDeleted();
       }
       internal::BindingNodeDiscard(node);
       return 1;
@@ -210,6 +223,7 @@ void EventUnbindWindow(int64_t window) {
     MapDeleteCurrent(binding_table);
     internal::BindingListDiscard(first);
   }
+  BindingKeysDeleted();
 }
 
 }  // namespace zn

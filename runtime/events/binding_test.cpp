@@ -97,6 +97,8 @@ TEST_F(EventBinding, PostRunsBindingsWithThePostedEventCurrent) {
   static int32_t seen_type = 0;
   EventPostSimple(2, 50, 0, 0);
   ASSERT_EQ(EventFetch(), 2);
+  EventPostSimple(EventTypeGadget, 8, 1, 0);
+  EXPECT_EQ(EventCurrent().object, 50) << "a post with nothing bound leaves the current event";
   EventBind(
       3,
       [] {
@@ -194,6 +196,9 @@ TEST_F(EventBinding, UnbindRemovesOneNodeAndDeletesEmptyKeys) {
   EXPECT_EQ(EventBindingKeyCount(), 1);
   EXPECT_EQ(EventUnbind(EventTypeGadget, A, 2, 7, EventAny), 1) << "-1 takes any filter";
   EXPECT_EQ(EventBindingKeyCount(), 0) << "unbinding the only callback deletes the key";
+  EventBind(EventTypeGadget, A, 2, 7, EventAny);
+  EventPostSimple(EventTypeGadget, 7, 2, 0);
+  EXPECT_EQ(calls, std::vector<std::string>({"A"})) << "bound again after the table emptied";
 }
 
 TEST_F(EventBinding, UnbindWithNullCallbackRemovesTheWholeKey) {
@@ -224,7 +229,7 @@ TEST_F(EventBinding, UnbindWindowComparesTheRecordedWindow) {
   EventBind(EventTypeGadget, D, EventAny, 7, EventAny);
   EventUnbindWindow(2);
   EXPECT_EQ(EventBindingKeyCount(), 2);
-  EventDispatch(EventTypeGadget, 5, 7, 0);
+  EventPostSimple(EventTypeGadget, 7, 5, 0);  // the keys left still run at a post
   EventDispatch(EventTypeMenu, 2, 3, 0);
   EXPECT_EQ(calls, std::vector<std::string>({"C", "D"}));
 }

@@ -35,9 +35,8 @@ void DispatchKey(int32_t type, int64_t window, int64_t object, int64_t subtype, 
 }  // namespace
 
 void EventDispatch(int32_t type, int64_t window, int64_t object, int64_t subtype) {
-  HashMap* table = internal::EventBindingTable();
   // Nothing is bound: no key to build or look up.
-  if (table == nullptr || MapElementCount(table) == 0) {
+  if (internal::BindingTableEmpty()) {
     return;
   }
   internal::BindingDispatchEnter();

@@ -1,5 +1,5 @@
 // Internal to the event library: the binding table and the binding node, shared by binding,
-// unbinding and dispatch, and the lock of the threaded switch. Not installed.
+// unbinding, dispatch and the queue, and the platform question of a post. Not installed.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +32,15 @@ HashMap*& EventBindingTable();
 // is emptied.
 void EventCurrentDiscard();
 
+// BindingTableEmpty: whether no callback is bound (or there is no table), so that a dispatch
+// would call nothing.
+bool BindingTableEmpty();
+
+// EventBindingsPresentSet: tells the queue whether any key is bound, so that a post with nothing
+// bound skips its binding run without a call. The binding code says so whenever it adds a key
+// (present) or deletes one (present when keys are left).
+void EventBindingsPresentSet(bool present);
+
 // BindingTableCreate: the table of EventInit (1024 buckets, value type code 7).
 void BindingTableCreate();
 // BindingTableClear: unbinds every callback; the table stays.
@@ -51,23 +60,8 @@ void BindingListDiscard(BindingNode* first);
 void BindingDispatchEnter();
 void BindingDispatchLeave();
 
-// EventLock: holds the recursive event mutex while alive when the threaded switch is on.
-class EventLock {
- public:
-  EventLock();
-  ~EventLock();
-  EventLock(const EventLock&) = delete;
-  EventLock& operator=(const EventLock&) = delete;
-
- private:
-  bool held_;
-};
-
 // PlatformEventPending: whether the platform's queue holds an event of any kind, asked without
 // waiting and without removing it.
 bool PlatformEventPending();
-
-// EventMutexInit: creates the recursive event mutex when the threaded switch is on.
-void EventMutexInit();
 
 }  // namespace zn::internal

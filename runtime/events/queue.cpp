@@ -4,11 +4,14 @@
 // Records come from the event pool. EventInit takes one block and never gives it back, so that
 // the pool's first chunk stays allocated however often the queue runs empty: posting and
 // fetching then cost no heap call.
+#include <pthread.h>
+
 #include <cstdint>
 
 #include "runtime/containers/containers.h"
 #include "runtime/events/events.h"
 #include "runtime/events/events_internal.h"
+#include "system/desktop/application.h"
 
 namespace zn {
 namespace {
@@ -28,6 +31,46 @@ uint64_t fetches = 0;
 // While the library ends, posts are dropped (their data freed at once), so that a free callback
 // that posts cannot keep the queue from emptying.
 bool ending = false;
+
+// Whether any key is bound, as the binding code last said: a post with nothing bound skips the
+// binding run without asking the table.
+bool bindings_present = false;
+
+// The recursive event mutex of the threaded switch. The flag is read inline on every queue
+// operation: with the switch off, as in this system, holding "the lock" costs one test.
+bool mutex_ready = false;
+pthread_mutex_t event_mutex;
+
+void EventMutexInit() {
+  if (!EventThreaded() || mutex_ready) {
+    return;
+  }
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+  mutex_ready = pthread_mutex_init(&event_mutex, &attributes) == 0;
+  pthread_mutexattr_destroy(&attributes);
+}
+
+// Holds the event mutex while alive when the threaded switch made one.
+class EventLock {
+ public:
+  EventLock() : held_(mutex_ready) {
+    if (held_) [[unlikely]] {
+      pthread_mutex_lock(&event_mutex);
+    }
+  }
+  ~EventLock() {
+    if (held_) [[unlikely]] {
+      pthread_mutex_unlock(&event_mutex);
+    }
+  }
+  EventLock(const EventLock&) = delete;
+  EventLock& operator=(const EventLock&) = delete;
+
+ private:
+  bool held_;
+};
 
 // An immediate binding run in progress: the record it posted, and whether a removal took that
 // record meanwhile. The record's data is then the current event's, still read by the callbacks
@@ -52,7 +95,12 @@ bool RunForgets(const EventRecord* record, bool removed) {
   return false;
 }
 
+// Without a platform application there is no loop to wake and no platform queue to ask (both
+// would do nothing), so a post in a program without one makes no call for it.
 bool ShouldWake(int32_t type, uint32_t flags) {
+  if (desktop::NSApp == nullptr) {
+    return false;
+  }
   if (type == EventTypeMenu) {
     return true;
   }
@@ -106,6 +154,34 @@ void RemoveRecords(Match match) {
   }
 }
 
+// The immediate binding run of a posted event (its record, null when coalesced): the callbacks
+// see the event as the current one; the program's own current event is back afterwards.
+[[gnu::noinline]] void BindingRunAtPost(const CurrentEvent& posted, EventRecord* record,
+                                        bool coalesced) {
+  const CurrentEvent saved = current_event;
+  const bool saved_owned = current_owned;
+  const uint64_t fetches_before = fetches;
+  ImmediateRun run{record, false, innermost_run};
+  innermost_run = &run;
+  current_event = posted;
+  current_owned = false;
+  EventDispatch(posted.type, posted.window, posted.object, posted.subtype);
+  innermost_run = run.outer;
+  if (fetches == fetches_before) {
+    current_event = saved;
+    current_owned = saved_owned;
+  } else if (saved_owned) {
+    // A callback fetched: the program has moved on to the fetched event, and the event that was
+    // current before the post has had its next fetch, which ends its data's life.
+    FreeData(saved.data, saved.free_callback);
+  }
+  // A coalesced event's data is kept by no record, and a removed one's by none any more: it is
+  // freed here instead of being lost.
+  if (coalesced || run.removed) {
+    FreeData(posted.data, posted.free_callback);
+  }
+}
+
 }  // namespace
 
 void EventInit() {
@@ -115,7 +191,7 @@ void EventInit() {
   event_pool = PoolCreate(sizeof(EventRecord), 16, 256, PoolNoLock);
   kept_block = PoolTake(event_pool);
   internal::BindingTableCreate();
-  internal::EventMutexInit();
+  EventMutexInit();
 }
 
 void EventEnd() {
@@ -134,7 +210,7 @@ void EventEnd() {
 
 void EventPost(int32_t type, int64_t object, int64_t window, int64_t subtype, void* data,
                EventDataFree free_callback, uint32_t flags) {
-  internal::EventLock lock;
+  EventLock lock;
   const bool deferred = (flags & EventDeferred) != 0;
   const bool coalesced = !deferred && type <= EventCoalesceMaxType && last_record != nullptr &&
                          last_record->type == type && last_record->object == object &&
@@ -164,30 +240,16 @@ void EventPost(int32_t type, int64_t object, int64_t window, int64_t subtype, vo
       return;
     }
   }
-  // The immediate binding run sees the posted event as the current one; the program's own
-  // current event is back afterwards.
-  const CurrentEvent saved = current_event;
-  const bool saved_owned = current_owned;
-  const uint64_t fetches_before = fetches;
-  ImmediateRun run{record, false, innermost_run};
-  innermost_run = &run;
-  current_event = CurrentEvent{type, window, object, subtype, data, free_callback};
-  current_owned = false;
-  EventDispatch(type, window, object, subtype);
-  innermost_run = run.outer;
-  if (fetches == fetches_before) {
-    current_event = saved;
-    current_owned = saved_owned;
-  } else if (saved_owned) {
-    // A callback fetched: the program has moved on to the fetched event, and the event that was
-    // current before the post has had its next fetch, which ends its data's life.
-    FreeData(saved.data, saved.free_callback);
+  // With nothing bound the run would call no callback, and the current event would be back as it
+  // was: it is skipped, and only a coalesced event's data needs its free callback.
+  if (!bindings_present) {
+    if (coalesced) {
+      FreeData(data, free_callback);
+    }
+    return;
   }
-  // A coalesced event's data is kept by no record, and a removed one's by none any more: it is
-  // freed here instead of being lost.
-  if (coalesced || run.removed) {
-    FreeData(data, free_callback);
-  }
+  BindingRunAtPost(CurrentEvent{type, window, object, subtype, data, free_callback}, record,
+                   coalesced);
 }
 
 void EventPostWithData(int32_t type, int64_t object, int64_t window, int64_t subtype, void* data,
@@ -200,7 +262,7 @@ void EventPostSimple(int32_t type, int64_t object, int64_t window, int64_t subty
 }
 
 int32_t EventFetch() {
-  internal::EventLock lock;
+  EventLock lock;
   ++fetches;
   current_event.type = 0;
   // The data of an event lives until the next fetch; data the current event only shows (during
@@ -237,12 +299,12 @@ int32_t EventFetch() {
 }
 
 int32_t EventPeekType() {
-  internal::EventLock lock;
+  EventLock lock;
   return first_record == nullptr ? 0 : first_record->type;
 }
 
 int32_t EventPeek(int64_t* object, int64_t* window, int64_t* subtype) {
-  internal::EventLock lock;
+  EventLock lock;
   if (first_record == nullptr) {
     return 0;
   }
@@ -281,6 +343,10 @@ int64_t EventQueueLength() {
 }
 
 namespace internal {
+
+void EventBindingsPresentSet(bool present) {
+  bindings_present = present;
+}
 
 void EventCurrentDiscard() {
   if (current_owned) {

@@ -318,8 +318,13 @@ TEST_F(EventWake, ARefusedWakeUpLosesNeitherTheRecordNorTheData) {
 
 TEST(WakeEventLoop, WithoutApplicationDoesNothing) {
   desktop::DesktopTestReset();
+  EventInit();
   const int64_t live = desktop::DesktopLiveObjects();
   WakeEventLoop();
+  EventPostSimple(EventTypeMenu, 1, 0, 0);  // would wake, and would ask, with an application
+  EventPostSimple(EventTypeGadget, 2, 1, 0);
+  EXPECT_EQ(EventQueueLength(), 2);
+  EventTestReset();
   EXPECT_EQ(desktop::DesktopLiveObjects(), live);
   EXPECT_EQ(desktop::DesktopFaults(), 0);
 }

@@ -1,7 +1,5 @@
 // Waking the platform's event loop, the question whether a platform event is pending, and the
-// recursive mutex of the threaded switch.
-#include <pthread.h>
-
+// threaded switch (the queue keeps the mutex it calls for).
 #include <cstdint>
 
 #include "runtime/events/events.h"
@@ -12,8 +10,6 @@ namespace zn {
 namespace {
 
 bool threaded = false;
-bool mutex_ready = false;
-pthread_mutex_t event_mutex;
 
 }  // namespace
 
@@ -26,29 +22,6 @@ bool PlatformEventPending() {
   }
   // Asked without waiting and without removing the event, in the default run-loop mode.
   return NSApp->nextEventMatchingMask(NSEventMaskAny, 0, NSDefaultRunLoopMode(), false) != nullptr;
-}
-
-void EventMutexInit() {
-  if (!threaded || mutex_ready) {
-    return;
-  }
-  pthread_mutexattr_t attributes;
-  pthread_mutexattr_init(&attributes);
-  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-  mutex_ready = pthread_mutex_init(&event_mutex, &attributes) == 0;
-  pthread_mutexattr_destroy(&attributes);
-}
-
-EventLock::EventLock() : held_(mutex_ready) {
-  if (held_) {
-    pthread_mutex_lock(&event_mutex);
-  }
-}
-
-EventLock::~EventLock() {
-  if (held_) {
-    pthread_mutex_unlock(&event_mutex);
-  }
 }
 
 }  // namespace internal

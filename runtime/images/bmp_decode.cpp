@@ -6,7 +6,8 @@
 // block at its stated size) and every write by the destination (|height| rows of bytes_per_row
 // bytes). Where the data leaves those bounds or ends early, what lies inside is written and the
 // result is 0, so the caller knows the picture is incomplete. Loops are bounded by the source's
-// size, never by the header's width and height alone.
+// size, never by the header's width and height alone. Run-length data has a file of its own,
+// bmp_run_length.cpp.
 #include <sys/types.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "runtime/images/bmp_picture.h"
 #include "runtime/images/images.h"
 #include "runtime/images/images_internal.h"
 #include "runtime/memory/memory.h"
@@ -28,52 +30,6 @@ constexpr uint8_t MonochromeTable[2][3] = {{0, 0, 0}, {255, 255, 255}};
 // The row converters below read several bytes at once in the machine's byte order, so other
 // machines take the byte-wise path.
 constexpr bool kWordPaths = std::endian::native == std::endian::little;
-
-struct BmpPicture {
-  const BmpHeader* header;
-  const uint8_t* source;
-  uint64_t size;
-  std::FILE* stream;  // rows are read from here when set (the source holds the file's head)
-  int64_t width;
-  int64_t rows;  // |biHeight|
-  bool top_down;
-  const uint8_t* table;  // colour table entries inside the source
-  uint64_t table_entries;
-  uint8_t* destination;
-  int64_t bytes_per_row;
-  bool output_bottom_up;
-  bool complete;  // false once anything fell outside the bounds
-};
-
-// The destination row of source row j (rows in the order they are stored).
-uint8_t* BmpDestinationRow(const BmpPicture& picture, int64_t j) {
-  const int64_t from_top = picture.top_down ? j : picture.rows - 1 - j;
-  const int64_t row = picture.output_bottom_up ? picture.rows - 1 - from_top : from_top;
-  return picture.destination + row * picture.bytes_per_row;
-}
-
-template <int kOut>
-void BmpPut(uint8_t* out, uint32_t red, uint32_t green, uint32_t blue, uint32_t alpha) {
-  out[0] = static_cast<uint8_t>(red);
-  out[1] = static_cast<uint8_t>(green);
-  out[2] = static_cast<uint8_t>(blue);
-  if constexpr (kOut == 4) {
-    out[3] = static_cast<uint8_t>(alpha);
-  }
-}
-
-// Writes the colour of palette index k; an index beyond the table gives black and marks the
-// picture incomplete.
-template <int kOut>
-void BmpPutIndexed(BmpPicture* picture, uint32_t k, uint8_t* out) {
-  if (k >= picture->table_entries) {
-    BmpPut<kOut>(out, 0, 0, 0, 255);
-    picture->complete = false;
-    return;
-  }
-  const uint8_t* entry = picture->table + picture->header->table_entry_bytes * uint64_t{k};
-  BmpPut<kOut>(out, entry[2], entry[1], entry[0], 255);
-}
 
 uint32_t BmpChannelValue(const BmpChannel& channel, uint32_t value) {
   return ((value & channel.mask) >> channel.shift) << (8 - channel.width);
@@ -250,72 +206,6 @@ void BmpDecodeRows(BmpPicture* picture) {
   }
 }
 
-// Pixels x ... x + count - 1 of source row y, clipped to the picture; `indices` is null for a
-// run of `value`.
-template <int kOut>
-void BmpRleWrite(BmpPicture* picture, int64_t x, int64_t y, int64_t count, uint32_t value,
-                 const uint8_t* indices) {
-  if (y >= picture->rows || x + count > picture->width) {
-    picture->complete = false;
-  }
-  if (y >= picture->rows || x >= picture->width) {
-    return;
-  }
-  const int64_t inside = std::min(count, picture->width - x);
-  uint8_t* out = BmpDestinationRow(*picture, y) + kOut * x;
-  for (int64_t i = 0; i < inside; ++i, out += kOut) {
-    BmpPutIndexed<kOut>(picture, indices != nullptr ? indices[i] : value, out);
-  }
-}
-
-// RLE8: pairs (n, v) are a run of n pixels of v, or with n = 0 an escape: 0 line end, 1 bitmap
-// end, 2 a delta of two more bytes, 3 and up an absolute run of v index bytes padded to an even
-// count. Every step consumes source bytes, so the loop ends with the data.
-template <int kOut>
-void BmpDecodeRle8(BmpPicture* picture) {
-  const uint8_t* source = picture->source;
-  const uint64_t size = picture->size;
-  uint64_t position = picture->header->offset;
-  int64_t x = 0;
-  int64_t y = 0;
-  while (position < size && size - position >= 2) {
-    const uint32_t n = source[position];
-    const uint32_t v = source[position + 1];
-    position += 2;
-    if (n > 0) {
-      BmpRleWrite<kOut>(picture, x, y, n, v, nullptr);
-      x += n;
-    } else if (v == 0) {
-      if (y >= picture->rows) {
-        picture->complete = false;  // more line ends than rows
-      }
-      ++y;
-      x = 0;
-    } else if (v == 1) {
-      return;
-    } else if (v == 2) {
-      if (size - position < 2) {
-        break;
-      }
-      x += source[position];
-      y += source[position + 1];
-      position += 2;
-      if (x > picture->width || y > picture->rows) {
-        picture->complete = false;
-      }
-    } else {
-      const uint64_t inside = std::min<uint64_t>(v, size - position);
-      BmpRleWrite<kOut>(picture, x, y, static_cast<int64_t>(inside), 0, source + position);
-      if (inside < v) {
-        break;
-      }
-      x += v;
-      position += v + (v & 1U);
-    }
-  }
-  picture->complete = false;  // the data ended before the bitmap's end
-}
-
 // The colour table as the header gives it, cut to the entries that lie wholly inside the source.
 void BmpFindTable(BmpPicture* picture) {
   const BmpHeader& header = *picture->header;
@@ -329,15 +219,8 @@ void BmpFindTable(BmpPicture* picture) {
 
 template <int kOut>
 void BmpDecodeAs(BmpPicture* picture) {
-  if (picture->header->bits == 8 && picture->header->compression == kBmpCompressionRle8) {
-    if constexpr (kOut == 4) {
-      // In RGBA rows the pixels the runs skip are transparent black.
-      for (int64_t row = 0; row < picture->rows; ++row) {
-        std::memset(picture->destination + row * picture->bytes_per_row, 0,
-                    static_cast<size_t>(4 * picture->width));
-      }
-    }
-    BmpDecodeRle8<kOut>(picture);
+  if (BmpRunLength(*picture->header)) {
+    BmpDecodeRunLength(picture, kOut);
   } else if (picture->width > 0) {
     BmpDecodeRows<kOut>(picture);
   }
@@ -377,6 +260,7 @@ int32_t BmpDecode(DecodeState* state, void* destination, int32_t bytes_per_row, 
   picture.destination = static_cast<uint8_t*>(destination);
   picture.bytes_per_row = bytes_per_row;
   picture.output_bottom_up = (flags & RowsBottomUp) != 0;
+  picture.clear_skipped = pixel_bytes == 4 && (flags & PixelsCleared) == 0;
   picture.complete = true;
   BmpFindTable(&picture);
   if (pixel_bytes == 4) {

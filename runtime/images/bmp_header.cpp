@@ -106,9 +106,10 @@ bool BmpLayoutDecodable(const BmpHeader& header, bool core) {
   const uint32_t compression = header.compression;
   switch (header.bits) {
     case 1:
-    case 4:
     case 24:
       return compression == kBmpCompressionNone;
+    case 4:
+      return compression == kBmpCompressionNone || compression == kBmpCompressionRle4;
     case 8:
       return compression == kBmpCompressionNone || compression == kBmpCompressionRle8;
     case 16:
@@ -171,13 +172,15 @@ bool BmpHeaderRead(const uint8_t* source, uint64_t size, BmpHeader* header) {
     header->colours_important = field(kAtColoursImportant, 4);
     header->table_entry_bytes = 4;
   }
-  if (header->width < 0 || !BmpLayoutDecodable(*header, core)) {
+  if (header->width < 0) {
     return false;
   }
   uint64_t masks_after = 0;
-  if ((header->compression == kBmpCompressionBitFields ||
-       header->compression == kBmpCompressionAlphaBitFields) &&
-      !BmpMasksRead(source, size, header, &masks_after)) {
+  if (!BmpLayoutDecodable(*header, core) ||
+      ((header->compression == kBmpCompressionBitFields ||
+        header->compression == kBmpCompressionAlphaBitFields) &&
+       !BmpMasksRead(source, size, header, &masks_after))) {
+    ImageFailureNote(ImageFailureReason::kLayoutNotSupported, 0);
     return false;
   }
   header->table_start = kBmpFileHeaderBytes + uint64_t{header->header_size};

@@ -16,7 +16,7 @@ namespace {
 
 const ImageDecoder kBmpDecoder = {BmpProbe, BmpDecode, BmpCleanup, BmpFormatTag};
 
-// A file's pixel rows are not loaded: the decode reads them from the stream in chunks, so that a
+// A file's pixel data is not loaded: the decode reads it from the stream in chunks, so that a
 // picture's data is not held twice. What the copy holds is the file's head: the headers, the
 // masks and the largest colour table, or up to the pixel data if that lies further (a small file
 // is loaded whole).
@@ -64,6 +64,8 @@ uint8_t* BmpLoadFile(std::FILE* stream, uint64_t* file_size) {
   // Not zero-filled up front, which would touch every page twice.
   auto* copy = static_cast<uint8_t*>(SizedAlloc(head));
   if (copy == nullptr || fseeko(stream, kBmpFileHeaderBytes, SEEK_SET) != 0) {
+    ImageFailureNote(
+        copy == nullptr ? ImageFailureReason::kOutOfMemory : ImageFailureReason::kReadError, 0);
     SizedFree(copy);
     return nullptr;
   }
@@ -73,12 +75,13 @@ uint8_t* BmpLoadFile(std::FILE* stream, uint64_t* file_size) {
   return copy;
 }
 
-// Rows are read from the stream only when the file holds every one of them: run-length data is
-// read as it comes, not row by row, and a file that ends early is loaded whole, so that no buffer
-// is ever sized by the header alone.
-bool BmpRowsInFile(const BmpHeader& header, uint64_t file_size) {
-  if (header.compression == kBmpCompressionRle8) {
-    return false;
+// Whether the pixel data can be read from the stream. Run-length data always can: it is read as
+// it comes, a chunk at a time, whatever the header claims. Rows only when the file holds every one
+// of them (a file that ends early is loaded whole), so that no buffer is ever sized by the header
+// alone.
+bool BmpStreamable(const BmpHeader& header, uint64_t file_size) {
+  if (BmpRunLength(header)) {
+    return true;
   }
   const uint64_t rows = header.height < 0 ? -static_cast<int64_t>(header.height) : header.height;
   uint64_t end = 0;
@@ -89,6 +92,8 @@ uint8_t* BmpLoadRest(std::FILE* stream, uint8_t* copy, uint64_t file_size) {
   const auto head = static_cast<uint64_t>(SizedSizeOf(copy));
   auto* whole = static_cast<uint8_t*>(SizedResize(copy, static_cast<int64_t>(file_size)));
   if (whole == nullptr || fseeko(stream, static_cast<off_t>(head), SEEK_SET) != 0) {
+    ImageFailureNote(
+        whole == nullptr ? ImageFailureReason::kOutOfMemory : ImageFailureReason::kReadError, 0);
     SizedFree(whole == nullptr ? copy : whole);
     return nullptr;
   }
@@ -119,12 +124,15 @@ int32_t BmpProbe(DecodeState* state) {
   // would be.
   BmpHeader header{};
   if (!BmpHeaderRead(source, size, &header)) {
+    if (copy != nullptr) {
+      ImageFailureNote(ImageFailureReason::kDamaged, 0);  // a BMP, unless its layout was noted
+    }
     SizedFree(copy);
     return 0;
   }
   bool streamed = false;
   if (copy != nullptr && size < file_size) {
-    if (!BmpRowsInFile(header, file_size)) {
+    if (!BmpStreamable(header, file_size)) {
       copy = BmpLoadRest(state->stream, copy, file_size);
       if (copy == nullptr) {
         return 0;

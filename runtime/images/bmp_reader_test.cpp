@@ -281,15 +281,15 @@ TEST(BmpDecode, ThirtyTwoBitDropsTheFourthByteAndTopDownFilesKeepTheirOrder) {
   }
 }
 
-// Huffman-coded 1-bit pictures (3), RLE4 (2), RLE24 or JPEG (4), PNG (5), unknown values and
-// depths: refused by the probe, so nothing is ever allocated for their pixels.
+// Huffman-coded 1-bit pictures (3), bit fields below 16 bits, RLE24 or JPEG (4), PNG (5), unknown
+// values and depths: refused by the probe, so nothing is ever allocated for their pixels.
 TEST(BmpProbe, RefusesLayoutsTheDecoderCannotConvert) {
   struct Layout {
     uint16_t bits;
     uint32_t compression;
   };
   for (const Layout layout :
-       {Layout{4, 2},  Layout{16, 1},          Layout{16, 2}, Layout{0, 0}, Layout{2, 0},
+       {Layout{4, 3},  Layout{16, 1},          Layout{16, 2}, Layout{0, 0}, Layout{2, 0},
         Layout{3, 0},  Layout{5, 0},           Layout{6, 0},  Layout{7, 0}, Layout{12, 0},
         Layout{48, 0}, Layout{1, 3},           Layout{1, 1},  Layout{4, 1}, Layout{8, 2},
         Layout{8, 3},  Layout{24, 4},          Layout{24, 3}, Layout{8, 4}, Layout{24, 5},
@@ -376,7 +376,7 @@ Bytes SampleFile(int bits, uint32_t compression = 0) {
   if (bits <= 8) {
     bmp.table = testing_bmp::MakePalette(1 << bits, 4).bytes;
   }
-  if (compression == 1) {
+  if (compression != 0) {  // RLE8, or RLE4 with the same escapes
     bmp.data = {9, 1, 0, 0, 0, 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 0, 2, 3, 1, 4, 2, 0, 1};
   } else {
     bmp.data.assign(testing_bmp::RowBytes(9, bits) * 5, 0x21);
@@ -393,8 +393,8 @@ Decoded DecodeExact(const Bytes& file, uint32_t flags = 0) {
 
 TEST(BmpDecode, TruncatedFilesGiveZeroAndStayInside) {
   for (const int bits : {1, 4, 8, 16, 24, 32}) {
-    for (const uint32_t compression : {0U, 1U}) {
-      if (compression == 1 && bits != 8) {
+    for (const uint32_t compression : {0U, 1U, 2U}) {
+      if (compression != 0 && bits != (compression == 1 ? 8 : 4)) {
         continue;
       }
       const Bytes file = SampleFile(bits, compression);
@@ -475,25 +475,27 @@ TEST(BmpDecode, DamagedFieldsGiveZeroAndStayInside) {
   }
 }
 
+// At 8 bits, and at 4 (a run's byte then gives two nibbles in turn).
 TEST(BmpDecode, DamagedRle8StreamsGiveZero) {
   const testing_bmp::TestPalette palette = testing_bmp::MakePalette(4, 3);
-  auto rle = [&](Bytes stream) {
+  auto rle = [&](Bytes stream, uint16_t bits = 8) {
     TestBmp bmp;
     bmp.width = 4;
     bmp.height = 3;
-    bmp.bits = 8;
-    bmp.compression = 1;
+    bmp.bits = bits;
+    bmp.compression = bits == 8 ? 1 : 2;
     bmp.colours_used = 4;
     bmp.table = palette.bytes;
     bmp.data = std::move(stream);
     return DecodeExact(testing_bmp::TestBmpBytes(bmp));
   };
   EXPECT_EQ(rle({4, 1, 0, 0, 4, 2, 0, 0, 4, 3, 0, 0, 0, 1}).result, 1) << "a line end per row";
-  EXPECT_EQ(rle({5, 1, 0, 1}).result, 0) << "a run past the row";
+  EXPECT_EQ(rle({5, 1, 0, 1}).result, 1) << "a run past the row, clipped";
   EXPECT_EQ(rle({0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 1}).result, 0) << "more line ends than rows";
   EXPECT_EQ(rle({0, 2, 9, 0, 1, 1, 0, 1}).result, 0) << "a delta past the row";
   EXPECT_EQ(rle({0, 2, 0, 9, 1, 1, 0, 1}).result, 0) << "a delta past the picture";
-  EXPECT_EQ(rle({0, 5, 1, 2, 3, 3, 0, 0, 0, 1}).result, 0) << "an absolute run past the row";
+  EXPECT_EQ(rle({0, 5, 1, 2, 3, 3, 0, 0, 0, 1}).result, 1) << "an absolute run past the row";
+  EXPECT_EQ(rle({0, 0, 0, 0, 0, 0, 2, 1, 0, 1}).result, 0) << "a run below the last row";
   EXPECT_EQ(rle({0, 4, 1, 2}).result, 0) << "ends inside an absolute run";
   EXPECT_EQ(rle({2, 1, 0}).result, 0) << "ends inside a pair";
   EXPECT_EQ(rle({2, 1, 0, 2, 1}).result, 0) << "ends inside a delta";
@@ -501,6 +503,8 @@ TEST(BmpDecode, DamagedRle8StreamsGiveZero) {
   EXPECT_EQ(rle({2, 9, 0, 1}).result, 0) << "an index beyond the table";
   Decoded partial = rle({2, 1, 0, 0, 0, 1});
   EXPECT_EQ(partial.result, 1) << "skipped pixels are not an error";
+  // Stopped at a fault, the decode writes nothing of the valid run after it.
+  EXPECT_EQ(rle({2, 9, 2, 1, 0, 1}, 4).pixels[4 * 3 * 2 + 3 * 2], kUntouched);
 }
 
 }  // namespace

@@ -74,6 +74,7 @@ bool BmpWriteIndexed(BmpOutput* output, const uint8_t* pixels, int32_t width, in
   PaletteReducer* reducer = PaletteReducerCreate(pixels, width, height, source_layout,
                                                  bytes_per_row, depth, palette_flags);
   if (reducer == nullptr) {
+    ImageFailureNote(ImageFailureReason::kOutOfMemory, 0);
     return false;
   }
   uint8_t table[256 * 4];
@@ -221,6 +222,7 @@ bool BmpWriteDirect(BmpOutput* output, const uint8_t* pixels, int32_t width, int
   }
   auto* row_buffer = static_cast<uint8_t*>(SizedAllocZeroed(layout.stride));
   if (row_buffer == nullptr) {
+    ImageFailureNote(ImageFailureReason::kOutOfMemory, 0);
     return false;
   }
   bool written = true;
@@ -234,6 +236,16 @@ bool BmpWriteDirect(BmpOutput* output, const uint8_t* pixels, int32_t width, int
 }
 
 }  // namespace
+
+void ImageRowOverWhite(const uint8_t* source, int32_t width, uint8_t* target) {
+  for (int32_t x = 0; x < width; ++x, source += 4, target += 4) {
+    const uint32_t bgr = OverWhite(PixelLoad(source));
+    target[0] = static_cast<uint8_t>(bgr >> 16);
+    target[1] = static_cast<uint8_t>(bgr >> 8);
+    target[2] = static_cast<uint8_t>(bgr);
+    target[3] = 255;
+  }
+}
 
 int64_t BmpSave(const char* file_name, const void* pixels, int32_t width, int32_t height,
                 int32_t bytes_per_row, uint32_t row_flags, uint32_t palette_flags, int32_t depth,

@@ -446,8 +446,8 @@ TEST(BmpSave, FileSizeLimitKeepsTheExistingFile) {
   const Bytes pixels = RgbPicture(64, 64, 3, 4);
   for (const int32_t depth : {8, 24}) {
     for (const rlim_t limit : {rlim_t{0}, rlim_t{40}, rlim_t{2000}}) {
+      // SIGXFSZ keeps its default action, which would end the child half-way through a write.
       const int status = InChild([&] {
-        std::signal(SIGXFSZ, SIG_IGN);
         const rlimit small{limit, limit};
         if (setrlimit(RLIMIT_FSIZE, &small) != 0) {
           return 3;

@@ -3,12 +3,14 @@
 //
 // A start finishes a decode that was started and never finished before it clears the state, so
 // a forgotten ImageDecodeFinish cannot leak the previous decoder's loaded copy or its stream.
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "runtime/containers/containers.h"
 #include "runtime/images/images.h"
+#include "runtime/images/images_internal.h"
 
 namespace zn {
 namespace {
@@ -123,18 +125,27 @@ FormatTag ImageDecodeStartMemory(const void* address, int32_t size) {
 }
 
 FormatTag ImageDecodeStartFile(const char* file_name) {
+  return file_name == nullptr ? 0 : ImageDecodeStartStream(ImageFileOpenRead(file_name));
+}
+
+FormatTag ImageDecodeStartStream(std::FILE* stream) {
   DecodeState* state = DecodeStateFresh();
-  if (state == nullptr || file_name == nullptr) {
+  if (stream == nullptr || state == nullptr) {
+    if (stream != nullptr) {
+      ImageFailureNote(ImageFailureReason::kOutOfMemory, 0);
+      std::fclose(stream);
+    }
     return 0;
   }
-  state->stream = std::fopen(file_name, "rb");
-  if (state->stream == nullptr) {
-    return 0;
-  }
+  state->stream = stream;
   const FormatTag tag = DecodeStartWith(state);
   if (tag == 0) {
+    // A decoder that saw only zeros may have been refused by a failing read.
+    if (std::ferror(stream) != 0) {
+      ImageFailureNoteErrno(errno, ImageFailureReason::kReadError);
+    }
     // No finish follows a refused start, so the stream is closed here.
-    std::fclose(state->stream);
+    std::fclose(stream);
     state->stream = nullptr;
   }
   return tag;

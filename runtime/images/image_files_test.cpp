@@ -1,12 +1,22 @@
 // Tests of ImageLoad and ImageSave: every layout loads as the decoder converts it, round trips at
 // every depth, and refusals that leave no image, no platform object and no memory behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "runtime/containers/containers.h"
@@ -15,6 +25,7 @@
 #include "system/desktop/desktop_testing.h"
 #include "system/desktop/images.h"
 #include "tests/support/heap_checks.h"
+#include "tests/support/pty_child.h"
 
 namespace zn {
 namespace {
@@ -67,7 +78,8 @@ Bytes DecodedRgba(const Bytes& file) {
   if (BmpProbe(&state) == 0) {
     return {};
   }
-  Bytes pixels(size_t{4} * state.width * std::abs(state.height), 0);
+  // Not zero: what the runs of a run-length file skip, the decoder clears here.
+  Bytes pixels(size_t{4} * state.width * std::abs(state.height), 0xCD);
   const int32_t result = BmpDecode(&state, pixels.data(), state.width * 4, PixelsRgba);
   BmpCleanup(&state);
   return result == 1 ? pixels : Bytes{};
@@ -115,6 +127,9 @@ std::vector<std::pair<std::string, Bytes>> Layouts() {
   rle.table = testing_bmp::MakePalette(8, 2).bytes;
   rle.data = {3, 5, 0, 0, 2, 7, 0, 2, 1, 1, 2, 3, 0, 1};
   files.emplace_back("rle8", testing_bmp::TestBmpBytes(rle));
+  rle.bits = 4;
+  rle.compression = 2;
+  files.emplace_back("rle4", testing_bmp::TestBmpBytes(rle));
   TestBmp alpha;
   alpha.width = 3;
   alpha.height = 2;
@@ -150,9 +165,9 @@ TEST_F(ImageFiles, LoadsEveryLayoutAsTheDecoderConvertsIt) {
   EXPECT_EQ(Bytes(pixels.begin() + 4 * 6, pixels.begin() + 4 * 6 + 4), Bytes(4, 0));
 }
 
-// A file's rows are read from the stream in chunks behind its loaded head, unless it is
-// run-length coded or ends early (then it is loaded whole): every way gives what the decoder gives
-// from memory.
+// A file's rows or run-length data are read from the stream in chunks behind its loaded head,
+// unless its rows end early (then it is loaded whole): every way gives what the decoder gives from
+// memory.
 TEST_F(ImageFiles, StreamedAndWholeLoadsAgreeWithTheDecodeFromMemory) {
   uint32_t seed = 11;
   const auto random_data = [&](size_t bytes) {
@@ -194,18 +209,18 @@ TEST_F(ImageFiles, StreamedAndWholeLoadsAgreeWithTheDecodeFromMemory) {
   files.emplace_back("32-bit masks", testing_bmp::TestBmpBytes(masked));
   TestBmp rle;
   rle.width = 300;
-  rle.height = 40;
+  rle.height = 300;  // more than one chunk of the stream
   rle.bits = 8;
   rle.compression = 1;
   rle.table = testing_bmp::MakePalette(256, 8).bytes;
-  for (int row = 0; row < 40; ++row) {
+  for (int row = 0; row < 300; ++row) {
     rle.data.insert(rle.data.end(), {0, 255});
     const Bytes run = random_data(256);  // 255 indices and the padding byte
     rle.data.insert(rle.data.end(), run.begin(), run.end());
     rle.data.insert(rle.data.end(), {45, static_cast<uint8_t>(row), 0, 0});
   }
   rle.data.insert(rle.data.end(), {0, 1});
-  files.emplace_back("RLE8, loaded whole", testing_bmp::TestBmpBytes(rle));
+  files.emplace_back("RLE8, streamed", testing_bmp::TestBmpBytes(rle));
   for (const auto& [name, file] : files) {
     const Bytes expected = DecodedRgba(file);
     const ImageRecord* image = ImageLoad(1, Write("file.bmp", file).c_str());
@@ -216,6 +231,39 @@ TEST_F(ImageFiles, StreamedAndWholeLoadsAgreeWithTheDecodeFromMemory) {
     ASSERT_NE(image, nullptr) << name;
     EXPECT_EQ(PixelsOf(image), expected) << name;
   }
+}
+
+// A load in a child process. Its exit status: 1 when the load succeeded, plus 2 when the peak
+// resident memory grew by 16 MiB or more, plus 4 when the load took a second or more.
+int LoadInChild(const std::string& path) {
+  const pid_t child = fork();
+  if (child == 0) {
+    rusage usage[2] = {};  // before and after; the peak before is what the parent had at the fork
+    getrusage(RUSAGE_SELF, &usage[0]);
+    ImagePixelBudgetSet(int64_t{30000} * 30000);  // the bombs' claim, which the budget allows
+    const auto start = std::chrono::steady_clock::now();
+    const bool loaded = ImageLoad(AnyId, path.c_str()) != nullptr;
+    const bool slow = std::chrono::steady_clock::now() - start >= std::chrono::seconds(1);
+    getrusage(RUSAGE_SELF, &usage[1]);
+    const bool large = usage[1].ru_maxrss - usage[0].ru_maxrss >= 16 * 1024;
+    _exit((loaded ? 1 : 0) | (large ? 2 : 0) | (slow ? 4 : 0));
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Run-length files cost what their data holds: 66 bytes claiming 30000 x 30000 pixels, with and
+// without their end, and a 1 x 1 picture at the start of a sparse file of 1 GiB.
+TEST_F(ImageFiles, RunLengthBombsCostWhatTheirDataHolds) {
+  const Bytes bomb = testing_bmp::TestBmpBytes(
+      {30000, 30000, 8, 1, 0, {}, {255, 1, 0, 0, 0, 2, 0, 200, 255, 2, 0, 1}});
+  const std::string sparse =
+      Write("sparse.bmp", testing_bmp::TestBmpBytes({1, 1, 8, 1, 0, {}, {1, 0, 0, 1}}));
+  std::filesystem::resize_file(sparse, uint64_t{1} << 30);
+  EXPECT_EQ(LoadInChild(Write("bomb.bmp", bomb)), 1) << "2: 16 MiB or more, 4: a second or more";
+  EXPECT_EQ(LoadInChild(Write("cut.bmp", Bytes(bomb.begin(), bomb.end() - 2))), 0);
+  EXPECT_EQ(LoadInChild(sparse), 1);
 }
 
 TEST_F(ImageFiles, ANumberedLoadReplacesItsImageAndAFailedOneKeepsIt) {
@@ -251,22 +299,24 @@ TEST_F(ImageFiles, RefusalsLeaveNothingBehind) {
   broken_rle.bits = 8;
   broken_rle.compression = 1;
   broken_rle.table = testing_bmp::MakePalette(2, 1).bytes;
-  broken_rle.data = {9, 1, 0, 1};  // a run past the row
+  broken_rle.data = {0, 2, 9, 0, 0, 1};  // a delta past the row
   const Bytes whole = Picture24(5, 5, {}, 3);
-  const std::vector<std::pair<std::string, Bytes>> files = {
-      {"not a bmp", Bytes{'P', '6', '\n', '1', ' ', '1', '\n'}},
-      {"empty", Bytes{}},
-      {"wider than 32767", testing_bmp::TestBmpBytes(wide)},
-      {"width 0", testing_bmp::TestBmpBytes(empty)},
-      {"huffman", testing_bmp::TestBmpBytes(huffman)},
-      {"broken rle", testing_bmp::TestBmpBytes(broken_rle)},
-      {"truncated", Bytes(whole.begin(), whole.end() - 20)},
+  using Reason = ImageFailureReason;
+  const std::vector<std::tuple<std::string, Bytes, Reason>> files = {
+      {"not a bmp", Bytes{'P', '6', '\n', '1', ' ', '1', '\n'}, Reason::kNotAPicture},
+      {"empty", Bytes{}, Reason::kNotAPicture},
+      {"wider than 32767", testing_bmp::TestBmpBytes(wide), Reason::kTooLarge},
+      {"width 0", testing_bmp::TestBmpBytes(empty), Reason::kDamaged},
+      {"huffman", testing_bmp::TestBmpBytes(huffman), Reason::kLayoutNotSupported},
+      {"broken rle", testing_bmp::TestBmpBytes(broken_rle), Reason::kDamaged},
+      {"truncated", Bytes(whole.begin(), whole.end() - 20), Reason::kDamaged},
   };
   const int64_t objects = desktop::DesktopLiveObjects();
   const test::LiveBlockGuard blocks;
-  for (const auto& [name, file] : files) {
+  for (const auto& [name, file, reason] : files) {
     EXPECT_EQ(ImageLoad(AnyId, Write("refused.bmp", file).c_str()), nullptr) << name;
     EXPECT_EQ(ImageLoad(2, folder_.File("refused.bmp").c_str()), nullptr) << name;
+    EXPECT_EQ(ImageLastFailure().reason, reason) << name;
     EXPECT_EQ(ImageWidth(2), 0) << name;
     EXPECT_EQ(desktop::DesktopLiveObjects(), objects) << name;
     EXPECT_EQ(blocks.Change(), 0) << name;
@@ -274,6 +324,18 @@ TEST_F(ImageFiles, RefusalsLeaveNothingBehind) {
   EXPECT_EQ(ImageLoad(AnyId, folder_.File("missing.bmp").c_str()), nullptr);
   EXPECT_EQ(ImageLoad(AnyId, folder_.path().c_str()), nullptr) << "a folder";
   EXPECT_EQ(ImageLoad(AnyId, nullptr), nullptr);
+  EXPECT_EQ(ImageLastFailure().reason, Reason::kBadArgument);
+  // The budget counts pixels from the header: 25 pass a budget of 25, not one of 24.
+  const std::string five = Write("five.bmp", whole);
+  EXPECT_EQ(ImagePixelBudgetSet(24), kImageDefaultPixelBudget);
+  EXPECT_EQ(ImageLoad(3, five.c_str()), nullptr);
+  EXPECT_EQ(ImageLastFailure().reason, Reason::kOverBudget);
+  EXPECT_EQ(ImagePixelBudgetSet(0), 0) << "refused, the budget stays";
+  EXPECT_EQ(ImagePixelBudgetSet(25), 24);
+  EXPECT_NE(ImageLoad(3, five.c_str()), nullptr);
+  EXPECT_EQ(ImageLastFailure().reason, Reason::kNone);
+  ImagePixelBudgetSet(kImageDefaultPixelBudget);
+  ImageFree(3);
   EXPECT_EQ(desktop::DesktopLiveObjects(), objects);
 }
 
@@ -342,30 +404,159 @@ TEST_F(ImageFiles, SaveRefusesAndKeepsTheOldFile) {
   const Bytes old = {'o', 'l', 'd'};
   const std::string target = Write("target.bmp", old);
   EXPECT_EQ(ImageSave(9, target.c_str(), BmpFormatTag, 24, 0), 0) << "no such image";
+  EXPECT_EQ(ImageLastFailure().reason, ImageFailureReason::kNoSuchImage);
   EXPECT_EQ(ImageSave(3, target.c_str(), 0x474E50, 24, 0), 0) << "no PNG encoder";
+  EXPECT_EQ(ImageLastFailure().reason, ImageFailureReason::kUnknownFormat);
   EXPECT_EQ(ImageSave(3, target.c_str(), BmpFormatTag, 16, 0), 0) << "depth 16";
+  EXPECT_EQ(ImageLastFailure().reason, ImageFailureReason::kLayoutNotSupported);
   EXPECT_EQ(ImageSave(3, target.c_str(), BmpFormatTag, 24, 1), 0) << "unknown flag";
+  EXPECT_EQ(ImageLastFailure().reason, ImageFailureReason::kBadArgument);
   EXPECT_EQ(ImageSave(3, nullptr, BmpFormatTag, 24, 0), 0) << "no file name";
+  EXPECT_EQ(ImageLastFailure().reason, ImageFailureReason::kBadArgument);
   EXPECT_EQ(testing_bmp::ReadFile(target), old);
   EXPECT_EQ(ImageSave(3, folder_.File("no/such/folder.bmp").c_str(), BmpFormatTag, 24, 0), 0);
+  EXPECT_EQ(ImageLastFailure().reason, ImageFailureReason::kMissingFile);
   EXPECT_EQ(folder_.Count(), 2U) << "nothing else was created";
 }
 
-// The writer lays colours over white: a transparent pixel comes back white, an opaque one as is.
+// Colours are laid over white at every depth, before the palette is learned at 1, 4 and 8 bits:
+// the transparent left half comes back white, the opaque right half as it is (black and white at
+// 1 bit), give or take the palette's learning error.
 TEST_F(ImageFiles, SavingLaysAlphaOverWhite) {
-  TestBmp alpha;
-  alpha.width = 2;
-  alpha.height = 1;
-  alpha.bits = 32;
-  alpha.compression = 6;
-  alpha.table = testing_bmp::MaskBytes({0xFF0000, 0xFF00, 0xFF, 0xFF000000});
-  alpha.data = testing_bmp::Pack32({0x00123456, 0xFF123456}, 2, 1, false);
-  ASSERT_NE(ImageLoad(1, Write("alpha.bmp", testing_bmp::TestBmpBytes(alpha)).c_str()), nullptr);
   const std::string saved = folder_.File("saved.bmp");
-  ASSERT_EQ(ImageSave(1, saved.c_str(), BmpFormatTag, 24, 0), 1);
-  const ImageRecord* back = ImageLoad(2, saved.c_str());
-  ASSERT_NE(back, nullptr);
-  EXPECT_EQ(PixelsOf(back), (Bytes{255, 255, 255, 255, 0x12, 0x34, 0x56, 255}));
+  int32_t bytes_per_row = 0;
+  for (const int32_t depth : {1, 4, 8, 24, 32}) {
+    ASSERT_NE(ImageCreate(1, 64, 16, FillColour, 0x123456), nullptr);
+    uint8_t* pixels = ImagePixels(1, &bytes_per_row);
+    ASSERT_EQ(bytes_per_row, 64 * 4);
+    for (int32_t i = 0; i < 64 * 16; ++i) {
+      pixels[4 * i + 3] = i % 64 < 32 ? 0 : 255;
+    }
+    ASSERT_EQ(ImageSave(1, saved.c_str(), BmpFormatTag, depth, 0), 1) << depth;
+    const ImageRecord* back = ImageLoad(2, saved.c_str());
+    ASSERT_NE(back, nullptr) << depth;
+    const Bytes right = depth == 1 ? Bytes{0, 0, 0} : Bytes{0x56, 0x34, 0x12};
+    const Bytes got = PixelsOf(back);
+    for (size_t i = 0; i < got.size(); ++i) {
+      const int expected = i % 4 == 3 || i % 256 < 128 ? 255 : right[i % 4];
+      ASSERT_LE(std::abs(got[i] - expected), depth == 4 || depth == 8 ? 4 : 0)
+          << "depth " << depth << " byte " << i;
+    }
+  }
+  EXPECT_EQ(ImagePixels(3, &bytes_per_row), nullptr) << "no image";
+  EXPECT_EQ(bytes_per_row, 0);
+}
+
+// Runs `operation` in a child that a watchdog ends after a second. What it reports: "done reason
+// errno growth-of-the-peak-resident-memory-in-KiB", or nothing when it hung or died.
+std::string Watched(const std::function<int32_t()>& operation) {
+  const test::ChildOutcome outcome = test::ChildRun("", [&] {
+    alarm(1);
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const long before = usage.ru_maxrss;
+    const int32_t done = operation();
+    getrusage(RUSAGE_SELF, &usage);
+    const ImageFailure failure = ImageLastFailure();
+    std::printf("%d %d %d %ld", done, static_cast<int>(failure.reason), failure.system_error,
+                usage.ru_maxrss - before);
+  });
+  return outcome.ended && WIFEXITED(outcome.status) ? outcome.output : "";
+}
+
+// Every entry under `root` with its kind and, for files and links, what they hold.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    const auto status = entry.symlink_status();
+    const Bytes bytes = is_regular_file(status) ? testing_bmp::ReadFile(entry.path()) : Bytes{};
+    entries[entry.path()] = is_symlink(status) ? "link " + read_symlink(entry.path()).string()
+                            : is_regular_file(status)
+                                ? "file " + std::string(bytes.begin(), bytes.end())
+                                : "other";
+  }
+  return entries;
+}
+
+// Files and targets that would hang, exhaust memory or lose data: each load or 24-bit save is
+// refused or done before a watchdog ends it, without a peak of memory, and leaves every file as it
+// was but the one a save wrote.
+TEST_F(ImageFiles, HostileFilesAndTargetsAreRefusedOrDoneWithoutWaiting) {
+  const auto path = [&](const std::string& name) { return folder_.File(name); };
+  const std::string old = Write("old.bmp", {'o', 'l', 'd'});
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0644) | mkfifo(path("read_fifo").c_str(), 0644), 0);
+  const int reader = open(path("read_fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  std::filesystem::create_directories(path("sub/locked"));
+  Write("sub/locked/old.bmp", {'o', 'l', 'd'});
+  chmod(path("sub/locked").c_str(), 0555);
+  std::filesystem::create_symlink("made.bmp", path("dangling"));
+  std::filesystem::create_symlink("loop_b", path("loop_a"));
+  std::filesystem::create_symlink("loop_a", path("loop_b"));
+  std::filesystem::create_symlink("../old.bmp", path("sub/inner"));
+  std::filesystem::create_symlink("sub/inner", path("chain"));
+  std::string deep = folder_.path() + "/";  // deep + "/x.bmp": a path of 4089 bytes
+  while (deep.size() < 3900) {
+    deep += std::string(100, 'd') + "/";
+  }
+  deep += std::string(4089 - 6 - deep.size(), 'e');
+  std::filesystem::create_directories(deep);
+  deep += "/x.bmp";
+  TestBmp bomb;  // 66 bytes claiming 30000 x 30000 run-length coded pixels
+  bomb.width = bomb.height = 30000;
+  bomb.bits = 8;
+  bomb.compression = 1;
+  bomb.data = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  Write("bomb.bmp", testing_bmp::TestBmpBytes(bomb));
+  ASSERT_NE(ImageCreate(1, 4, 4, FillColour, 0x336699), nullptr);
+  using Reason = ImageFailureReason;
+  // Target, saved to (else loaded), the reason (kNone: done) and its errno, the file a save wrote.
+  std::vector<std::tuple<std::string, bool, Reason, int, std::string>> cases = {
+      {path("fifo"), false, Reason::kNotRegularFile, 0, ""},
+      {path("fifo"), true, Reason::kWouldBlock, ENXIO, ""},
+      {path("read_fifo"), true, Reason::kNone, 0, ""},
+      {"/dev/zero", false, Reason::kNotRegularFile, 0, ""},
+      {"/dev/null", true, Reason::kNone, 0, ""},
+      {path("sub"), false, Reason::kNotRegularFile, EISDIR, ""},
+      {path("sub"), true, Reason::kNotRegularFile, EISDIR, ""},
+      {path("dangling"), false, Reason::kMissingFile, ENOENT, ""},
+      {path("dangling"), true, Reason::kNone, 0, path("made.bmp")},
+      {path("loop_a"), false, Reason::kLinkLoop, ELOOP, ""},
+      {path("loop_a"), true, Reason::kLinkLoop, ELOOP, ""},
+      {path("chain"), true, Reason::kNone, 0, old},
+      {deep, true, Reason::kNone, 0, deep},
+      {deep, false, Reason::kNone, 0, ""},
+      {path("bomb.bmp"), false, Reason::kOverBudget, 0, ""},
+  };
+  if (geteuid() != 0) {  // root writes into read-only folders
+    cases.emplace_back(path("sub/locked/old.bmp"), true, Reason::kAccessDenied, EACCES, "");
+  }
+  for (const auto& [target, save, reason, error, written] : cases) {
+    const std::string name = (save ? "save to " : "load of ") + target.substr(0, 60);
+    auto before = Snapshot(folder_.path());
+    const std::string report = Watched([&, &target = target, save = save] {
+      return save ? ImageSave(1, target.c_str(), BmpFormatTag, 24, 0)
+                  : static_cast<int32_t>(ImageLoad(2, target.c_str()) != nullptr);
+    });
+    const size_t peak = report.rfind(' ');
+    EXPECT_EQ(report.substr(0, peak), std::to_string(reason == Reason::kNone) + " " +
+                                          std::to_string(static_cast<int>(reason)) + " " +
+                                          std::to_string(error))
+        << name << " (nothing: it hung or died)";
+    EXPECT_LT(std::stol("0" + report.substr(peak + 1)), 32 << 10) << name << ": peak KiB";
+    auto after = Snapshot(folder_.path());
+    if (!written.empty()) {
+      EXPECT_EQ(after[written].substr(0, 7), "file BM") << name;
+      after.erase(written);
+      before.erase(written);
+    }
+    EXPECT_EQ(after, before) << name;
+  }
+  chmod(path("sub/locked").c_str(), 0755);
+  char bytes[200];
+  EXPECT_EQ(read(reader, bytes, sizeof bytes), 102) << "the 4 x 4 file through the FIFO";
+  EXPECT_EQ(std::string(bytes, 2), "BM");
+  close(reader);
 }
 
 }  // namespace

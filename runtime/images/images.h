@@ -48,6 +48,11 @@ inline constexpr uint32_t RowsBottomUp = 2;
 // is written; those a run-length file skips become transparent black.
 inline constexpr uint32_t PixelsRgba = 4;
 
+// Pixel flag of the decoders, with PixelsRgba: every byte of the destination is 0 already (a
+// fresh zero-filled block), so the pixels a run-length file skips are left as they are, already
+// transparent black. Pages that no run reaches are then never touched and cost no memory.
+inline constexpr uint32_t PixelsCleared = 8;
+
 // Palette flag of the writer and the PaletteReducer: error-diffusion dithering.
 inline constexpr uint32_t DitherFlag = 0x100;
 
@@ -121,19 +126,85 @@ desktop::NSImage* ImageHandle(int64_t id);
 // ImageLoad: decodes the file through the codec registry (the first registered decoder that
 // accepts it) into an image of RGBA pixels, red in the lowest byte, under `id` or AnyId, as
 // ImageCreate would make it; its source depth is the file's bits per pixel. What ImageCreate
-// returns for that id, or null when the file cannot be opened, no decoder accepts it, its sides
-// lie outside 1 ... 32767, memory is exhausted, or its pixels are damaged or end early. A failed
-// load leaves nothing behind and keeps an image that had the id; a successful one replaces it.
-// Pixels a run-length file skips are transparent black.
+// returns for that id, or null when the file cannot be opened or is no regular file, no decoder
+// accepts it, its sides lie outside 1 ... 32767, it has more pixels than the pixel budget, memory
+// is exhausted, reading fails, or its pixels are damaged or end early; ImageLastFailure then says
+// which. A failed load leaves nothing behind and keeps an image that had the id; a successful one
+// replaces it. Pixels a run-length file skips are transparent black.
+// A load never waits: the file is opened without blocking, and folders, devices, pipes and sockets
+// are refused before a byte is read (a pipe's writer may never come).
 ImageRecord* ImageLoad(int64_t id, const char* file_name);
 
+// The pixel budget of ImageLoad when nothing else was set: pictures of more pixels are refused
+// from their header, before any pixel block is made, so that a small file cannot claim gigabytes.
+inline constexpr int64_t kImageDefaultPixelBudget = 178956970;
+
+// ImagePixelBudgetSet: the most pixels (width x height) a picture loaded by ImageLoad may have;
+// gives the budget it replaces. A budget below 1 is refused: nothing changes and the result is 0.
+// The codec-level decode operations have no budget of their own: their caller sizes the pixels.
+int64_t ImagePixelBudgetSet(int64_t pixels);
+
+// ImagePixelBudget: the pixel budget of ImageLoad (kImageDefaultPixelBudget at first).
+int64_t ImagePixelBudget();
+
 // ImageSave: writes the image with this id to `file_name` through the encoder registered for
-// `format` (BmpFormatTag: depth 1, 4, 8, 24 or 32; colours are laid over white, as the writer
-// does). `flags` may hold DitherFlag (error diffusion at 4 and 8 bits). 1 on success; 0 when the
-// id names no image, the file name is null, no encoder has the format, the flags hold anything
-// else, or the encoder fails; an existing file of that name then keeps its old bytes.
+// `format` (BmpFormatTag: depth 1, 4, 8, 24 or 32). Colours are laid over white at every depth
+// (before the palette is learned at 1, 4 and 8 bits), so a transparent pixel is saved white.
+// `flags` may hold DitherFlag (error diffusion at 4 and 8 bits). 1 on success; 0 when the id names
+// no image, the file name is null, no encoder has the format, the flags hold anything else, or
+// the encoder fails; ImageLastFailure then says which.
+// A regular file is replaced atomically: a failed save leaves an existing file with its old bytes.
+// A symbolic link is followed to the file it names (created when the link dangles; the link stays);
+// links that loop are refused. A device, a pipe or a FIFO with a reader is written directly, not
+// atomically: what a failed save wrote there stays written. A FIFO nobody reads is refused.
 int32_t ImageSave(int64_t id, const char* file_name, FormatTag format, int32_t depth,
                   uint32_t flags);
+
+// ImagePixels: the pixels of the image with this id, width x 4 bytes a pixel row from the top,
+// each pixel red, green, blue, alpha (not premultiplied), so a pixel read as a little-endian 32-bit
+// value has red in its lowest byte; *bytes_per_row (when not null) gets the bytes from one row to
+// the next. Valid until the image is freed or replaced. Null, and 0 in *bytes_per_row, for an id
+// that names no image.
+uint8_t* ImagePixels(int64_t id, int32_t* bytes_per_row);
+
+// Why the last ImageLoad or ImageSave failed.
+enum class ImageFailureReason : int32_t {
+  kNone = 0,            // the last load or save succeeded (or none was made yet)
+  kBadArgument,         // a null file name, or flags the operation does not know
+  kNoSuchImage,         // ImageSave: the id names no image
+  kUnknownFormat,       // ImageSave: no encoder is registered for the format
+  kMissingFile,         // no file of that name, or a folder on its way is missing
+  kAccessDenied,        // permission denied, or a read-only file system
+  kNotRegularFile,      // a folder, device, pipe or socket where a file is read (or a folder
+                        // where a file is saved)
+  kWouldBlock,          // the file cannot be opened without waiting (a lease, a FIFO nobody
+                        // reads)
+  kLinkLoop,            // symbolic links that loop, or too many of them in a row
+  kNameTooLong,         // the file name is longer than the system takes
+  kNotAPicture,         // no decoder recognises the file
+  kLayoutNotSupported,  // a known format in a layout (depth, compression) that cannot be read or
+                        // written
+  kDamaged,             // the header or the pixels are damaged, or the file ends early
+  kTooLarge,            // a side of the picture lies outside 1 ... 32767
+  kOverBudget,          // more pixels than ImagePixelBudget allows
+  kOutOfMemory,         // memory is exhausted
+  kReadError,           // reading the file failed
+  kWriteError,          // writing the file failed (a full disk, the file-size limit, ...)
+};
+
+// ImageFailure: a reason and, where the system gave one, its errno value (0 otherwise).
+struct ImageFailure {
+  ImageFailureReason reason;
+  int32_t system_error;
+};
+
+// ImageLastFailure: why the calling thread's last ImageLoad or ImageSave failed; {kNone, 0} when it
+// succeeded. The codec-level operations leave it as it is.
+ImageFailure ImageLastFailure();
+
+// ImageFailureText: a short English text for the reason ("no such file", "not a picture"), static,
+// without a final full stop; "unknown reason" for a value outside the enumeration.
+const char* ImageFailureText(ImageFailureReason reason);
 
 // ---------------------------------------------------------------------------------------------
 // The drawing library's output state: the platform context being drawn into and the graphics
@@ -274,8 +345,8 @@ void DecodeStateEnd();
 FormatTag ImageDecodeStartMemory(const void* address, int32_t size);
 
 // ImageDecodeStartFile: the same for a file, opened for reading here and closed by
-// ImageDecodeFinish; 0 (with nothing left open) when the file cannot be opened or no decoder
-// accepts it.
+// ImageDecodeFinish; 0 (with nothing left open) when the file cannot be opened, is no regular file
+// (it is opened without waiting, as ImageLoad opens it) or no decoder accepts it.
 FormatTag ImageDecodeStartFile(const char* file_name);
 
 // The attributes of the started decode, sign-extended.
@@ -340,7 +411,8 @@ void BmpCodecRegister();
 void BmpEncoderRegister();
 
 // BmpProbe: 1 when the state's source is a BMP file whose layout BmpDecode converts, filling in
-// its attributes: 1-, 4- and 8-bit (plain or RLE8) indexed pictures, 24-bit ones, 16- and 32-bit
+// its attributes: 1-bit, 4-bit (plain or RLE4) and 8-bit (plain or RLE8) indexed pictures, 24-bit
+// ones, 16- and 32-bit
 // ones plain or with bit-field masks (compressions 3 and 6; each mask one run of at most 8 bits,
 // none overlapping), with a 40-byte or longer info header or an OS/2 1.x one. Any other
 // compression, depth or mask is refused here, before anything is allocated for pixels.
@@ -354,6 +426,12 @@ int32_t BmpProbe(DecodeState* state);
 // alpha mask, else it is 255. 1 when the whole picture was written; 0 when the layout cannot be
 // converted (nothing written), when the rows cannot hold the width (nothing written), or when the
 // data is damaged or ends early (what lies inside the bounds is written).
+// Run-length data (RLE8, RLE4): a run that goes past the end of its row is clipped there; a run or
+// line end below the last row, a delta past the end of its row or below the last row, an index
+// beyond the colour table, or data that ends before the bitmap's end make the result 0, and the
+// decode stops right there: pixels after the fault are left as they were. Pixels the runs skip
+// (deltas, early line ends, an early end of the bitmap) are not written in 3-byte rows and are
+// transparent black in 4-byte ones (left to the destination with PixelsCleared).
 int32_t BmpDecode(DecodeState* state, void* destination, int32_t bytes_per_row, uint32_t flags);
 
 // BmpCleanup: frees the loaded file copy.
@@ -361,10 +439,13 @@ void BmpCleanup(DecodeState* state);
 
 // BmpSave: writes an uncompressed BMP file of `depth` 1, 4, 8, 24 or 32 bits per pixel from
 // 3-byte (`source_layout` 24) or 4-byte (32) pixels, top row first unless `row_flags` holds
-// RowsBottomUp. To a file: 1 on success, 0 on failure, and an existing file of that name is
-// replaced only when the whole new file was written. Without a file name: a new memory block of
-// the file's size (free it with MemoryBlockFree) as an address, or 0. Sizes below 1 and files over
-// 4 GiB are refused.
+// RowsBottomUp. To a file: 1 on success, 0 on failure. A regular file (or one to be created) is
+// written under a temporary name in its folder and renamed over the old one only when the whole
+// new file was written, so a failed save leaves the old bytes; a symbolic link is followed to the
+// file it names and stays a link; links that loop are refused; a file larger than the process's
+// file-size limit is refused before a byte is written. A device or a pipe is written directly,
+// not atomically. Without a file name: a new memory block of the file's size (free it with
+// MemoryBlockFree) as an address, or 0. Sizes below 1 and files over 4 GiB are refused.
 int64_t BmpSave(const char* file_name, const void* pixels, int32_t width, int32_t height,
                 int32_t bytes_per_row, uint32_t row_flags, uint32_t palette_flags, int32_t depth,
                 int32_t source_layout);

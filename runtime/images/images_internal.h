@@ -23,6 +23,32 @@ ImageRecord* ImageAdopt(int64_t id, desktop::NSImage* image, desktop::NSBitmapIm
 // ImageFind: the live image with this id, or null.
 ImageRecord* ImageFind(int64_t id);
 
+// ImageRowOverWhite: `width` red, green, blue, alpha pixels laid over white, as the writer lays
+// them at 24 and 32 bits, written to `target` as opaque red, green, blue, 255 (target may be
+// source).
+void ImageRowOverWhite(const uint8_t* source, int32_t width, uint8_t* target);
+
+// ImageFileOpenRead: a stream reading the regular file `file_name`, opened without waiting (a
+// FIFO nobody writes, a device, a file under a lease never hold the caller up) and then switched
+// back to ordinary reads. Null, with the reason noted, for anything but a regular file or when it
+// cannot be opened; a device is looked at, never opened.
+std::FILE* ImageFileOpenRead(const char* file_name);
+
+// ImageDecodeStartStream: ImageDecodeStartFile on a stream already open, which it takes over
+// (closed by ImageDecodeFinish, or here when no decoder accepts it). Null does nothing: 0.
+FormatTag ImageDecodeStartStream(std::FILE* stream);
+
+// ---------------------------------------------------------------------------------------------
+// Failure reasons. ImageFailureBegin clears the note; the inner steps note what went wrong (the
+// first note stands); ImageFailureEnd publishes it for ImageLastFailure, or `otherwise` when a
+// failure left no note.
+void ImageFailureBegin();
+void ImageFailureNote(ImageFailureReason reason, int32_t system_error);
+// ImageFailureNoteErrno: the reason an errno value names (a missing file, a denied access, a loop
+// of links ...), or `otherwise` for the rest, with the value.
+void ImageFailureNoteErrno(int system_error, ImageFailureReason otherwise);
+void ImageFailureEnd(bool succeeded, ImageFailureReason otherwise);
+
 // ImageAdviseLarge: tells the system that a large block about to be filled for the first time is
 // best backed by large pages, which spares most of the page faults of a whole picture. A hint
 // only: it changes no byte and may be ignored.
@@ -108,9 +134,10 @@ inline constexpr uint32_t kBmpHeadersBytes = kBmpFileHeaderBytes + kBmpInfoHeade
 inline constexpr uint16_t kBmpSignature = 0x4D42;
 
 // The compressions the reader decodes. Every other value (Huffman-coded 1-bit pictures, embedded
-// JPEG or PNG, RLE24, RLE4, anything unknown) is refused by the probe.
+// JPEG or PNG, RLE24, anything unknown) is refused by the probe.
 inline constexpr uint32_t kBmpCompressionNone = 0;
 inline constexpr uint32_t kBmpCompressionRle8 = 1;
+inline constexpr uint32_t kBmpCompressionRle4 = 2;
 inline constexpr uint32_t kBmpCompressionBitFields = 3;
 inline constexpr uint32_t kBmpCompressionAlphaBitFields = 6;
 
@@ -178,6 +205,13 @@ struct BmpHeader {
   BmpChannel channels[4];      // red, green, blue, alpha
 };
 
+// BmpRunLength: whether the pixels are run-length data (RLE8 at 8 bits, RLE4 at 4) rather than
+// rows.
+inline bool BmpRunLength(const BmpHeader& header) {
+  return (header.bits == 8 && header.compression == kBmpCompressionRle8) ||
+         (header.bits == 4 && header.compression == kBmpCompressionRle4);
+}
+
 // BmpRowBytes: the bytes of one stored row of uncompressed pixels, padded to 4.
 inline uint64_t BmpRowBytes(const BmpHeader& header) {
   return (static_cast<uint64_t>(header.width < 0 ? 0 : header.width) * header.bits + 31) / 32 * 4;
@@ -200,8 +234,8 @@ void BmpHeaderWrite(const BmpHeader& header, uint8_t* target);
 // target; a memory block is allocated at the file's size.
 struct BmpOutput {
   std::FILE* file;
-  char* temp_name;    // SizedBlock
-  char* target_name;  // SizedBlock: the target, with a symbolic link resolved
+  char* temp_name;    // SizedBlock; null when the target is written directly (a device, a pipe)
+  char* target_name;  // SizedBlock: the target, with symbolic links followed
   uint8_t* block;     // memory output
   uint64_t position;
   uint64_t size;
@@ -248,8 +282,8 @@ void BmpRowSwapStreamEnd();
 // The decoder's words in DecodeState::scratch.
 inline constexpr int kBmpScratchCopy = 0;    // the loaded copy of a file source, owned
 inline constexpr int kBmpScratchHeader = 1;  // the start of the file: the copy or the memory
-// The stream when the file's pixel rows are read from it (the copy holds only the file's head);
-// null when the copy or the memory holds the whole file.
+// The stream when the file's pixel rows or run-length data are read from it (the copy holds only
+// the file's head); null when the copy or the memory holds the whole file.
 inline constexpr int kBmpScratchStreamed = 2;
 
 }  // namespace zn

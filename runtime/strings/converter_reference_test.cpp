@@ -2,9 +2,11 @@
 // time, on random input that mixes long ASCII runs (the block path), every length class, and
 // malformed, cut-off and out-of-range sequences; for every destination size. Dense text with one
 // fault moved across every place of the first blocks checks where the block steps stop, with the
-// processor's block steps and with the portable ones.
+// processor's block steps of each width and with the portable ones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -279,7 +281,7 @@ TEST(Utf16ToMultiByte, SingleByteAgreesWithReferenceOnRandomInput) {
 // Text in which every character length is common, so most blocks mix them.
 Bytes DenseBytes(std::mt19937& random) {
   Bytes s;
-  for (int k = 0; k < 24; ++k) {
+  for (int k = 0; k < 64; ++k) {
     const uint32_t kind = random() % 8;
     if (kind < 3) {
       s.push_back(static_cast<unsigned char>(0x20 + random() % 95));
@@ -305,7 +307,7 @@ Bytes DenseBytes(std::mt19937& random) {
 
 Units DenseUnits(std::mt19937& random) {
   Units s;
-  for (int k = 0; k < 40; ++k) {
+  for (int k = 0; k < 72; ++k) {
     const uint32_t kind = random() % 8;
     if (kind < 3) {
       s.push_back(static_cast<char16_t>(0x20 + random() % 95));
@@ -322,41 +324,59 @@ Units DenseUnits(std::mt19937& random) {
   return s;
 }
 
+// Every kind of step against the reference, for the count and for every destination size.
 void ExpectDecodeAgrees(const Bytes& s, const std::string& what) {
   const auto* text = reinterpret_cast<const char*>(s.data());
   const auto length = static_cast<int32_t>(s.size());
   const Result counted = ReferenceDecode(s, -1);
-  ASSERT_EQ(MultiByteToUtf16(CodePageUtf8, 0, text, length, nullptr, 0), counted.returned)
-      << "count, " << what;
+  for (int level = 0; level < StringsTestBlockLevels(); ++level) {
+    StringsTestUseBlockLevel(level);
+    ASSERT_EQ(MultiByteToUtf16(CodePageUtf8, 0, text, length, nullptr, 0), counted.returned)
+        << "count, " << what << ", steps of level " << level;
+  }
   for (int32_t room = 1; room <= counted.returned + 1; ++room) {
     const Result expected = ReferenceDecode(s, room);
-    std::vector<char16_t> out(static_cast<size_t>(room) + 1, char16_t{0xABCD});
-    ASSERT_EQ(MultiByteToUtf16(CodePageUtf8, 0, text, length, out.data(), room), expected.returned)
-        << what << ", room " << room;
-    ASSERT_EQ(Units(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.units.size())),
-              expected.units)
-        << what << ", room " << room;
-    ASSERT_EQ(out[static_cast<size_t>(room)], 0xABCD) << "wrote past the room, " << what;
+    for (int level = 0; level < StringsTestBlockLevels(); ++level) {
+      StringsTestUseBlockLevel(level);
+      std::vector<char16_t> out(static_cast<size_t>(room) + 1, char16_t{0xABCD});
+      ASSERT_EQ(MultiByteToUtf16(CodePageUtf8, 0, text, length, out.data(), room),
+                expected.returned)
+          << what << ", room " << room << ", steps of level " << level;
+      ASSERT_EQ(
+          Units(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.units.size())),
+          expected.units)
+          << what << ", room " << room << ", steps of level " << level;
+      ASSERT_EQ(out[static_cast<size_t>(room)], 0xABCD) << "wrote past the room, " << what;
+    }
   }
+  StringsTestUseBlockLevel(2);
 }
 
 void ExpectEncodeAgrees(const Units& s, const std::string& what) {
   const auto length = static_cast<int32_t>(s.size());
   const ByteResult counted = ReferenceEncode(s, -1);
-  ASSERT_EQ(Utf16ToMultiByte(CodePageUtf8, 0, s.data(), length, nullptr, 0), counted.returned)
-      << "count, " << what;
+  for (int level = 0; level < StringsTestBlockLevels(); ++level) {
+    StringsTestUseBlockLevel(level);
+    ASSERT_EQ(Utf16ToMultiByte(CodePageUtf8, 0, s.data(), length, nullptr, 0), counted.returned)
+        << "count, " << what << ", steps of level " << level;
+  }
   for (int32_t room = 1; room <= counted.returned + 1; ++room) {
     const ByteResult expected = ReferenceEncode(s, room);
-    Bytes out(static_cast<size_t>(room) + 1, 0xEE);
-    ASSERT_EQ(Utf16ToMultiByte(CodePageUtf8, 0, s.data(), length,
-                               reinterpret_cast<char*>(out.data()), room),
-              expected.returned)
-        << what << ", room " << room;
-    ASSERT_EQ(Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.bytes.size())),
-              expected.bytes)
-        << what << ", room " << room;
-    ASSERT_EQ(out[static_cast<size_t>(room)], 0xEE) << "wrote past the room, " << what;
+    for (int level = 0; level < StringsTestBlockLevels(); ++level) {
+      StringsTestUseBlockLevel(level);
+      Bytes out(static_cast<size_t>(room) + 1, 0xEE);
+      ASSERT_EQ(Utf16ToMultiByte(CodePageUtf8, 0, s.data(), length,
+                                 reinterpret_cast<char*>(out.data()), room),
+                expected.returned)
+          << what << ", room " << room << ", steps of level " << level;
+      ASSERT_EQ(
+          Bytes(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(expected.bytes.size())),
+          expected.bytes)
+          << what << ", room " << room << ", steps of level " << level;
+      ASSERT_EQ(out[static_cast<size_t>(room)], 0xEE) << "wrote past the room, " << what;
+    }
   }
+  StringsTestUseBlockLevel(2);
 }
 
 TEST(MultiByteToUtf16, BlockStepsStopWhereTheRulesDo) {
@@ -371,40 +391,66 @@ TEST(MultiByteToUtf16, BlockStepsStopWhereTheRulesDo) {
                                   {0xC0, 0x80},
                                   {0xED, 0xA0, 0x80},
                                   {0x00}};
-  for (const bool blocks : {true, false}) {
-    StringsTestUseBlocks(blocks);
-    std::mt19937 random(909);
-    for (size_t f = 0; f < std::size(kFaults); ++f) {
-      for (size_t at = 0; at <= 34; ++at) {
-        Bytes s = DenseBytes(random);
-        s.insert(s.begin() + static_cast<std::ptrdiff_t>(std::min(at, s.size())),
-                 kFaults[f].begin(), kFaults[f].end());
-        ExpectDecodeAgrees(s, "fault " + std::to_string(f) + " at " + std::to_string(at) +
-                                  (blocks ? ", block steps" : ", portable steps"));
-      }
+  std::mt19937 random(909);
+  for (size_t f = 0; f < std::size(kFaults); ++f) {
+    for (size_t at = 0; at <= 70; ++at) {
+      Bytes s = DenseBytes(random);
+      s.insert(s.begin() + static_cast<std::ptrdiff_t>(std::min(at, s.size())), kFaults[f].begin(),
+               kFaults[f].end());
+      ExpectDecodeAgrees(s, "fault " + std::to_string(f) + " at " + std::to_string(at));
     }
   }
-  StringsTestUseBlocks(true);
 }
 
 TEST(Utf16ToMultiByte, BlockStepsStopWhereTheRulesDo) {
   static const Units kFaults[] = {
       {0xD800},         {0xDFFF}, {0xDBFF, 0x41}, {0xD83D, 0xDE00},
       {0xDC00, 0xD800}, {0x0000}, {0xFFFF},       {0x7F, 0x80, 0x7FF, 0x800}};
-  for (const bool blocks : {true, false}) {
-    StringsTestUseBlocks(blocks);
-    std::mt19937 random(303);
-    for (size_t f = 0; f < std::size(kFaults); ++f) {
-      for (size_t at = 0; at <= 34; ++at) {
+  std::mt19937 random(303);
+  for (size_t f = 0; f < std::size(kFaults); ++f) {
+    for (size_t at = 0; at <= 70; ++at) {
+      Units s = DenseUnits(random);
+      s.insert(s.begin() + static_cast<std::ptrdiff_t>(std::min(at, s.size())), kFaults[f].begin(),
+               kFaults[f].end());
+      ExpectEncodeAgrees(s, "fault " + std::to_string(f) + " at " + std::to_string(at));
+    }
+  }
+}
+
+// StringToUtf8 measures a long string in aligned blocks: the string starts at every place of a
+// block, with other units in front of it, and breaks its pairs or ends anywhere.
+TEST(StringToUtf8, MeasuresFromEveryPlaceOfABlock) {
+  static const Units kFaults[] = {{0xD800}, {0xDC00}, {0xDBFF, 0x41}, {0xD83D, 0xDE00}, {0x0000}};
+  std::mt19937 random(41);
+  alignas(64) std::array<char16_t, 320> buffer{};
+  for (size_t f = 0; f < std::size(kFaults); ++f) {
+    for (size_t start = 0; start < 32; ++start) {
+      for (size_t at = 0; at <= 200; at += 7) {
         Units s = DenseUnits(random);
+        for (int more = 0; more < 3; ++more) {
+          const Units next = DenseUnits(random);
+          s.insert(s.end(), next.begin(), next.end());
+        }
         s.insert(s.begin() + static_cast<std::ptrdiff_t>(std::min(at, s.size())),
                  kFaults[f].begin(), kFaults[f].end());
-        ExpectEncodeAgrees(s, "fault " + std::to_string(f) + " at " + std::to_string(at) +
-                                  (blocks ? ", block steps" : ", portable steps"));
+        s.resize(buffer.size() - start - 1);
+        for (size_t k = 0; k < start; ++k) {
+          buffer[k] = k % 2 == 0 ? 0 : 0xDBFF;
+        }
+        std::copy(s.begin(), s.end(), buffer.begin() + static_cast<std::ptrdiff_t>(start));
+        buffer.back() = 0;
+        Units terminated(s.begin(), std::find(s.begin(), s.end(), 0));
+        terminated.push_back(0);
+        const ByteResult counted = ReferenceEncode(terminated, -1);
+        const Bytes expected = ReferenceEncode(terminated, counted.returned).bytes;
+        char* text = StringToUtf8(buffer.data() + start);
+        EXPECT_EQ(std::string(text),
+                  std::string(expected.begin(), std::find(expected.begin(), expected.end(), 0)))
+            << "fault " << f << " at " << at << ", start " << start;
+        NarrowTextFree(text);
       }
     }
   }
-  StringsTestUseBlocks(true);
 }
 
 }  // namespace

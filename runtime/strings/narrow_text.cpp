@@ -13,8 +13,15 @@
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
 #include "runtime/strings/strings_internal.h"
+#include "runtime/strings/utf8_blocks.h"
 
 namespace zn {
+namespace {
+
+constexpr size_t kLongTextBytes = 256;
+
+}  // namespace
+
 namespace internal {
 
 int32_t NarrowTextLength(const char* text) {
@@ -23,6 +30,27 @@ int32_t NarrowTextLength(const char* text) {
     FatalExit("text too long");
   }
   return static_cast<int32_t>(bytes);
+}
+
+Utf8TextSize Utf8TextMeasure(const char* text) {
+  // A long text's ASCII front is measured in one pass with its units (one per byte); the rest is
+  // measured, then counted from the first other byte on, where a character starts. A short text
+  // is over before that pass would pay.
+  const size_t head = strnlen(text, kLongTextBytes);
+  if (head < kLongTextBytes) {
+    return {static_cast<int32_t>(head) + 1, 0};
+  }
+  const int64_t ascii = Utf8BlocksAsciiRun(text);
+  const size_t length = static_cast<size_t>(ascii) + std::strlen(text + ascii);
+  if (length >= INT32_MAX) {
+    FatalExit("text too long");
+  }
+  return {static_cast<int32_t>(length) + 1, static_cast<int32_t>(ascii)};
+}
+
+int32_t Utf8TextUnits(const char* text, Utf8TextSize size) {
+  const auto* in = reinterpret_cast<const unsigned char*>(text) + size.ascii;
+  return size.ascii + Utf8ToUtf16(in, size.bytes - size.ascii, nullptr, 0).count;
 }
 
 }  // namespace internal
@@ -57,6 +85,36 @@ char* Narrow(int32_t code_page, const char16_t* s) {
   return text;
 }
 
+// A text measured first, then converted into a block of its size. The UTF-8 size and the length
+// come from one pass where the wide steps run; a size past a signed 32-bit count is limited as
+// the count limits it.
+__attribute__((noinline)) char* NarrowTextMakeLong(int32_t code_page, const char16_t* s) {
+  int32_t units = 0;
+  int32_t bytes = 0;
+  internal::Utf16Measure measure{};
+  if (code_page == CodePageUtf8 && internal::Utf8BlocksMeasure(s, &measure)) {
+    if (measure.units > INT32_MAX) {
+      FatalExit("string too long");
+    }
+    units = static_cast<int32_t>(measure.units);
+    bytes = measure.bytes <= INT32_MAX ? static_cast<int32_t>(measure.bytes)
+                                       : Utf16ToMultiByte(code_page, 0, s, units, nullptr, 0);
+  } else {
+    units = UnitsWithTerminator(s);
+    bytes = Utf16ToMultiByte(code_page, 0, s, units, nullptr, 0);
+  }
+  if (bytes == 0) {
+    return EmptyNarrowText();
+  }
+  auto* text = static_cast<char*>(MemoryAlloc(static_cast<uint64_t>(bytes) + 1));
+  if (text == nullptr) {
+    return nullptr;
+  }
+  const int32_t written = Utf16ToMultiByte(code_page, 0, s, units, text, bytes);
+  text[written] = 0;
+  return text;
+}
+
 }  // namespace
 
 namespace internal {
@@ -67,7 +125,7 @@ char* NarrowTextMake(int32_t code_page, const char16_t* s) {
   }
   // Short texts (most of what a program prints) are converted once, into a buffer on the stack,
   // then copied into a block of the exact size: one pass instead of three (units, bytes, bytes
-  // again). Longer ones take the three passes, which go sixteen units a step.
+  // again). Longer ones are measured, then converted, many units a step.
   if (code_page == CodePageUtf8) {
     char buffer[kShortTextBytes];
     const int32_t bytes = Utf16ToUtf8Terminated(s, buffer, kShortTextBytes);
@@ -81,18 +139,7 @@ char* NarrowTextMake(int32_t code_page, const char16_t* s) {
       return text;
     }
   }
-  const int32_t units = UnitsWithTerminator(s);
-  const int32_t bytes = Utf16ToMultiByte(code_page, 0, s, units, nullptr, 0);
-  if (bytes == 0) {
-    return EmptyNarrowText();
-  }
-  auto* text = static_cast<char*>(MemoryAlloc(static_cast<uint64_t>(bytes) + 1));
-  if (text == nullptr) {
-    return nullptr;
-  }
-  const int32_t written = Utf16ToMultiByte(code_page, 0, s, units, text, bytes);
-  text[written] = 0;
-  return text;
+  return NarrowTextMakeLong(code_page, s);
 }
 
 }  // namespace internal
@@ -122,7 +169,8 @@ StringValue StringFromUtf8(const char* text) {
   if (text == nullptr) {
     text = "";
   }
-  const int32_t bytes = internal::NarrowTextLength(text) + 1;
+  const internal::Utf8TextSize size = internal::Utf8TextMeasure(text);
+  const int32_t bytes = size.bytes;
   const auto* in = reinterpret_cast<const unsigned char*>(text);
   // A short text is decoded once, into a buffer on the stack, then copied. Decoding stops at the
   // same places whatever room it has, except when the room runs out, which a buffer two units
@@ -139,7 +187,7 @@ StringValue StringFromUtf8(const char* text) {
     }
     return s;
   }
-  const int32_t units = internal::Utf8ToUtf16(in, bytes, nullptr, 0).count;
+  const int32_t units = internal::Utf8TextUnits(text, size);
   auto* s = static_cast<char16_t*>(internal::StringHeapAlloc(internal::StringBlockBytes(units, 1)));
   const int32_t written = internal::Utf8ToUtf16(in, bytes, s, units).count;
   if (written == 0 || s[written - 1] != 0) {

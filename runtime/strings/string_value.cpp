@@ -109,6 +109,20 @@ void StringDuplicate(StringValue* variable, const char16_t* source) {
   *variable = block;
 }
 
+StringValue StringFromUnits(const char16_t* source, int64_t n) {
+  if (n <= 0) {
+    return nullptr;
+  }
+  auto* block = static_cast<char16_t*>(internal::StringHeapAlloc(internal::StringBlockBytes(n, 5)));
+  if (source != nullptr) {
+    std::memcpy(block, source, static_cast<size_t>(n) * sizeof(char16_t));
+  } else {
+    std::memset(block, 0, static_cast<size_t>(n) * sizeof(char16_t));
+  }
+  block[n] = 0;
+  return block;
+}
+
 void StringRelease(StringValue s) {
   MemoryRelease(s);
 }

@@ -62,6 +62,11 @@ int32_t StringAssign(StringValue* variable, const char16_t* source);
 // is not freed. Null leaves the variable untouched. Used on entry to procedures taking strings.
 void StringDuplicate(StringValue* variable, const char16_t* source);
 
+// StringFromUnits: a new string value of `n` units copied from `source` and a terminator (a 0 unit
+// among them ends the text early); a null source gives `n` 0 units, room for a caller to write
+// into. Null for n <= 0. For callers that hold text by length rather than by terminator.
+StringValue StringFromUnits(const char16_t* source, int64_t n);
+
 // StringRelease: frees the block; null does nothing.
 void StringRelease(StringValue s);
 

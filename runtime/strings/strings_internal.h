@@ -64,6 +64,17 @@ void SingleByteWiden(const unsigned char* source, int32_t count, char16_t* desti
 // library's signed 32-bit lengths with its terminator counted.
 int32_t NarrowTextLength(const char* text);
 
+// A terminated UTF-8 text's bytes with the terminator, and how many bytes at its front are ASCII;
+// FatalExit when the text is too long for the library's signed 32-bit lengths.
+struct Utf8TextSize {
+  int32_t bytes;
+  int32_t ascii;
+};
+Utf8TextSize Utf8TextMeasure(const char* text);
+
+// The units a count of the whole measured text gives (the terminator included).
+int32_t Utf8TextUnits(const char* text, Utf8TextSize size);
+
 // ---------------------------------------------------------------------------------------------
 // The temporary buffer seen from the operations that may read from it while they reserve in it.
 

@@ -14,8 +14,16 @@ void TempTextReset() {
   TempTextInit();
 }
 
-void StringsTestUseBlocks(bool use) {
-  internal::utf8_blocks_switched_off = !use;
+int StringsTestBlockLevels() {
+  const internal::Utf8BlockLevel cap = internal::utf8_blocks_cap;
+  internal::utf8_blocks_cap = internal::Utf8BlockLevel::kWide;
+  const int levels = static_cast<int>(internal::Utf8BlocksLevel()) + 1;
+  internal::utf8_blocks_cap = cap;
+  return levels;
+}
+
+void StringsTestUseBlockLevel(int level) {
+  internal::utf8_blocks_cap = static_cast<internal::Utf8BlockLevel>(level);
 }
 
 }  // namespace zn

@@ -8,8 +8,13 @@ namespace zn {
 // does, so that a test starts from a known state.
 void TempTextReset();
 
-// StringsTestUseBlocks: whether the UTF-8 converters may use the processor's block steps (on by
-// default); off, they run their portable steps, as on a processor without those instructions.
-void StringsTestUseBlocks(bool use);
+// StringsTestBlockLevels: how many kinds of step the UTF-8 converters have on this processor: 1
+// (the portable steps alone), 2 (and the sixteen-byte block steps) or 3 (and the wide ones).
+int StringsTestBlockLevels();
+
+// StringsTestUseBlockLevel: the converters take no steps wider than `level` (0 the portable
+// steps, as on a processor without block steps, 1 the sixteen-byte ones, 2 the wide ones, the
+// default).
+void StringsTestUseBlockLevel(int level);
 
 }  // namespace zn

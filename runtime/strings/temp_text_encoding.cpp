@@ -26,9 +26,10 @@ void TempTextAppendUtf8(const char* text, int32_t offset) {
   if (text == nullptr) {
     text = "";
   }
-  const int32_t bytes = internal::NarrowTextLength(text) + 1;
+  const internal::Utf8TextSize size = internal::Utf8TextMeasure(text);
+  const int32_t bytes = size.bytes;
   const auto* in = reinterpret_cast<const unsigned char*>(text);
-  const int32_t units = internal::Utf8ToUtf16(in, bytes, nullptr, 0).count;
+  const int32_t units = internal::Utf8TextUnits(text, size);
   if (units == 0) {
     TempTextReserve(0, offset)[0] = 0;
     return;

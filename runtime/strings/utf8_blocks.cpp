@@ -9,16 +9,19 @@
 // characters before it and returns; the caller's rules take the next character.
 //
 // These functions are compiled for SSSE3 and POPCNT and only called once the processor has been
-// seen to have both; every other processor keeps to the callers' portable steps.
+// seen to have both; every other processor keeps to the callers' portable steps. Where the
+// processor has AVX2 as well, the wide steps (utf8_blocks_wide.cpp) go first and these take the
+// tail that is too short for them.
 #include "runtime/strings/utf8_blocks.h"
 
-#include <array>
 #include <bit>
 #include <cstdint>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define ZN_UTF8_BLOCKS 1
 #include <tmmintrin.h>
+
+#include "runtime/strings/utf8_block_tables.h"
 #if defined(__GLIBC__) && __has_include(<sys/platform/x86.h>)
 #define _Bool bool  // the header is written for C, whose _Bool clang's C++ does not know
 #include <sys/platform/x86.h>
@@ -31,60 +34,14 @@
 
 namespace zn::internal {
 
-bool utf8_blocks_switched_off = false;
+Utf8BlockLevel utf8_blocks_cap = Utf8BlockLevel::kWide;
 
 #if ZN_UTF8_BLOCKS
 
 namespace {
 
-struct ShuffleTable {
-  alignas(16) std::array<std::array<uint8_t, 16>, 256> masks{};
-  std::array<uint8_t, 256> lengths{};
-};
-
-// Encoding: four units per table entry, two bits each: bit 0 set from 0x80 up, bit 1 set from
-// 0x800 up. The one combination no unit gives (bit 1 alone) marks a unit left out. Each unit's
-// three candidate bytes sit at 4 x lane.
-constexpr ShuffleTable MakeEncodeTable() {
-  ShuffleTable table;
-  for (uint32_t index = 0; index < 256; ++index) {
-    uint8_t n = 0;
-    for (uint32_t lane = 0; lane < 4; ++lane) {
-      constexpr uint8_t kBytesOfCode[4] = {1, 2, 0, 3};
-      const uint8_t bytes = kBytesOfCode[(index >> (2 * lane)) & 3];
-      for (uint8_t k = 0; k < bytes; ++k) {
-        table.masks[index][n++] = static_cast<uint8_t>(4 * lane + k);
-      }
-    }
-    table.lengths[index] = n;
-    for (uint8_t k = n; k < 16; ++k) {
-      table.masks[index][k] = 0x80;
-    }
-  }
-  return table;
-}
-
-// Decoding: eight 16-bit values per table entry, one bit per value kept.
-constexpr ShuffleTable MakeDecodeTable() {
-  ShuffleTable table;
-  for (uint32_t index = 0; index < 256; ++index) {
-    uint8_t n = 0;
-    for (uint32_t lane = 0; lane < 8; ++lane) {
-      if ((index >> lane & 1) != 0) {
-        table.masks[index][n++] = static_cast<uint8_t>(2 * lane);
-        table.masks[index][n++] = static_cast<uint8_t>(2 * lane + 1);
-      }
-    }
-    table.lengths[index] = static_cast<uint8_t>(n / 2);
-    for (uint8_t k = n; k < 16; ++k) {
-      table.masks[index][k] = 0x80;
-    }
-  }
-  return table;
-}
-
-constexpr ShuffleTable kEncodeTable = MakeEncodeTable();
-constexpr ShuffleTable kDecodeTable = MakeDecodeTable();
+constexpr const Utf8ShuffleTable& kEncodeTable = kUtf8EncodeTable;
+constexpr const Utf8ShuffleTable& kDecodeTable = kUtf8DecodeTable;
 
 ZN_UTF8_BLOCKS_TARGET inline __m128i Load(const void* p) {
   return _mm_loadu_si128(static_cast<const __m128i*>(p));
@@ -94,7 +51,7 @@ ZN_UTF8_BLOCKS_TARGET inline void Store(void* p, __m128i value) {
   _mm_storeu_si128(static_cast<__m128i*>(p), value);
 }
 
-ZN_UTF8_BLOCKS_TARGET inline __m128i Shuffle(__m128i value, const ShuffleTable& table,
+ZN_UTF8_BLOCKS_TARGET inline __m128i Shuffle(__m128i value, const Utf8ShuffleTable& table,
                                              uint32_t index) {
   return _mm_shuffle_epi8(value, Load(table.masks[index].data()));
 }
@@ -385,52 +342,107 @@ ZN_UTF8_BLOCKS_TARGET Utf8BlockRun CountDecodedBlocks(const unsigned char* sourc
 // The C library has asked the processor already when the process started; the compiler's own
 // detection would ask again, in a constructor that every program linking this library would run
 // at start-up, and each question costs tens of microseconds on a virtual machine.
-bool DetectBlocks() {
+__attribute__((noinline, cold)) Utf8BlockLevel DetectLevel() {
 #if defined(CPU_FEATURE_ACTIVE)
-  return CPU_FEATURE_ACTIVE(SSSE3) && CPU_FEATURE_ACTIVE(POPCNT);
+  const bool sixteen = CPU_FEATURE_ACTIVE(SSSE3) && CPU_FEATURE_ACTIVE(POPCNT);
 #else
   __builtin_cpu_init();
-  return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
+  const bool sixteen = __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
 #endif
+  if (!sixteen) {
+    return Utf8BlockLevel::kPortable;
+  }
+  return Utf8WideDetect() ? Utf8BlockLevel::kWide : Utf8BlockLevel::kSixteen;
+}
+
+// The wide steps take what they can; the sixteen-unit steps go on from there over a tail too
+// short for a wide block, or stop at once before the character that stopped the wide ones.
+// Apart, so that the short texts' way through the steps below saves no registers for them.
+__attribute__((noinline)) Utf8BlockRun EncodeWide(const char16_t* source, int32_t units,
+                                                  char* destination, int64_t room) {
+  const Utf8BlockRun wide = destination == nullptr
+                                ? Utf8WideCountEncoded(source, units, room)
+                                : Utf8WideEncode(source, units, destination, room);
+  const Utf8BlockRun rest =
+      destination == nullptr
+          ? CountEncodedBlocks(source + wide.taken, units - wide.taken, room - wide.given)
+          : EncodeBlocks(source + wide.taken, units - wide.taken, destination + wide.given,
+                         room - wide.given);
+  return {wide.taken + rest.taken, wide.given + rest.given};
+}
+
+__attribute__((noinline)) Utf8BlockRun DecodeWide(const unsigned char* source, int32_t bytes,
+                                                  char16_t* destination, int64_t room) {
+  const Utf8BlockRun wide = destination == nullptr
+                                ? Utf8WideCountDecoded(source, bytes)
+                                : Utf8WideDecode(source, bytes, destination, room);
+  const Utf8BlockRun rest = destination == nullptr
+                                ? CountDecodedBlocks(source + wide.taken, bytes - wide.taken)
+                                : DecodeBlocks(source + wide.taken, bytes - wide.taken,
+                                               destination + wide.given, room - wide.given);
+  return {wide.taken + rest.taken, wide.given + rest.given};
 }
 
 }  // namespace
 
-bool Utf8BlocksAvailable() {
-  static const bool available = DetectBlocks();
-  return available && !utf8_blocks_switched_off;
+Utf8BlockLevel Utf8BlocksLevel() {
+  static const Utf8BlockLevel detected = DetectLevel();
+  return detected < utf8_blocks_cap ? detected : utf8_blocks_cap;
 }
 
-Utf8BlockRun Utf8BlocksEncode(const char16_t* source, int32_t units, char* destination,
-                              int64_t room) {
-  if (destination == nullptr) {
-    return CountEncodedBlocks(source, units, room);
+Utf8BlockRun Utf8BlocksEncode(Utf8BlockLevel level, const char16_t* source, int32_t units,
+                              char* destination, int64_t room) {
+  if (units >= kUtf8WideUnits && level == Utf8BlockLevel::kWide) {
+    return EncodeWide(source, units, destination, room);
   }
-  return EncodeBlocks(source, units, destination, room);
+  return destination == nullptr ? CountEncodedBlocks(source, units, room)
+                                : EncodeBlocks(source, units, destination, room);
 }
 
-Utf8BlockRun Utf8BlocksDecode(const unsigned char* source, int32_t bytes, char16_t* destination,
-                              int64_t room) {
-  if (destination == nullptr) {
-    return CountDecodedBlocks(source, bytes);
+Utf8BlockRun Utf8BlocksDecode(Utf8BlockLevel level, const unsigned char* source, int32_t bytes,
+                              char16_t* destination, int64_t room) {
+  if (bytes >= kUtf8WideBytes && level == Utf8BlockLevel::kWide) {
+    return DecodeWide(source, bytes, destination, room);
   }
-  return DecodeBlocks(source, bytes, destination, room);
+  return destination == nullptr ? CountDecodedBlocks(source, bytes)
+                                : DecodeBlocks(source, bytes, destination, room);
+}
+
+bool Utf8BlocksMeasure(const char16_t* s, Utf16Measure* measure) {
+  // The scan's units must lie on the lanes of its aligned blocks.
+  if (Utf8BlocksLevel() != Utf8BlockLevel::kWide || reinterpret_cast<uintptr_t>(s) % 2 != 0) {
+    return false;
+  }
+  *measure = Utf8WideMeasure(s);
+  return true;
+}
+
+int64_t Utf8BlocksAsciiRun(const char* text) {
+  return Utf8BlocksLevel() == Utf8BlockLevel::kWide ? Utf8WideAsciiRun(text) : 0;
 }
 
 #else
 
-bool Utf8BlocksAvailable() {
+Utf8BlockLevel Utf8BlocksLevel() {
+  return Utf8BlockLevel::kPortable;
+}
+
+Utf8BlockRun Utf8BlocksEncode(Utf8BlockLevel /*level*/, const char16_t* /*source*/,
+                              int32_t /*units*/, char* /*destination*/, int64_t /*room*/) {
+  return {0, 0};
+}
+
+Utf8BlockRun Utf8BlocksDecode(Utf8BlockLevel /*level*/, const unsigned char* /*source*/,
+                              int32_t /*bytes*/, char16_t* /*destination*/, int64_t /*room*/) {
+  return {0, 0};
+}
+
+bool Utf8BlocksMeasure(const char16_t* /*s*/, Utf16Measure* /*measure*/) {
   return false;
 }
 
-Utf8BlockRun Utf8BlocksEncode(const char16_t* /*source*/, int32_t /*units*/, char* /*destination*/,
-                              int64_t /*room*/) {
-  return {0, 0};
-}
-
-Utf8BlockRun Utf8BlocksDecode(const unsigned char* /*source*/, int32_t /*bytes*/,
-                              char16_t* /*destination*/, int64_t /*room*/) {
-  return {0, 0};
+int64_t Utf8BlocksAsciiRun(const char* /*text*/) {
+  return 0;
 }
 
 #endif

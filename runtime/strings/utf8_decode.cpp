@@ -7,8 +7,9 @@
 // lead byte stops it as a fault. Counting and converting share one template so that they stop at
 // exactly the same places: a destination sized by a count is always filled exactly.
 //
-// Speed: ASCII goes up to sixteen bytes per step, and the well-formed two- and three-byte shapes
-// are decoded inline; only the rest goes through the full rules.
+// Speed: the block steps take whole blocks of well-formed text where the processor has them
+// (without them ASCII goes up to sixteen bytes per step), and the well-formed two- and three-byte
+// shapes are decoded inline; only the rest goes through the full rules.
 #include <cstdint>
 
 #include "runtime/strings/ascii_blocks.h"
@@ -64,7 +65,8 @@ Converted Decode(const unsigned char* source, int32_t source_length, char16_t* d
                  int32_t destination_length) {
   int32_t in = 0;
   int32_t out = 0;
-  const bool blocks = Utf8BlocksAvailable();
+  const Utf8BlockLevel level = Utf8BlocksLevel();
+  const bool blocks = level != Utf8BlockLevel::kPortable;
   int32_t blocked_at = -1;
   while (in < source_length) {
     // The block steps take all they can; the one character they stopped before goes by the rules
@@ -73,7 +75,7 @@ Converted Decode(const unsigned char* source, int32_t source_length, char16_t* d
       if (in != blocked_at && source_length - in >= kUtf8BlockSource &&
           (!kConvert || destination_length - out >= kUtf8BlockDecodeRoom)) {
         const Utf8BlockRun run =
-            Utf8BlocksDecode(source + in, source_length - in,
+            Utf8BlocksDecode(level, source + in, source_length - in,
                              kConvert ? destination + out : nullptr, destination_length - out);
         in += run.taken;
         out += static_cast<int32_t>(run.given);

@@ -7,8 +7,9 @@
 // Only whole characters are written: a destination too small for the next character ends the
 // conversion before it, so the bytes written are always complete UTF-8.
 //
-// Speed: converting takes ASCII up to sixteen units per step, counting sizes sixteen units of
-// the Basic Multilingual Plane per step; everything else goes one character at a time.
+// Speed: the block steps take whole blocks where the processor has them; without them converting
+// takes ASCII up to sixteen units per step and counting sizes sixteen units of the Basic
+// Multilingual Plane per step. Everything else goes one character at a time.
 #include <cstdint>
 
 #include "runtime/strings/ascii_blocks.h"
@@ -71,7 +72,8 @@ Converted EncodeAll(const char16_t* source, int32_t source_length, char* destina
   int32_t in = 0;
   int64_t out = 0;
   int32_t unit_by_unit_until = 0;
-  const bool blocks = Utf8BlocksAvailable();
+  const Utf8BlockLevel level = Utf8BlocksLevel();
+  const bool blocks = level != Utf8BlockLevel::kPortable;
   int32_t blocked_at = -1;
   while (in < source_length) {
     // A full destination ends the conversion before the next unit is even looked at.
@@ -83,8 +85,9 @@ Converted EncodeAll(const char16_t* source, int32_t source_length, char* destina
     if (blocks) {
       if (in != blocked_at && source_length - in >= kUtf8BlockSource &&
           limit - out >= kUtf8BlockEncodeRoom) {
-        const Utf8BlockRun run = Utf8BlocksEncode(
-            source + in, source_length - in, kConvert ? destination + out : nullptr, limit - out);
+        const Utf8BlockRun run =
+            Utf8BlocksEncode(level, source + in, source_length - in,
+                             kConvert ? destination + out : nullptr, limit - out);
         in += run.taken;
         out += run.given;
         blocked_at = in;

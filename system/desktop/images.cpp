@@ -2,6 +2,8 @@
 // representations that own real pixel memory, and the graphics objects of the drawing state. A
 // creation asks the watcher, if any, whether it fails, so that the image library's failure paths
 // can be tested.
+#include <sys/mman.h>
+
 #include <cstdint>
 #include <cstdlib>
 
@@ -16,6 +18,28 @@ namespace {
 
 // The largest pixel block the model hands out; a request beyond it is refused like memory.
 constexpr uint64_t kMaxPixelBytes = uint64_t{1} << 40;
+
+// Large pixel blocks are mapped from the system, as the platform maps them: fresh zero pages that
+// cost no memory until written, whatever allocator the process runs on (a checking allocator may
+// touch every page of a heap block). Smaller ones come from the heap.
+constexpr uint64_t kMappedPixelBytes = uint64_t{1} << 26;
+
+unsigned char* PixelsAllocate(uint64_t bytes) {
+  if (bytes < kMappedPixelBytes) {
+    return static_cast<unsigned char*>(std::calloc(bytes, 1));
+  }
+  void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  return block == MAP_FAILED ? nullptr : static_cast<unsigned char*>(block);
+}
+
+void PixelsFree(unsigned char* pixels, uint64_t bytes) {
+  if (bytes < kMappedPixelBytes) {
+    std::free(pixels);
+  } else if (pixels != nullptr) {
+    munmap(pixels, bytes);
+  }
+}
 
 }  // namespace
 
@@ -66,7 +90,7 @@ NSBitmapImageRep* NSBitmapImageRep::initWithBitmapDataPlanes(
   if (planes != nullptr && planes[0] != nullptr) {
     data_ = planes[0];
   } else {
-    data_ = static_cast<unsigned char*>(std::calloc(total, 1));
+    data_ = PixelsAllocate(total);
     if (data_ == nullptr) {
       objc_release(this);
       return nullptr;
@@ -87,7 +111,7 @@ NSBitmapImageRep* NSBitmapImageRep::initWithBitmapDataPlanes(
 
 void NSBitmapImageRep::dealloc() {
   if (owns_data_) {
-    std::free(data_);
+    PixelsFree(data_, static_cast<uint64_t>(bytes_per_row_) * static_cast<uint64_t>(height_));
   }
   data_ = nullptr;
   objc_release(colour_space_name_);

@@ -1,6 +1,6 @@
 # Script of the install_package test: install into an empty prefix; check that no test seam is
-# installed or linked into the shipped rps; build and run the consumers, once through find_package
-# and once through pkg-config alone.
+# installed or linked into the shipped rps; build and run the consumers and the examples on the
+# face, once through find_package and once through pkg-config alone.
 
 function(zn_run what)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE output
@@ -16,6 +16,22 @@ function(zn_expect program expected)
   zn_run("running ${program}" ${program})
   if(NOT zn_output STREQUAL expected)
     message(FATAL_ERROR "${program} printed '${zn_output}', not '${expected}'")
+  endif()
+endfunction()
+
+# The three examples on the face, built in `folder`, each run on its own input: words counted, the
+# inventory's report, a picture reduced to black and white (an indexed file of 1 bit per pixel).
+function(zn_expect_face_examples folder)
+  file(WRITE ${WORK_DIR}/words.txt "to be or not to be\n")
+  zn_expect("${folder}/wordfreq;${WORK_DIR}/words.txt" "2 be\n2 to\n1 not\n1 or\n")
+  file(READ ${EXAMPLES_DIR}/tests/inventory.expected inventory_expected)
+  zn_expect(${folder}/inventory "${inventory_expected}")
+  set(reduced ${WORK_DIR}/reduced.bmp)
+  file(REMOVE ${reduced})
+  zn_expect("${folder}/quantize;-c;2;${SOURCE_DIR}/fuzz/images/corpus/w3_24bit.bmp;${reduced}" "")
+  file(READ ${reduced} bits_per_pixel OFFSET 28 LIMIT 1 HEX)
+  if(NOT bits_per_pixel STREQUAL "01")
+    message(FATAL_ERROR "${folder}/quantize wrote '${bits_per_pixel}' bits per pixel, not 01")
   endif()
 endfunction()
 
@@ -67,6 +83,7 @@ zn_run("building the consumer" ${CMAKE_COMMAND} --build ${build})
 zn_expect(${build}/consumer "Current score: Player 10 vs. CPU 9\n")
 zn_expect(${build}/structures_consumer "5 elements, last 16\n")
 zn_expect(${build}/entry_consumer "started\n")
+zn_expect(${build}/face_consumer "   42|ab  |2.50 4\n")
 file(READ ${build}/alone_programs.txt alone_programs)
 foreach(program IN LISTS alone_programs)
   zn_expect(${build}/${program} "")
@@ -80,14 +97,13 @@ zn_run("configuring the examples" ${CMAKE_COMMAND} -S ${EXAMPLES_DIR} -B ${examp
 zn_run("building the examples" ${CMAKE_COMMAND} --build ${examples})
 file(READ ${EXAMPLES_DIR}/tests/events.expected events_expected)
 zn_expect(${examples}/events "${events_expected}")
-file(WRITE ${WORK_DIR}/words.txt "to be or not to be\n")
-zn_expect("${examples}/wordfreq;${WORK_DIR}/words.txt" "2 be\n2 to\n1 not\n1 or\n")
+zn_expect_face_examples(${examples})
 
 # Through pkg-config alone: its flags, and those this build's libraries were compiled with.
 set(ENV{PKG_CONFIG_PATH} ${prefix}/${LIBDIR}/pkgconfig)
 separate_arguments(build_flags UNIX_COMMAND "${CXX_FLAGS}")
 foreach(program_package consumer=zn-strings structures_consumer=zn-structures
-                        entry_consumer=zn-entry)
+                        entry_consumer=zn-entry face_consumer=zn-face)
   string(REPLACE "=" ";" program_package ${program_package})
   list(GET program_package 0 program)
   list(GET program_package 1 package)
@@ -99,3 +115,13 @@ endforeach()
 zn_expect(${WORK_DIR}/pkg_consumer "Current score: Player 10 vs. CPU 9\n")
 zn_expect(${WORK_DIR}/pkg_structures_consumer "5 elements, last 16\n")
 zn_expect(${WORK_DIR}/pkg_entry_consumer "started\n")
+zn_expect(${WORK_DIR}/pkg_face_consumer "   42|ab  |2.50 4\n")
+# The face's examples, built with zn-face's flags alone.
+zn_run("pkg-config zn-face" pkg-config --cflags --libs zn-face)
+separate_arguments(face_flags UNIX_COMMAND "${zn_output}")
+file(MAKE_DIRECTORY ${WORK_DIR}/pkg_examples)
+foreach(example wordfreq quantize inventory)
+  zn_run("compiling ${example} with pkg-config" ${CXX} ${build_flags}
+         ${EXAMPLES_DIR}/${example}.cpp ${face_flags} -o ${WORK_DIR}/pkg_examples/${example})
+endforeach()
+zn_expect_face_examples(${WORK_DIR}/pkg_examples)
