@@ -5,7 +5,10 @@
 // next step goes on with the deleted element's successor: deleting while iterating visits every
 // remaining element once. The map keeps one invariant for this: a current element always lies in
 // the chain of the current bucket, and a previous element in the chain of the saved bucket. A
-// delete by address keeps it too: the map never holds the address of an element that is gone.
+// delete by address keeps it too: the map never holds the address of an element that is gone. A
+// find through the map's index leaves the previous element unknown rather than walk the chain for
+// it; every delete looks it up first (MapPreviousResolve), so the rules see the element a walk
+// would have recorded.
 #include "runtime/containers/containers.h"
 #include "runtime/containers/containers_internal.h"
 
