@@ -108,9 +108,9 @@ struct MapIndex {
   MapIndexRow* rows;  // row_count rows, 64-byte aligned, in the same block after this record
   uint16_t* places;   // 7 a row, after the rows; null in a table without places
   uint32_t row_count;
-  uint32_t entries;      // elements in the table
-  uint32_t shadowed;     // elements left out because a newer element of the map has their key
-  uint32_t place_shift;  // the mix is shifted right by this much for a row: 48 with places, else 32
+  uint32_t entries;   // elements in the table
+  uint32_t shadowed;  // elements left out because a newer element of the map has their key
+  uint32_t row_bits;  // the bits of the mix's top half a row comes from: the top 16 with places
 };
 
 struct HashMap {
@@ -225,8 +225,7 @@ inline uint64_t MapIndexMix(uint32_t hash) {
   return uint64_t{hash} * 0x9E3779B97F4A7C15u;
 }
 inline uint32_t MapIndexRowOf(const MapIndex& index, uint64_t mix) {
-  return static_cast<uint32_t>(((mix >> index.place_shift) * index.row_count) >>
-                               (64 - index.place_shift));
+  return static_cast<uint32_t>((((mix >> 32) & index.row_bits) * index.row_count) >> 32);
 }
 inline MapIndexProbe MapIndexProbeOf(const MapIndex& index, uint32_t hash) {
   const uint64_t mix = MapIndexMix(hash);

@@ -66,7 +66,7 @@ MapIndex* IndexCreate(uint64_t rows) {
   index->rows = reinterpret_cast<MapIndexRow*>(after + pad);
   index->places = placed ? reinterpret_cast<uint16_t*>(index->rows + rows) : nullptr;
   index->row_count = static_cast<uint32_t>(rows);
-  index->place_shift = placed ? 48 : 32;
+  index->row_bits = placed ? 0xFFFF0000u : 0xFFFFFFFFu;
   return index;
 }
 
