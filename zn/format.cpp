@@ -1,6 +1,6 @@
 // The engine behind zn::format: one function for every call, reading arguments whose types the
 // caller's template erased. The format string was checked when compiled, so the engine meets no
-// broken spec; it still stops cleanly at one rather than read past the string.
+// broken specifier; it still stops cleanly at one rather than read past the string.
 //
 // Numbers go through std::to_chars (locale-free, shortest round trip for floating point), text
 // is copied or decoded straight into the output, and the result is built in a stack buffer that
@@ -120,43 +120,44 @@ std::size_t UnitsOfCodePoints(std::u16string_view text, std::size_t limit) {
   return i;
 }
 
-// Pads the field that starts at `start` in the output (`points` code points long) to the spec's
-// width: the fill goes after it, before it (rotated into place, no copy of the field), or around.
-void Pad(FormatOutput* out, std::size_t start, std::size_t points, const FormatSpec& spec,
+// Pads the field that starts at `start` in the output (`points` code points long) to the
+// specifier's width: the fill goes after it, before it (rotated into place, no copy of the field),
+// or around.
+void Pad(FormatOutput* out, std::size_t start, std::size_t points, const FormatSpec& specifier,
          char16_t default_align) {
-  if (spec.width < 0 || points >= static_cast<std::size_t>(spec.width)) {
+  if (specifier.width < 0 || points >= static_cast<std::size_t>(specifier.width)) {
     return;
   }
-  const std::size_t padding = static_cast<std::size_t>(spec.width) - points;
-  const char16_t align = spec.align != 0 ? spec.align : default_align;
+  const std::size_t padding = static_cast<std::size_t>(specifier.width) - points;
+  const char16_t align = specifier.align != 0 ? specifier.align : default_align;
   const std::size_t before = align == u'>' ? padding : align == u'^' ? padding / 2 : 0;
   if (before > 0) {
     const std::size_t end = out->size();
-    out->Repeat(spec.fill, before);
+    out->Repeat(specifier.fill, before);
     char16_t* data = out->Data();
     std::rotate(data + start, data + end, data + out->size());
   }
-  out->Repeat(spec.fill, padding - before);
+  out->Repeat(specifier.fill, padding - before);
 }
 
 // A number's text (ASCII) with its sign apart, then sign-aware zero padding or the usual fill.
 void AppendNumber(FormatOutput* out, bool negative, const char* digits, std::size_t n,
-                  const FormatSpec& spec, bool finite) {
+                  const FormatSpec& specifier, bool finite) {
   char sign = 0;
   if (negative) {
     sign = '-';
-  } else if (spec.sign == u'+') {
+  } else if (specifier.sign == u'+') {
     sign = '+';
-  } else if (spec.sign == u' ') {
+  } else if (specifier.sign == u' ') {
     sign = ' ';
   }
   const std::size_t length = n + (sign != 0 ? 1 : 0);
-  if (spec.zero && spec.align == 0 && finite && spec.width > 0 &&
-      length < static_cast<std::size_t>(spec.width)) {
+  if (specifier.zero && specifier.align == 0 && finite && specifier.width > 0 &&
+      length < static_cast<std::size_t>(specifier.width)) {
     if (sign != 0) {
       out->AppendAscii(&sign, 1);
     }
-    out->Repeat(U'0', static_cast<std::size_t>(spec.width) - length);
+    out->Repeat(U'0', static_cast<std::size_t>(specifier.width) - length);
     out->AppendAscii(digits, n);
     return;
   }
@@ -165,13 +166,14 @@ void AppendNumber(FormatOutput* out, bool negative, const char* digits, std::siz
     out->AppendAscii(&sign, 1);
   }
   out->AppendAscii(digits, n);
-  Pad(out, start, length, spec, u'>');
+  Pad(out, start, length, specifier, u'>');
 }
 
-void AppendInteger(FormatOutput* out, bool negative, uint64_t magnitude, const FormatSpec& spec) {
+void AppendInteger(FormatOutput* out, bool negative, uint64_t magnitude,
+                   const FormatSpec& specifier) {
   char digits[72];
   int base = 10;
-  switch (spec.type) {
+  switch (specifier.type) {
     case u'x':
     case u'X':
       base = 16;
@@ -186,25 +188,26 @@ void AppendInteger(FormatOutput* out, bool negative, uint64_t magnitude, const F
       break;
   }
   const auto result = std::to_chars(digits, digits + sizeof digits, magnitude, base);
-  if (spec.type == u'X') {
+  if (specifier.type == u'X') {
     std::transform(digits, result.ptr, digits, [](char c) {
       return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     });
   }
-  AppendNumber(out, negative, digits, static_cast<std::size_t>(result.ptr - digits), spec, true);
+  AppendNumber(out, negative, digits, static_cast<std::size_t>(result.ptr - digits), specifier,
+               true);
 }
 
 template <class Float>
-void AppendFloat(FormatOutput* out, Float value, const FormatSpec& spec) {
+void AppendFloat(FormatOutput* out, Float value, const FormatSpec& specifier) {
   const bool negative = std::signbit(value);
   const Float magnitude = std::fabs(value);
   // Fixed notation of a long double can need some 4,950 digits before the point.
-  std::string digits(5100 + static_cast<std::size_t>(std::max(spec.precision, 0)), '\0');
+  std::string digits(5100 + static_cast<std::size_t>(std::max(specifier.precision, 0)), '\0');
   char* first = digits.data();
   char* last = first + digits.size();
   std::to_chars_result result{};
-  const int precision = spec.precision;
-  switch (spec.type) {
+  const int precision = specifier.precision;
+  switch (specifier.type) {
     case u'f':
     case u'F':
       result = std::to_chars(first, last, magnitude, std::chars_format::fixed,
@@ -229,12 +232,12 @@ void AppendFloat(FormatOutput* out, Float value, const FormatSpec& spec) {
   if (result.ec != std::errc()) {
     throw std::length_error("zn::format: number too long");
   }
-  if (spec.type == u'F' || spec.type == u'E' || spec.type == u'G') {
+  if (specifier.type == u'F' || specifier.type == u'E' || specifier.type == u'G') {
     std::transform(first, result.ptr, first, [](char c) {
       return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     });
   }
-  AppendNumber(out, negative, first, static_cast<std::size_t>(result.ptr - first), spec,
+  AppendNumber(out, negative, first, static_cast<std::size_t>(result.ptr - first), specifier,
                std::isfinite(magnitude));
 }
 
@@ -257,49 +260,50 @@ void AppendUtf8(FormatOutput* out, std::string_view bytes) {
   }
 }
 
-void AppendText(FormatOutput* out, const FormatArg& arg, const FormatSpec& spec) {
+void AppendText(FormatOutput* out, const FormatArg& arg, const FormatSpec& specifier) {
   const std::size_t start = out->size();
   if (arg.kind == FormatKind::Utf16) {
     out->Append(static_cast<const char16_t*>(arg.text.data), arg.text.size);
   } else {
     AppendUtf8(out, std::string_view(static_cast<const char*>(arg.text.data), arg.text.size));
   }
-  if (spec.width < 0 && spec.precision < 0) {
+  if (specifier.width < 0 && specifier.precision < 0) {
     return;
   }
   std::u16string_view field = out->Text().substr(start);
-  if (spec.precision >= 0) {
-    const std::size_t keep = UnitsOfCodePoints(field, static_cast<std::size_t>(spec.precision));
+  if (specifier.precision >= 0) {
+    const std::size_t keep =
+        UnitsOfCodePoints(field, static_cast<std::size_t>(specifier.precision));
     out->Shrink(field.size() - keep);
     field = out->Text().substr(start);
   }
-  Pad(out, start, CodePoints(field), spec, u'<');
+  Pad(out, start, CodePoints(field), specifier, u'<');
 }
 
-void AppendArg(FormatOutput* out, const FormatArg& arg, const FormatSpec& spec) {
+void AppendArg(FormatOutput* out, const FormatArg& arg, const FormatSpec& specifier) {
   switch (arg.kind) {
     case FormatKind::Signed: {
       const bool negative = arg.signed_value < 0;
       const uint64_t magnitude = negative ? uint64_t{0} - static_cast<uint64_t>(arg.signed_value)
                                           : static_cast<uint64_t>(arg.signed_value);
-      AppendInteger(out, negative, magnitude, spec);
+      AppendInteger(out, negative, magnitude, specifier);
       break;
     }
     case FormatKind::Unsigned:
-      AppendInteger(out, false, arg.unsigned_value, spec);
+      AppendInteger(out, false, arg.unsigned_value, specifier);
       break;
     case FormatKind::Float:
-      AppendFloat(out, arg.float_value, spec);
+      AppendFloat(out, arg.float_value, specifier);
       break;
     case FormatKind::Double:
-      AppendFloat(out, arg.double_value, spec);
+      AppendFloat(out, arg.double_value, specifier);
       break;
     case FormatKind::LongDouble:
-      AppendFloat(out, arg.long_double_value, spec);
+      AppendFloat(out, arg.long_double_value, specifier);
       break;
     case FormatKind::Utf16:
     case FormatKind::Utf8:
-      AppendText(out, arg, spec);
+      AppendText(out, arg, specifier);
       break;
   }
 }
@@ -333,7 +337,7 @@ String FormatArgs(std::u16string_view text, const FormatArg* args, std::size_t c
     }
     const std::size_t argument = step.index < 0 ? next++ : static_cast<std::size_t>(step.index);
     if (argument < count) {
-      AppendArg(&out, args[argument], step.spec);
+      AppendArg(&out, args[argument], step.specifier);
     }
   }
   return String(out.Text());

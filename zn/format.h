@@ -3,9 +3,9 @@
 //   zn::String line = zn::format(u"{:>6}\t{}", count, word);
 //   zn::String cost = zn::format(u"{:*^12.2f} {:x}", 3.14159, 255u);   // "****3.14****" "ff"
 //
-// A placeholder is `{` [index] [`:` spec] `}`; `{{` and `}}` stand for the braces themselves.
+// A placeholder is `{` [index] [`:` specifier] `}`; `{{` and `}}` stand for the braces themselves.
 // Placeholders take the arguments in order, or by index (`{1} {0}`), not both in one string.
-// The spec is [[fill]align][sign][0][width][.precision][type]:
+// The specifier is [[fill]align][sign][0][width][.precision][type]:
 // - fill: any one character (a code point) but `{` and `}`; align: `<` left, `>` right, `^`
 //   centre (the extra fill goes to the right). Without an align, numbers go right, text left.
 // - sign (numbers): `-` only negatives (the default), `+` every number, ` ` a space for
@@ -24,9 +24,9 @@
 // pointer is the empty text.
 //
 // Checked when compiled: a string with more placeholders than arguments, an argument that no
-// placeholder uses, a broken brace or spec, a spec that does not fit the argument's type, or an
-// argument of a type that cannot be formatted stops the build; the compiler's message names the
-// fault (`format_error_...`). The format string must therefore be a constant: a string literal.
+// placeholder uses, a broken brace or specifier, a specifier that does not fit the argument's type,
+// or an argument of a type that cannot be formatted stops the build; the compiler's message names
+// the fault (`format_error_...`). The format string must therefore be a constant: a string literal.
 //
 // The result ends at the first 0 unit of what was formatted: a 0 inside an argument cuts it
 // there. Exhausted memory throws std::bad_alloc before the result exists.
@@ -94,7 +94,7 @@ consteval FormatCategory FormatCategoryOf() {
   }
 }
 
-// A parsed spec. `width` and `precision` are -1 when absent.
+// A parsed specifier. `width` and `precision` are -1 when absent.
 struct FormatSpec {
   char32_t fill = U' ';
   char16_t align = 0;
@@ -127,9 +127,9 @@ constexpr int32_t FormatReadNumber(std::u16string_view text, std::size_t* at) {
   return value;
 }
 
-// Parses the spec between `*at` (after the colon) and the closing brace, leaving `*at` on it.
+// Parses the specifier between `*at` (after the colon) and the closing brace, leaving `*at` on it.
 constexpr FormatProblem FormatParseSpec(std::u16string_view text, std::size_t* at,
-                                        FormatSpec* spec) {
+                                        FormatSpec* specifier) {
   auto is_align = [](char16_t c) { return c == u'<' || c == u'>' || c == u'^'; };
   std::size_t i = *at;
   // The fill is one code point, which may be a surrogate pair, followed by an align.
@@ -138,34 +138,34 @@ constexpr FormatProblem FormatParseSpec(std::u16string_view text, std::size_t* a
   const std::size_t fill_units = pair ? 2 : 1;
   if (i + fill_units < text.size() && is_align(text[i + fill_units]) && text[i] != u'{' &&
       text[i] != u'}') {
-    spec->fill =
+    specifier->fill =
         pair ? static_cast<char32_t>(0x10000 + ((text[i] - 0xD800) << 10) + (text[i + 1] - 0xDC00))
              : text[i];
-    spec->align = text[i + fill_units];
+    specifier->align = text[i + fill_units];
     i += fill_units + 1;
   } else if (i < text.size() && is_align(text[i])) {
-    spec->align = text[i++];
+    specifier->align = text[i++];
   }
   if (i < text.size() && (text[i] == u'+' || text[i] == u'-' || text[i] == u' ')) {
-    spec->sign = text[i++];
+    specifier->sign = text[i++];
   }
   if (i < text.size() && text[i] == u'0') {
-    spec->zero = true;
+    specifier->zero = true;
     ++i;
   }
-  spec->width = FormatReadNumber(text, &i);
-  if (spec->width == -2) {
+  specifier->width = FormatReadNumber(text, &i);
+  if (specifier->width == -2) {
     return FormatProblem::BadSpec;
   }
   if (i < text.size() && text[i] == u'.') {
     ++i;
-    spec->precision = FormatReadNumber(text, &i);
-    if (spec->precision < 0) {
+    specifier->precision = FormatReadNumber(text, &i);
+    if (specifier->precision < 0) {
       return FormatProblem::BadSpec;
     }
   }
   if (i < text.size() && text[i] != u'}') {
-    spec->type = text[i++];
+    specifier->type = text[i++];
   }
   if (i >= text.size() || text[i] != u'}') {
     return i >= text.size() ? FormatProblem::UnmatchedBrace : FormatProblem::BadSpec;
@@ -180,7 +180,7 @@ struct FormatStep {
   std::u16string_view literal;
   bool has_placeholder = false;
   int32_t index = -1;  // the argument; -1 for the next in order
-  FormatSpec spec;
+  FormatSpec specifier;
   FormatProblem problem = FormatProblem::None;
 };
 
@@ -216,7 +216,7 @@ constexpr FormatStep FormatNext(std::u16string_view text, std::size_t* at) {
   }
   if (i < text.size() && text[i] == u':') {
     ++i;
-    step.problem = FormatParseSpec(text, &i, &step.spec);
+    step.problem = FormatParseSpec(text, &i, &step.specifier);
     if (step.problem != FormatProblem::None) {
       return step;
     }
@@ -228,17 +228,17 @@ constexpr FormatStep FormatNext(std::u16string_view text, std::size_t* at) {
   return step;
 }
 
-// Whether a spec fits an argument of this category.
-constexpr bool FormatSpecFits(const FormatSpec& spec, FormatCategory category) {
-  const char16_t t = spec.type;
+// Whether a specifier fits an argument of this category.
+constexpr bool FormatSpecFits(const FormatSpec& specifier, FormatCategory category) {
+  const char16_t t = specifier.type;
   switch (category) {
     case FormatCategory::Integer:
-      return spec.precision < 0 &&
+      return specifier.precision < 0 &&
              (t == 0 || t == u'd' || t == u'x' || t == u'X' || t == u'o' || t == u'b');
     case FormatCategory::Floating:
       return t == 0 || t == u'f' || t == u'F' || t == u'e' || t == u'E' || t == u'g' || t == u'G';
     case FormatCategory::Text:
-      return (t == 0 || t == u's') && spec.sign == 0 && !spec.zero;
+      return (t == 0 || t == u's') && specifier.sign == 0 && !specifier.zero;
     case FormatCategory::Unsupported:
       break;
   }
@@ -286,7 +286,7 @@ consteval void FormatCheck(std::u16string_view text, const FormatCategory* categ
     if (argument >= count) {
       format_error_more_placeholders_than_arguments();
     }
-    if (!FormatSpecFits(step.spec, categories[argument])) {
+    if (!FormatSpecFits(step.specifier, categories[argument])) {
       format_error_spec_does_not_fit_the_argument_type();
     }
     if (argument < 64) {

@@ -71,7 +71,8 @@ TEST(Format, PlaceholdersSpecsAndArgumentKinds) {
   }
 }
 
-// Every integer and floating-point spec against the C library's printf, over values at the edges.
+// Every integer and floating-point specifier against the C library's printf, over values at the
+// edges.
 TEST(Format, NumbersAgreeWithSnprintf) {
   const int64_t integers[] = {0, 1, -1, 9, 10, -10, 255, 4096, INT32_MIN, INT64_MAX, INT64_MIN + 1};
   const char* integer_specs[][2] = {
@@ -79,10 +80,10 @@ TEST(Format, NumbersAgreeWithSnprintf) {
       {" ", "% " PRId64}, {"012", "%012" PRId64}, {"+012", "%+012" PRId64}};
   char expected[512];
   for (const int64_t value : integers) {
-    for (const auto& spec : integer_specs) {
-      std::snprintf(expected, sizeof expected, spec[1], value);
-      EXPECT_EQ(Dynamic("{:" + std::string(spec[0]) + "}", value), expected)
-          << spec[0] << " " << value;
+    for (const auto& specifier : integer_specs) {
+      std::snprintf(expected, sizeof expected, specifier[1], value);
+      EXPECT_EQ(Dynamic("{:" + std::string(specifier[0]) + "}", value), expected)
+          << specifier[0] << " " << value;
     }
     if (value >= 0) {
       std::snprintf(expected, sizeof expected, "%" PRIx64 " %" PRIX64 " %" PRIo64, value, value,
@@ -97,10 +98,10 @@ TEST(Format, NumbersAgreeWithSnprintf) {
       {"<12.1f", "%-12.1f"}, {"+.2e", "%+.2e"}, {"E", "%E"},     {".10g", "%.10g"},
       {"015.3f", "%015.3f"}, {" g", "% g"},     {"G", "%G"}};
   for (const double value : doubles) {
-    for (const auto& spec : float_specs) {
-      std::snprintf(expected, sizeof expected, spec[1], value);
-      EXPECT_EQ(Dynamic("{:" + std::string(spec[0]) + "}", value), expected)
-          << spec[0] << " " << value;
+    for (const auto& specifier : float_specs) {
+      std::snprintf(expected, sizeof expected, specifier[1], value);
+      EXPECT_EQ(Dynamic("{:" + std::string(specifier[0]) + "}", value), expected)
+          << specifier[0] << " " << value;
     }
     // Without a type: the shortest text that reads back as the same value.
     EXPECT_EQ(std::strtod(Dynamic("{}", value).c_str(), nullptr), value) << value;
