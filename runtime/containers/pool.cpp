@@ -213,16 +213,17 @@ void ChunkAvailableHeadToFull(BlockPool* pool, PoolChunk* chunk) {
   if (chunk == nullptr) [[unlikely]] {
     return PoolTakeFromNewChunk(pool);
   }
-  char* header = nullptr;
-  if (chunk->free > 0) {
-    header = static_cast<char*>(chunk->free_list);
+  // A chunk's free list is empty exactly when its free count is 0: the take tests the pointer it
+  // needs anyway rather than a second field.
+  auto* header = static_cast<char*>(chunk->free_list);
+  if (header != nullptr) {
     chunk->free_list = HeaderNext(header);
     --chunk->free;
   } else {
     header = ChunkBlock(pool, chunk, chunk->cut);
     ++chunk->cut;
   }
-  if (chunk->free == 0 && chunk->cut >= chunk->capacity) {
+  if (chunk->free_list == nullptr && chunk->cut >= chunk->capacity) {
     ChunkAvailableHeadToFull(pool, chunk);
   }
   PayloadUnpoison(pool, header);
@@ -237,14 +238,14 @@ void ChunkAvailableHeadToFull(BlockPool* pool, PoolChunk* chunk) {
 [[gnu::always_inline]] inline void PoolGiveTo(BlockPool* pool, void* payload) {
   char* header = static_cast<char*>(payload) - kBlockHeader;
   auto* chunk = static_cast<PoolChunk*>(HeaderNext(header));
-  const int32_t free_before = chunk->free;
-  const int32_t cut = chunk->cut;
-  HeaderStore(header, chunk->free_list);
+  void* const first_free = chunk->free_list;
+  HeaderStore(header, first_free);
   chunk->free_list = header;
-  chunk->free = free_before + 1;
+  const int32_t free = ++chunk->free;
   PayloadPoison(pool, header);
-  const bool was_full = free_before == 0 && cut >= chunk->capacity;
-  if (was_full || free_before + 1 == cut) [[unlikely]] {
+  const int32_t cut = chunk->cut;
+  const bool was_full = first_free == nullptr && cut >= chunk->capacity;
+  if (was_full || free == cut) [[unlikely]] {
     ChunkAfterGive(pool, chunk, was_full);
   }
 }
