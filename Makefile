@@ -6,6 +6,7 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 600
 FUZZ_ONLY ?=
+RUNS ?= 1
 
 .PHONY: play test unit lint docs deps-build deps-test clang bench bench-report fuzz format clean
 
@@ -54,9 +55,10 @@ bench: deps-test
 	@echo "Benchmarks are in build/bench/bench; run each one by hand."
 
 # Every benchmark beside its anchor (alternating in one process, medians of repetitions), the
-# start sequence and the game's start, idle and memory figures, as one markdown table.
+# start sequence and the game's start, idle and memory figures, as one markdown table. RUNS=5
+# takes the whole report five times and shows each row's spread.
 bench-report: bench
-	bench/report.py build/bench
+	bench/report.py build/bench 7 $(RUNS)
 
 # Real fuzzing with libFuzzer: every target (or those matching FUZZ_ONLY) runs FUZZ_SECONDS on
 # its seed corpus.

@@ -15,7 +15,12 @@ anchor alternate in one process under the same load. Each figure is the median C
 iteration over the repetitions (CPU time, not wall time: on a shared machine the wall clock also
 counts the time other processes held the core).
 
-Usage: report.py [bench build folder] [repetitions]   (make bench-report builds it first)
+With a number of runs above one, the whole report is taken that many times, one run after the
+other, and each row shows the run with the median ratio and every run's ratio beside it, lowest
+first: the spread a target has to hold over.
+
+Usage: report.py [bench build folder] [repetitions] [runs]   (make bench-report builds it first;
+RUNS=5 passes the runs)
 """
 
 import json
@@ -189,9 +194,8 @@ def start_rows(folder, rps, environment, label):
     return rows
 
 
-def main():
-    folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "bench")
-    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 7
+def collect(folder, repetitions):
+    """Every row of one whole report: (work, ours, anchor, ratio) as text."""
     rows = []
     for program, pairs, *most in PAIRS:
         path = os.path.join(folder, "bench", program)
@@ -200,12 +204,18 @@ def main():
             continue
         medians, sizes = run_pairs(path, pairs, min([repetitions] + most))
         for work, ours, anchor in pairs:
-            if ours in medians and anchor in medians:
-                if ours in sizes and anchor in sizes:
-                    work += " (heap bytes per element: ours %.1f, anchor %.1f)" % (sizes[ours],
-                                                                                  sizes[anchor])
-                rows.append((work, show_time(medians[ours]), show_time(medians[anchor]),
-                             "%.2fx" % (medians[anchor] / medians[ours])))
+            missing = [name for name in (ours, anchor) if name not in medians]
+            if missing:
+                # A benchmark left out of the build (an anchor library not installed) is said,
+                # not dropped, so that a report never looks complete without it.
+                rows.append(("%s: not measured, %s not in %s" % (work, " and ".join(missing),
+                                                                  program), "", "", ""))
+                continue
+            if ours in sizes and anchor in sizes:
+                work += " (heap bytes per element: ours %.1f, anchor %.1f)" % (sizes[ours],
+                                                                              sizes[anchor])
+            rows.append((work, show_time(medians[ours]), show_time(medians[anchor]),
+                         "%.2fx" % (medians[anchor] / medians[ours])))
     rps = os.path.join(folder, "game", "rps")
     installed = measure_rps.locale_installed()
     rows += start_rows(folder, rps, None, "%s %s" % (measure_rps.LOCALE,
@@ -227,11 +237,51 @@ def main():
         peak, _ = measure_rps.measure_memory(rps)
         rows.append(("peak resident memory after 30 rounds (VmHWM)", "%d KiB" % peak,
                      "target 2048 KiB", "%.2fx" % (2048.0 / peak)))
+    return rows
+
+
+def ratio_of(row):
+    try:
+        return float(row[3].rstrip("x"))
+    except ValueError:
+        return None
+
+
+def combine(runs):
+    """One row per row of the runs: the run with the median ratio, and every ratio lowest first."""
+    combined = []
+    for rows in zip(*runs):
+        ratios = [ratio_of(row) for row in rows]
+        if None in ratios:
+            combined.append(rows[0] + ("",))
+            continue
+        ranked = sorted(range(len(rows)), key=lambda run: ratios[run])
+        middle = rows[ranked[(len(ranked) - 1) // 2]]
+        combined.append(middle + (", ".join("%.2f" % ratios[run] for run in ranked),))
+    return combined
+
+
+def main():
+    folder = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "bench")
+    repetitions = int(sys.argv[2]) if len(sys.argv) > 2 else 7
+    count = int(sys.argv[3]) if len(sys.argv) > 3 else 1
+    runs = [collect(folder, repetitions) for _ in range(count)]
+    if any(len(rows) != len(runs[0]) for rows in runs):
+        raise RuntimeError("the runs gave different rows; compare them one by one")
     print("Median CPU time per iteration over %d interleaved repetitions; ratio = anchor / ours "
           "(above 1: ours is faster or within the target)." % repetitions)
     print()
-    print("| Work | Ours | Anchor | Ratio |")
-    print("|---|---|---|---|")
+    if count == 1:
+        print("| Work | Ours | Anchor | Ratio |")
+        print("|---|---|---|---|")
+        rows = runs[0]
+    else:
+        print("%d whole runs one after the other; each row shows the run with the median ratio."
+              % count)
+        print()
+        print("| Work | Ours | Anchor | Ratio | Ratios of the runs, lowest first |")
+        print("|---|---|---|---|---|")
+        rows = combine(runs)
     for row in rows:
         print("| %s |" % " | ".join(row))
     return 0
