@@ -187,12 +187,15 @@ void CheckPool(const BlockPool* pool, const std::set<void*>& outstanding, const 
     ASSERT_TRUE(chunk->free > 0 || chunk->cut < chunk->capacity)
         << when << ": a chunk with nothing to hand out is on the available list";
     ASSERT_TRUE(chunk->previous == nullptr || chunk->previous->next == chunk) << when;
+    // The common take and give tell an empty free list by its pointer, not by the count.
+    ASSERT_EQ(chunk->free == 0, chunk->free_list == nullptr) << when;
     ASSERT_LT(chunk->free, chunk->cut) << when << ": an empty chunk was kept";
     total += static_cast<uint64_t>(chunk->capacity);
     in_use[chunk] = chunk->cut - chunk->free;
   }
   for (const PoolChunk* chunk = pool->full; chunk != nullptr; chunk = chunk->next) {
     ASSERT_EQ(chunk->free, 0) << when << ": a chunk with free blocks is on the full list";
+    ASSERT_EQ(chunk->free_list, nullptr) << when;
     ASSERT_GE(chunk->cut, chunk->capacity) << when;
     ASSERT_TRUE(chunk->previous == nullptr || chunk->previous->next == chunk) << when;
     total += static_cast<uint64_t>(chunk->capacity);
