@@ -16,8 +16,8 @@ iteration over the repetitions (CPU time, not wall time: on a shared machine the
 counts the time other processes held the core).
 
 With a number of runs above one, the whole report is taken that many times, one run after the
-other, and each row shows the run with the median ratio and every run's ratio beside it, lowest
-first: the spread a target has to hold over.
+other, and each row shows the run with the median ratio and every run's ratio beside it, in run
+order (rows that fell together in a noisy run show it), then the spread a target has to hold over.
 
 Usage: report.py [bench build folder] [repetitions] [runs]   (make bench-report builds it first;
 RUNS=5 passes the runs)
@@ -248,7 +248,7 @@ def ratio_of(row):
 
 
 def combine(runs):
-    """One row per row of the runs: the run with the median ratio, and every ratio lowest first."""
+    """One row per row of the runs: the run with the median ratio, and every run's ratio."""
     combined = []
     for rows in zip(*runs):
         ratios = [ratio_of(row) for row in rows]
@@ -257,7 +257,9 @@ def combine(runs):
             continue
         ranked = sorted(range(len(rows)), key=lambda run: ratios[run])
         middle = rows[ranked[(len(ranked) - 1) // 2]]
-        combined.append(middle + (", ".join("%.2f" % ratios[run] for run in ranked),))
+        # In run order, so that rows that fell together in a noisy run show it; the spread after.
+        combined.append(middle + ("%s (%.2f-%.2f)" % (", ".join("%.2f" % ratio for ratio in ratios),
+                                                      min(ratios), max(ratios)),))
     return combined
 
 
@@ -279,7 +281,7 @@ def main():
         print("%d whole runs one after the other; each row shows the run with the median ratio."
               % count)
         print()
-        print("| Work | Ours | Anchor | Ratio | Ratios of the runs, lowest first |")
+        print("| Work | Ours | Anchor | Ratio | Ratios of the runs in order (lowest-highest) |")
         print("|---|---|---|---|---|")
         rows = combine(runs)
     for row in rows:
