@@ -198,47 +198,60 @@ void AppendInteger(FormatOutput* out, bool negative, uint64_t magnitude,
 }
 
 template <class Float>
-void AppendFloat(FormatOutput* out, Float value, const FormatSpec& specifier) {
-  const bool negative = std::signbit(value);
-  const Float magnitude = std::fabs(value);
-  // Fixed notation of a long double can need some 4,950 digits before the point.
-  std::string digits(5100 + static_cast<std::size_t>(std::max(specifier.precision, 0)), '\0');
-  char* first = digits.data();
-  char* last = first + digits.size();
-  std::to_chars_result result{};
+std::to_chars_result FloatChars(char* first, char* last, Float magnitude,
+                                const FormatSpec& specifier) {
   const int precision = specifier.precision;
   switch (specifier.type) {
     case u'f':
     case u'F':
-      result = std::to_chars(first, last, magnitude, std::chars_format::fixed,
-                             precision < 0 ? 6 : precision);
-      break;
+      return std::to_chars(first, last, magnitude, std::chars_format::fixed,
+                           precision < 0 ? 6 : precision);
     case u'e':
     case u'E':
-      result = std::to_chars(first, last, magnitude, std::chars_format::scientific,
-                             precision < 0 ? 6 : precision);
-      break;
+      return std::to_chars(first, last, magnitude, std::chars_format::scientific,
+                           precision < 0 ? 6 : precision);
     case u'g':
     case u'G':
-      result = std::to_chars(first, last, magnitude, std::chars_format::general,
-                             precision < 0 ? 6 : precision);
-      break;
+      return std::to_chars(first, last, magnitude, std::chars_format::general,
+                           precision < 0 ? 6 : precision);
     default:
-      result = precision < 0
-                   ? std::to_chars(first, last, magnitude)
-                   : std::to_chars(first, last, magnitude, std::chars_format::general, precision);
-      break;
+      return precision < 0
+                 ? std::to_chars(first, last, magnitude)
+                 : std::to_chars(first, last, magnitude, std::chars_format::general, precision);
   }
-  if (result.ec != std::errc()) {
-    throw std::length_error("zn::format: number too long");
-  }
+}
+
+template <class Float>
+void AppendFloatChars(FormatOutput* out, bool negative, char* first, char* last, Float magnitude,
+                      const FormatSpec& specifier) {
   if (specifier.type == u'F' || specifier.type == u'E' || specifier.type == u'G') {
-    std::transform(first, result.ptr, first, [](char c) {
+    std::transform(first, last, first, [](char c) {
       return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     });
   }
-  AppendNumber(out, negative, first, static_cast<std::size_t>(result.ptr - first), specifier,
+  AppendNumber(out, negative, first, static_cast<std::size_t>(last - first), specifier,
                std::isfinite(magnitude));
+}
+
+template <class Float>
+void AppendFloat(FormatOutput* out, Float value, const FormatSpec& specifier) {
+  const bool negative = std::signbit(value);
+  const Float magnitude = std::fabs(value);
+  // Nearly every number fits a small buffer on the stack; the heap is asked only for the rest
+  // (a fixed long double can need some 4,950 digits before the point, a precision any number).
+  std::array<char, 128> small;
+  std::to_chars_result result =
+      FloatChars(small.data(), small.data() + small.size(), magnitude, specifier);
+  if (result.ec == std::errc()) {
+    AppendFloatChars(out, negative, small.data(), result.ptr, magnitude, specifier);
+    return;
+  }
+  std::string digits(5100 + static_cast<std::size_t>(std::max(specifier.precision, 0)), '\0');
+  result = FloatChars(digits.data(), digits.data() + digits.size(), magnitude, specifier);
+  if (result.ec != std::errc()) {
+    throw std::length_error("zn::format: number too long");
+  }
+  AppendFloatChars(out, negative, digits.data(), result.ptr, magnitude, specifier);
 }
 
 // UTF-8 text decoded by the replacing rule, straight into the output.
