@@ -36,28 +36,20 @@ class FormatOutput {
   void Append(std::u16string_view text) { Append(text.data(), text.size()); }
   // Appends a code point `count` times.
   void Repeat(char32_t code_point, std::size_t count) {
-    char16_t units[2] = {static_cast<char16_t>(code_point), 0};
-    std::size_t n = 1;
-    if (code_point >= 0x10000) {
-      units[0] = static_cast<char16_t>(0xD800 + ((code_point - 0x10000) >> 10));
-      units[1] = static_cast<char16_t>(0xDC00 + ((code_point - 0x10000) & 0x3FF));
-      n = 2;
+    if (code_point < 0x10000) {
+      std::fill_n(Grow(count), count, static_cast<char16_t>(code_point));
+      return;
     }
+    const auto high = static_cast<char16_t>(0xD800 + ((code_point - 0x10000) >> 10));
+    const auto low = static_cast<char16_t>(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+    char16_t* room = Grow(2 * count);
     for (std::size_t i = 0; i < count; ++i) {
-      Append(units, n);
+      room[2 * i] = high;
+      room[2 * i + 1] = low;
     }
   }
   // Appends ASCII bytes, widened.
-  void AppendAscii(const char* bytes, std::size_t n) {
-    char16_t wide[64];
-    while (n > 0) {
-      const std::size_t chunk = std::min(n, std::size(wide));
-      std::copy(bytes, bytes + chunk, wide);
-      Append(wide, chunk);
-      bytes += chunk;
-      n -= chunk;
-    }
-  }
+  void AppendAscii(const char* bytes, std::size_t n) { std::copy(bytes, bytes + n, Grow(n)); }
   // Room for `n` units at the end, for the caller to write; Shrink gives back what it did not use.
   char16_t* Grow(std::size_t n) {
     if (!on_heap_ && used_ + n <= stack_.size()) {
