@@ -167,13 +167,16 @@ uint32_t HalfWord(const char* at) {
 // Equal as StringCompare (or StringCompareNoCase) says. Lowering keeps the unit count, so keys
 // whose copies differ in size never match; the size sits in the copy's header and spares most
 // mismatches a walk through the units (and keeps the compare inside the copy).
-[[gnu::always_inline]] inline bool KeyMatches(bool no_case, const MapElement* element,
-                                              const char16_t* key, uint64_t bytes) {
-  const char16_t* copy = element->key.text;
+[[gnu::always_inline]] inline bool CopyMatches(bool no_case, const char16_t* copy,
+                                               const char16_t* key, uint64_t bytes) {
   if (KeyCopyBytes(copy) != bytes) {
     return false;
   }
   return no_case ? StringCompareNoCase(copy, key) == 0 : KeyUnitsEqual(copy, key, bytes);
+}
+[[gnu::always_inline]] inline bool KeyMatches(bool no_case, const MapElement* element,
+                                              const char16_t* key, uint64_t bytes) {
+  return CopyMatches(no_case, element->key.text, key, bytes);
 }
 
 // A SizedBlock copy of the key with its terminator (`bytes` in all, as KeyHash found), or null
@@ -213,7 +216,9 @@ template <typename Matches>
 [[gnu::always_inline]] inline void* MapFindIn(HashMap* map, uint32_t bucket, uint32_t hash,
                                               Matches matches) {
   if (map->index != nullptr) {
-    MapElement* element = internal::MapIndexFind(*map->index, hash, matches);
+    MapElement* element = internal::MapIndexFind(
+        *map->index, hash,
+        [&matches](const MapIndexEntry& entry) { return matches(entry.Element()); });
     if (element == nullptr) {
       return nullptr;
     }
@@ -364,8 +369,8 @@ void* MapFind(HashMap* map, const char16_t* key) {
   uint64_t bytes = 0;
   const uint32_t hash = KeyHash(key, false, &bytes);
   MapElement* element =
-      internal::MapIndexFind(*map->index, hash, [key, bytes](const MapElement* candidate) {
-        return KeyMatches(false, candidate, key, bytes);
+      internal::MapIndexFind(*map->index, hash, [key, bytes](const MapIndexEntry& entry) {
+        return CopyMatches(false, entry.KeyText(), key, bytes);
       });
   if (element == nullptr) {
     return nullptr;

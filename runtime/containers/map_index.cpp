@@ -4,11 +4,12 @@
 // A map made without MapGrowing never changes its bucket count, so chains grow: 100,000 keys in
 // 1,024 buckets give chains of about a hundred elements, and a walk of one waits for memory twice
 // per element (the element, then its key copy). The index finds an element in one row of seven
-// entries, one cache line, almost always the row its probe starts at; a find then reads the
-// element and its key copy once. It changes how a key is found, never what a find finds: the
-// chains stay the map's order, and of several elements with one key (added in mode 0) the table
-// holds only the newest, which is the one nearest its chain's head, the one a walk meets first.
-// The older ones are "shadowed"; when the newest goes, the next one along its chain takes its slot.
+// entries, one cache line, almost always the row its probe starts at; a find of a string key then
+// reads the key copy the entry points to, and not the element. It changes how a key is found, never
+// what a find finds: the chains stay the map's order, and of several elements with one key (added
+// in mode 0) the table holds only the newest, which is the one nearest its chain's head, the one a
+// walk meets first. The older ones are "shadowed"; when the newest goes, the next one along its
+// chain takes its slot.
 //
 // Rows are found by a probe that starts at the row the mixed hash names and goes on row by row. A
 // row counts the entries that passed it full, so a find stops at the first row no entry passed,
@@ -75,15 +76,22 @@ uint64_t RowsFor(uint64_t entries) {
   return entries / kGrownPerRow + 1;
 }
 
-// Puts `element` in the first free slot of the probe that starts at `row`; the table has one (it
+// The entry of one of the map's elements; false when its address does not fit in one.
+bool EntryOf(const HashMap* map, const MapElement* element, MapIndexEntry* entry) {
+  const uintptr_t key =
+      (map->flags & MapIntegerKeys) != 0 ? 0 : reinterpret_cast<uintptr_t>(element->key.text);
+  return MapEntryEncode(reinterpret_cast<uintptr_t>(element), key, entry);
+}
+
+// Puts `entry` in the first free slot of the probe that starts at `row`; the table has one (it
 // never holds more than kMostPerRow entries per row on average).
-void PlaceAt(MapIndex& index, uint32_t row, uint8_t tag, uint16_t place, MapElement* element) {
+void PlaceAt(MapIndex& index, uint32_t row, uint8_t tag, uint16_t place, MapIndexEntry entry) {
   for (;; row = NextRow(index, row)) {
     MapIndexRow& at = index.rows[row];
     if (const uint64_t free = internal::MapIndexRowMatches(at, 0)) {
       const uint32_t slot = internal::MapIndexSlotOf(free);
       at.tags[slot] = tag;
-      at.elements[slot] = element;
+      at.entries[slot] = entry;
       if (index.places != nullptr) {
         index.places[row * kRowSlots + slot] = place;
       }
@@ -96,9 +104,15 @@ void PlaceAt(MapIndex& index, uint32_t row, uint8_t tag, uint16_t place, MapElem
   }
 }
 
-void Place(MapIndex& index, uint32_t hash, MapElement* element) {
+// Places one of the map's elements; false when it has no entry.
+bool Place(const HashMap* map, MapIndex& index, uint32_t hash, const MapElement* element) {
+  MapIndexEntry entry{};
+  if (!EntryOf(map, element, &entry)) {
+    return false;
+  }
   const internal::MapIndexProbe probe = internal::MapIndexProbeOf(index, hash);
-  PlaceAt(index, probe.row, probe.tag, probe.place, element);
+  PlaceAt(index, probe.row, probe.tag, probe.place, entry);
+  return true;
 }
 
 // The two elements' keys are equal, as a find compares them.
@@ -111,16 +125,16 @@ bool KeysEqual(const HashMap* map, const MapElement* a, const MapElement* b) {
 }
 
 // The slot of the table that holds an element with the key of `element`, or null.
-MapElement** SlotWithKeyOf(const HashMap* map, MapIndex& index, uint32_t hash,
-                           const MapElement* element) {
+MapIndexEntry* SlotWithKeyOf(const HashMap* map, MapIndex& index, uint32_t hash,
+                             const MapElement* element) {
   const internal::MapIndexProbe probe = internal::MapIndexProbeOf(index, hash);
   uint32_t row = probe.row;
   for (uint32_t left = index.row_count;; row = NextRow(index, row)) {
     MapIndexRow& at = index.rows[row];
     for (uint64_t slots = internal::MapIndexRowMatches(at, probe.tag); slots != 0;
          slots &= slots - 1) {
-      MapElement*& entry = at.elements[internal::MapIndexSlotOf(slots)];
-      if (KeysEqual(map, entry, element)) {
+      MapIndexEntry& entry = at.entries[internal::MapIndexSlotOf(slots)];
+      if (KeysEqual(map, entry.Element(), element)) {
         return &entry;
       }
     }
@@ -132,12 +146,13 @@ MapElement** SlotWithKeyOf(const HashMap* map, MapIndex& index, uint32_t hash,
 
 // Enters an element the table may already hold the key of (it enters the chains from their
 // heads): when it does, the element already there is the newer one, and this one is shadowed.
-void Enter(const HashMap* map, MapIndex& index, uint32_t hash, MapElement* element) {
+// False when the element has no entry.
+bool Enter(const HashMap* map, MapIndex& index, uint32_t hash, MapElement* element) {
   if (SlotWithKeyOf(map, index, hash, element) != nullptr) {
     ++index.shadowed;
-    return;
+    return true;
   }
-  Place(index, hash, element);
+  return Place(map, index, hash, element);
 }
 
 // The elements of a table in row order, a batch at a time.
@@ -157,7 +172,7 @@ struct EntryCursor {
         slots = ~internal::MapIndexRowMatches(index->rows[row], 0) & kAllSlots;
         continue;
       }
-      batch[count++] = index->rows[row].elements[internal::MapIndexSlotOf(slots)];
+      batch[count++] = index->rows[row].entries[internal::MapIndexSlotOf(slots)].Element();
       slots &= slots - 1;
     }
     return count;
@@ -174,7 +189,7 @@ void PlaceAnew(const MapIndex& old, MapIndex& grown) {
       const uint32_t slot = internal::MapIndexSlotOf(slots);
       const uint16_t place = old.places[row * kRowSlots + slot];
       PlaceAt(grown, static_cast<uint32_t>((uint64_t{place} * grown.row_count) >> 16),
-              at.tags[slot], place, at.elements[slot]);
+              at.tags[slot], place, at.entries[slot]);
     }
   }
 }
@@ -201,8 +216,8 @@ void HashAnew(const HashMap* map, const MapIndex& old, MapIndex& grown) {
       }
     }
     for (uint32_t at = 0; at < counts[stage(2)]; ++at) {
-      MapElement* element = batches[stage(2)][at];
-      Place(grown, internal::MapElementHash(map, element), element);
+      const MapElement* element = batches[stage(2)][at];
+      Place(map, grown, internal::MapElementHash(map, element), element);  // it had an entry
     }
     if (counts[stage(0)] + counts[stage(1)] == 0 && round >= kStages) {
       break;
@@ -238,7 +253,10 @@ bool IndexBuild(HashMap* map) {
   }
   for (uint32_t bucket = 0; bucket < map->bucket_count; ++bucket) {
     for (MapElement* element = map->buckets[bucket]; element != nullptr; element = element->next) {
-      Enter(map, *index, internal::MapElementHash(map, element), element);
+      if (!Enter(map, *index, internal::MapElementHash(map, element), element)) {
+        MemoryRelease(index);
+        return false;
+      }
     }
   }
   map->index = index;
@@ -248,7 +266,7 @@ bool IndexBuild(HashMap* map) {
 // Frees the slot of row `row` and takes back the passes its entry made on the way from `start`.
 void SlotFree(MapIndex& index, uint32_t start, uint32_t row, uint32_t slot) {
   index.rows[row].tags[slot] = 0;
-  index.rows[row].elements[slot] = nullptr;
+  index.rows[row].entries[slot] = MapIndexEntry{};
   --index.entries;
   for (uint32_t passed = start; passed != row; passed = NextRow(index, passed)) {
     if (index.rows[passed].passed != kPassedStuck) {
@@ -282,17 +300,20 @@ void MapIndexLinked(HashMap* map, MapElement* element, uint32_t hash, bool new_k
   }
   MapIndex& index = *map->index;
   if (!new_key) {
-    if (MapElement** slot = SlotWithKeyOf(map, index, hash, element)) {
-      *slot = element;  // the new element heads its chain: the older one is shadowed
+    if (MapIndexEntry* slot = SlotWithKeyOf(map, index, hash, element)) {
+      // The new element heads its chain: the older one is shadowed.
+      if (!EntryOf(map, element, slot)) {
+        MapIndexDrop(map);
+        return;
+      }
       ++index.shadowed;
       return;
     }
   }
-  if (index.entries >= uint64_t{kMostPerRow} * index.row_count && !Grow(map)) {
+  if ((index.entries >= uint64_t{kMostPerRow} * index.row_count && !Grow(map)) ||
+      !Place(map, *map->index, hash, element)) {
     MapIndexDrop(map);
-    return;
   }
-  Place(*map->index, hash, element);
 }
 
 void MapIndexUnlinked(HashMap* map, const MapElement* element) {
@@ -314,14 +335,17 @@ void MapIndexUnlinked(HashMap* map, const MapElement* element) {
     MapIndexRow& at = index.rows[row];
     for (uint64_t slots = MapIndexRowMatches(at, probe.tag); slots != 0; slots &= slots - 1) {
       const uint32_t slot = MapIndexSlotOf(slots);
-      if (at.elements[slot] != element) {
+      if (at.entries[slot].Element() != element) {
         continue;
       }
       // The next element of its key, if any, is the first one along the rest of its chain.
       if (index.shadowed != 0) {
         for (MapElement* older = element->next; older != nullptr; older = older->next) {
           if (KeysEqual(map, older, element)) {
-            at.elements[slot] = older;
+            if (!EntryOf(map, older, &at.entries[slot])) {
+              MapIndexDrop(map);
+              return;
+            }
             --index.shadowed;
             return;
           }

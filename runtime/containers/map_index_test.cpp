@@ -58,12 +58,17 @@ std::string IndexMismatch(HashMap* map) {
       uint32_t row = probe.row;
       for (uint32_t step = 0;; ++step, row = (row + 1) % index->row_count) {
         const MapIndexRow& at = index->rows[row];
-        const auto* slot = std::find(at.elements, at.elements + 7, element);
-        if (slot != at.elements + 7) {
-          const auto place = (row * 7) + static_cast<uint32_t>(slot - at.elements);
-          if (at.tags[slot - at.elements] != probe.tag ||
+        const auto* slot = std::find_if(at.entries, at.entries + 7, [element](auto entry) {
+          return entry.Element() == element;
+        });
+        if (slot != at.entries + 7) {
+          const auto place = (row * 7) + static_cast<uint32_t>(slot - at.entries);
+          if (at.tags[slot - at.entries] != probe.tag ||
               (index->places != nullptr && index->places[place] != probe.place)) {
             return "bucket " + std::to_string(bucket) + ": an element under another tag or place";
+          }
+          if ((map->flags & MapIntegerKeys) == 0 && slot->KeyText() != element->key.text) {
+            return "bucket " + std::to_string(bucket) + ": an entry that points to another key";
           }
           break;
         }
@@ -280,6 +285,37 @@ TEST(MapIndex, KeysOfOneHashAreToldApart) {
     EXPECT_EQ(MapFind(map, keys[at].c_str()) == nullptr, at % 2 == 0) << "key " << at;
   }
   MapFree(map);
+}
+
+// An entry gives its element, and its key copy on either side as far as the entry reaches; beyond
+// that, off the 8-byte steps, or for an integer key (0), the copy is read through the element. An
+// address past 48 bits has no entry.
+TEST(MapIndex, EntriesGiveTheElementAndItsKeyCopy) {
+  char16_t text[] = u"key";
+  MapElement element{};
+  element.key.text = text;
+  const auto at = reinterpret_cast<uintptr_t>(&element);
+  const auto through_element = reinterpret_cast<uintptr_t>(text);
+  constexpr int64_t kStep = kMapEntryKeyStep;
+  struct Case {
+    int64_t distance;
+    bool near;
+  };
+  for (const auto [distance, near] :
+       {Case{0, true}, Case{kStep, true}, Case{-kStep, true}, Case{INT16_MAX * kStep, true},
+        Case{(INT16_MIN + 1) * kStep, true}, Case{(INT16_MAX + 1) * kStep, false},
+        Case{INT16_MIN * kStep, false}, Case{4, false}}) {
+    const uintptr_t key = at + static_cast<uintptr_t>(distance);
+    MapIndexEntry entry{};
+    ASSERT_TRUE(MapEntryEncode(at, key, &entry)) << distance;
+    EXPECT_EQ(entry.Element(), &element) << distance;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(entry.KeyText()), near ? key : through_element)
+        << distance;
+  }
+  MapIndexEntry entry{};
+  ASSERT_TRUE(MapEntryEncode(at, 0, &entry));
+  EXPECT_EQ(entry.KeyText(), text);
+  EXPECT_FALSE(MapEntryEncode(uintptr_t{1} << kMapEntryAddressBits, at, &entry));
 }
 
 // A map whose index cannot be had (or cannot grow) goes on with its chains, unchanged.
