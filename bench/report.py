@@ -44,6 +44,8 @@ PAIRS = [
          "BM_Lifo<MallocAllocator>/1000"),
         ("PoolTake/PoolGive, LIFO bursts, 100,000 live", "BM_Lifo<PoolAllocator>/100000",
          "BM_Lifo<MallocAllocator>/100000"),
+        ("PoolTake/PoolGive, LIFO bursts, 100,000 live (vs a bare out-of-line free list: the "
+         "floor)", "BM_Lifo<PoolAllocator>/100000", "BM_Lifo<BareListAllocator>/100000"),
         ("PoolTake/PoolGive, random order, 100,000 live", "BM_Random<PoolAllocator>/100000",
          "BM_Random<MallocAllocator>/100000"),
         ("PoolTake/PoolGive, one block ping-pong", "BM_PingPong<PoolAllocator>",

@@ -1,6 +1,7 @@
 // Benchmarks of the containers library with their anchors in the same binary:
 //   - PoolTake + PoolGive of 64-byte blocks against glibc malloc/free, in LIFO order and in random
 //     order with 1,000 and 100,000 live blocks, and the ping-pong of one block on an empty pool;
+//     LIFO bursts also against a bare free list, the floor of the pool's kind of allocator;
 //   - MapFind and MapAdd with 1,024 buckets at 100, 1,000 and 10,000 string keys against
 //     std::unordered_map<std::u16string, int64_t> and absl::flat_hash_map<std::u16string, int64_t>
 //     (a Swiss table, among the fastest known), and finds in random order of keys like "key12345"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <unordered_map>
@@ -53,6 +55,43 @@ struct PoolAllocator {
 struct MallocAllocator {
   void* Take() { return std::malloc(kPayload); }
   static void Give(void* block) { std::free(block); }
+};
+
+// The floor of any allocator built on a free list: a bare list of given-back blocks (new ones from
+// malloc), taken and given out of line like the pool, with no count, no chunks and no checks. A
+// LIFO burst is a chain of loads and stores through the list's head; what the pool costs above
+// this row is its own work.
+struct BareList {
+  void* head = nullptr;
+};
+
+[[gnu::noinline]] void* BareTake(BareList* list) {
+  void* block = list->head;
+  if (block == nullptr) {
+    return std::malloc(kPayload);
+  }
+  std::memcpy(&list->head, block, sizeof list->head);
+  return block;
+}
+
+[[gnu::noinline]] void BareGive(BareList* list, void* block) {
+  std::memcpy(block, &list->head, sizeof list->head);
+  list->head = block;
+}
+
+struct BareListAllocator {
+  BareList list;
+  BareListAllocator() = default;
+  BareListAllocator(const BareListAllocator&) = delete;
+  BareListAllocator& operator=(const BareListAllocator&) = delete;
+  ~BareListAllocator() {
+    while (void* block = list.head) {
+      std::memcpy(&list.head, block, sizeof list.head);
+      std::free(block);
+    }
+  }
+  void* Take() { return BareTake(&list); }
+  void Give(void* block) { BareGive(&list, block); }
 };
 
 // LIFO in steady state: `live` blocks are taken and every fourth is given back, so every chunk
@@ -167,6 +206,7 @@ void BM_PingPong(benchmark::State& state) {
 
 BENCHMARK_TEMPLATE(BM_Lifo, PoolAllocator)->Arg(1000)->Arg(100000);
 BENCHMARK_TEMPLATE(BM_Lifo, MallocAllocator)->Arg(1000)->Arg(100000);
+BENCHMARK_TEMPLATE(BM_Lifo, BareListAllocator)->Arg(100000);
 BENCHMARK_TEMPLATE(BM_LifoFresh, PoolAllocator)->Arg(1000);
 BENCHMARK_TEMPLATE(BM_LifoFresh, MallocAllocator)->Arg(1000);
 BENCHMARK_TEMPLATE(BM_Random, PoolAllocator)->Arg(1000)->Arg(100000);
