@@ -15,6 +15,7 @@
 #include "runtime/containers/containers_internal.h"
 #include "runtime/memory/memory.h"
 #include "runtime/strings/strings.h"
+#include "tests/support/checking_heap.h"
 #include "tests/support/heap_checks.h"
 
 namespace zn {
@@ -34,8 +35,9 @@ bool SameKey(const HashMap* map, const MapElement* a, const MapElement* b) {
 // The index against the chains: it holds the newest element of each key (the first of its key
 // along its chain) in a slot its probe reaches, under its key's tag, and counts the others as
 // shadowed; each row's passed count is the number of entries placed beyond it (or stuck at its
-// top). An empty string when they agree.
-std::string IndexMismatch(HashMap* map) {
+// top). An empty string when they agree. `near` counts the entries that lead to a key copy without
+// the element.
+std::string IndexMismatch(HashMap* map, int64_t* near = nullptr) {
   const MapIndex* index = map->index;
   if (index == nullptr) {
     return "";
@@ -69,6 +71,10 @@ std::string IndexMismatch(HashMap* map) {
           }
           if ((map->flags & MapIntegerKeys) == 0 && slot->KeyText() != element->key.text) {
             return "bucket " + std::to_string(bucket) + ": an entry that points to another key";
+          }
+          if (near != nullptr &&
+              static_cast<int64_t>(slot->bits) >> kMapEntryAddressBits != kMapEntryKeyFar) {
+            ++*near;
           }
           break;
         }
@@ -117,9 +123,37 @@ WalkResult ReferenceFind(const HashMap* map, const std::u16string& key) {
   return WalkResult{};
 }
 
+// A heap that hands out blocks one after another and never takes them back: a map's elements and
+// key copies lie close together, as a fresh heap lays them out, and the index's entries reach the
+// copies themselves (the address sanitizer's heap keeps them far apart). Resizes are refused.
+alignas(16) unsigned char nearby_heap[size_t{64} << 20];
+size_t nearby_used = 0;
+void* NearbyAlloc(size_t bytes) {
+  const size_t need = (bytes + 15) & ~size_t{15};
+  if (need > sizeof nearby_heap - nearby_used) {
+    return nullptr;
+  }
+  nearby_used += need;
+  return nearby_heap + nearby_used - need;
+}
+constexpr MemoryHeap kNearbyHeap{NearbyAlloc, [](void*, size_t) -> void* { return nullptr; },
+                                 [](void*) {}};
+struct CheckingHeapBack {  // even when an assertion ends the test
+  ~CheckingHeapBack() {
+    test::CheckingHeapInstall();
+    nearby_used = 0;
+  }
+};
+
 TEST(MapIndex, StaysInStepWithTheChainsThroughEveryOperation) {
   const test::LiveBlockGuard live{"the index left blocks behind"};
-  for (const uint32_t buckets : {1u, 3u, 16u}) {
+  for (const auto& [nearby, buckets] :
+       {std::pair{false, 1u}, std::pair{false, 3u}, std::pair{false, 16u}, std::pair{true, 3u}}) {
+    const CheckingHeapBack heap_back;
+    if (nearby) {
+      MemoryHeapSet(&kNearbyHeap);
+    }
+    int64_t near = 0;
     std::mt19937 random(buckets);
     HashMap* map = nullptr;
     HashMap* other = nullptr;
@@ -129,8 +163,9 @@ TEST(MapIndex, StaysInStepWithTheChainsThroughEveryOperation) {
     for (int step = 0; step < 4000; ++step) {
       const std::u16string key =
           u"key" + std::u16string(1, static_cast<char16_t>(u'0' + random() % 60));
-      const std::string where = "buckets " + std::to_string(buckets) + ", step " +
-                                std::to_string(step) + ", key " + std::to_string(key[3]);
+      const std::string where = (nearby ? "nearby heap, buckets " : "buckets ") +
+                                std::to_string(buckets) + ", step " + std::to_string(step) +
+                                ", key " + std::to_string(key[3]);
       const uint32_t op = random() % 16;
       if (op < 6) {  // add: mostly mode 1, sometimes a duplicate in mode 0
         const WalkResult before = ReferenceFind(map, key);
@@ -188,12 +223,13 @@ TEST(MapIndex, StaysInStepWithTheChainsThroughEveryOperation) {
         ASSERT_EQ(map->index, nullptr) << where << ": clearing keeps no index";
       }
       indexed = indexed || map->index != nullptr;
-      ASSERT_EQ(IndexMismatch(map), "") << where;
+      ASSERT_EQ(IndexMismatch(map, &near), "") << where;
       if (MapElementCount(map) * 2 <= static_cast<int32_t>(buckets)) {
         ASSERT_EQ(map->index, nullptr) << where << ": a map of short chains keeps no index";
       }
     }
     EXPECT_TRUE(indexed) << "buckets " << buckets << ": the map never grew an index";
+    EXPECT_TRUE(near > 0 || !nearby) << "buckets " << buckets << ": no entry reached its copy";
     MapFree(map);
     MapFree(other);
   }
@@ -295,22 +331,20 @@ TEST(MapIndex, EntriesGiveTheElementAndItsKeyCopy) {
   MapElement element{};
   element.key.text = text;
   const auto at = reinterpret_cast<uintptr_t>(&element);
-  const auto through_element = reinterpret_cast<uintptr_t>(text);
   constexpr int64_t kStep = kMapEntryKeyStep;
-  struct Case {
-    int64_t distance;
-    bool near;
-  };
-  for (const auto [distance, near] :
-       {Case{0, true}, Case{kStep, true}, Case{-kStep, true}, Case{INT16_MAX * kStep, true},
-        Case{(INT16_MIN + 1) * kStep, true}, Case{(INT16_MAX + 1) * kStep, false},
-        Case{INT16_MIN * kStep, false}, Case{4, false}}) {
+  for (const auto& [distance, near] : {std::pair{int64_t{0}, true},
+                                       {kStep, true},
+                                       {-kStep, true},
+                                       {INT16_MAX * kStep, true},
+                                       {(INT16_MIN + 1) * kStep, true},
+                                       {(INT16_MAX + 1) * kStep, false},
+                                       {INT16_MIN * kStep, false},
+                                       {int64_t{4}, false}}) {
     const uintptr_t key = at + static_cast<uintptr_t>(distance);
     MapIndexEntry entry{};
     ASSERT_TRUE(MapEntryEncode(at, key, &entry)) << distance;
     EXPECT_EQ(entry.Element(), &element) << distance;
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(entry.KeyText()), near ? key : through_element)
-        << distance;
+    EXPECT_EQ(entry.KeyText(), near ? reinterpret_cast<const char16_t*>(key) : text) << distance;
   }
   MapIndexEntry entry{};
   ASSERT_TRUE(MapEntryEncode(at, 0, &entry));
